@@ -1,0 +1,57 @@
+// The two text files that describe a product, and their readers.
+//
+//   ReadCfgFile(path, records, ui)   product configuration file (Pxx/<name>.CFG): appends one
+//                                    CCFGFileDet per positive NOOFVERSIONS line, in file order
+//   ReadBootLoaderFile(path, rec)    bootloader-version file (Vxx/<name>.CFG): fills rec with
+//                                    what the file has; a short or missing file leaves the rest
+//                                    empty
+//
+// Both take LF and CR LF line ends and stop at the first line that is exactly "[EOF]".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ui/UserInterface.h"
+
+namespace tarvex {
+
+// One product configuration file's record; position j of every list belongs to version j + 1.
+class CCFGFileDet {
+public:
+    std::int32_t m_nNoOfVersions = 0;
+    std::vector<std::string> m_arrVersionName;
+    std::vector<std::string> m_arrDnldPswdSupport;
+    std::vector<std::string> m_arrDnldCmdSlaveIDSupport;
+    std::vector<std::string> m_arrDnldCmdProductIDSupport;
+    std::vector<std::string> m_arrUploadSupport;
+    std::vector<std::string> m_arrDnldPswdSupportExt;
+    std::vector<std::string> m_arrDnldBinCommand;
+    std::vector<std::string> m_arrDnldSrcCommand;
+    std::vector<std::uint32_t> m_arrNoOfHeaderBytes;
+    std::vector<std::string> m_arrDnldBinExtention;
+    std::vector<std::uint32_t> m_arrProductCode;
+    std::string m_strName;
+    std::vector<std::string> m_arrEEPROMSerNo;
+    std::vector<std::uint32_t> m_arrDwnldFrameSize;
+    std::vector<std::uint32_t> m_arrUpldFrameSize;
+    std::vector<std::uint32_t> m_arrDwnldFrameSizeUSB;
+    std::vector<std::string> m_arrBLSupportedVersions;
+    std::vector<std::string> m_arrBLFormat;
+};
+
+// One bootloader-version file's record; entry j of the lists belongs to bootloader version j + 1.
+class CBootLoaderDetails {
+public:
+    std::string m_strName;
+    std::uint16_t m_nNoOfBLVersions = 0;
+    std::vector<std::string> m_arrBLVersion;
+    std::vector<std::string> m_arrFirmwareVersions;  // comma lists, as read
+    std::vector<std::string> m_arrFirmwareFormats;   // comma lists, as read
+};
+
+void ReadCfgFile(const std::string& path, std::vector<CCFGFileDet>& records, IUserInterface& ui);
+void ReadBootLoaderFile(const std::string& path, CBootLoaderDetails& record);
+
+}  // namespace tarvex

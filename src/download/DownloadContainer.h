@@ -1,0 +1,75 @@
+// The download container: a "QRZBIN" bin file holding the panel's application, font, bitmap
+// and recipe images behind a 27-byte header with two CRC-16 checksums.
+//
+//   CheckDownloadContainer(path, info, names, sizes, report)
+//       reads the file, judges signature and checksums, checks that every part and the recipe
+//       table lie inside the file, and only then replaces the parts in `info` and the recipe
+//       lists. On failure only the signature and product code of `info` may have changed.
+//       `report` (optional) receives everything that could be read, for inspection.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarvex {
+
+inline constexpr std::size_t kContainerHeaderSize = 27;
+inline constexpr char kContainerSignature[] = "QRZBIN";
+
+// The contents of the last container that passed the check.
+class CDownloadInfo {
+public:
+    std::string m_strSignature;
+    std::int32_t m_nProductCode = 65535;
+    std::vector<std::uint8_t> m_arrApplication;
+    std::vector<std::uint8_t> m_arrBitmap;
+    std::vector<std::uint8_t> m_arrFont;
+    std::vector<std::uint8_t> m_arrRecipe;  // the recipes' data, without the recipe table
+};
+
+enum class ContainerFault {
+    None,
+    CannotOpen,
+    TooLarge,           // larger than the 32-bit offsets can address
+    TooShort,           // shorter than the header
+    BadSignature,
+    BadChecksums,       // neither checksum matches
+    PartOutOfRange,     // a part runs past the end of the file
+    RecipeTableTruncated,
+    RecipeOffsetsInvalid,  // out of order, inside the table, or past the part
+};
+
+const char* ContainerFaultText(ContainerFault fault);
+
+struct ContainerPart {
+    std::uint32_t offset = 0;  // start as stored in the header
+    std::uint32_t size = 0;    // 0 when its start is not below its end
+};
+
+struct ContainerReport {
+    ContainerFault fault = ContainerFault::None;
+    std::uint64_t fileSize = 0;
+    bool headerRead = false;  // the 27 header bytes were there
+    std::string signature;
+    int productCode = -1;
+    std::uint16_t headerCrcStored = 0, headerCrcComputed = 0;
+    std::uint16_t bodyCrcStored = 0, bodyCrcComputed = 0;
+    ContainerPart application, font, bitmap, recipe;  // recipe: the whole Recipe part
+    bool recipeTableRead = false;
+    std::uint32_t recipeTableSize = 0;  // T
+    std::uint32_t recipeDataSize = 0;   // the Recipe part less its table
+    std::vector<std::string> recipeNames;
+    std::vector<std::uint32_t> recipeOffsets;
+    std::vector<std::uint32_t> recipeSizes;
+
+    bool headerCrcMatches() const { return headerCrcStored == headerCrcComputed; }
+    bool bodyCrcMatches() const { return bodyCrcStored == bodyCrcComputed; }
+};
+
+bool CheckDownloadContainer(const std::string& path, CDownloadInfo& info,
+                            std::vector<std::string>& recipeNames,
+                            std::vector<std::uint32_t>& recipeSizes,
+                            ContainerReport* report = nullptr);
+
+}  // namespace tarvex

@@ -1,0 +1,61 @@
+// File helpers: whole-file reads, text lines, safe rewrites, case-insensitive look-ups.
+//
+//   CurrentDirectory()                 the process's current directory
+//   JoinPath(dir, name)                dir and name with one separator between them
+//   FileExists(path)                   a regular file (or a link to one) is there
+//   ReadWholeFile(path, maxBytes)      every byte, or an error; never reads more than maxBytes
+//   ReadTextLines(path)                lines split at LF, a CR before the LF dropped
+//   WriteFileAtomically(path, ...)     new file beside the old one, then renamed into place
+//   FindFileIgnoringCase(dir, name)    the entry of dir whose name equals name in any case
+//   ListEntriesWithExtension(dir, ext) entries whose extension equals ext in any case
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvex::platform {
+
+inline constexpr char kPathSeparator = '/';
+
+std::string CurrentDirectory();
+std::string JoinPath(std::string_view dir, std::string_view name);
+bool FileExists(const std::string& path);
+
+enum class ReadError { None, CannotOpen, TooLarge, ReadFailed };
+
+struct FileBytes {
+    ReadError error = ReadError::None;
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t fileSize = 0;  // the size found, also when it was too large to read
+};
+
+// Reads the whole file unless it is larger than maxBytes (then only its size is reported).
+FileBytes ReadWholeFile(const std::string& path, std::uint64_t maxBytes);
+
+// All lines of a text file; a CR right before an LF is dropped; a last line without LF counts.
+// Nothing when the file cannot be opened or read.
+std::optional<std::vector<std::string>> ReadTextLines(const std::string& path);
+
+// Writes content to a temporary file in the same folder, flushes it and renames it over path,
+// so that readers see either the old or the new file, never a half-written one. mode is used
+// for a newly created file. Returns false (and leaves the old file) on any failure.
+bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0600);
+
+// The entry of dir whose name equals name without regard to ASCII letter case; an exact match
+// wins over other spellings. Returns the full path.
+std::optional<std::string> FindFileIgnoringCase(const std::string& dir, std::string_view name);
+
+struct DirEntry {
+    std::string name;
+    bool isDirectory = false;
+};
+
+// Entries of dir whose name ends in "." + extension, compared without regard to ASCII case
+// ("*.cfg" matches a.CFG and b.cfg). "." and ".." are never returned. Sorted by name with
+// letter case ignored, so that the order does not depend on the file system.
+std::vector<DirEntry> ListEntriesWithExtension(const std::string& dir, std::string_view extension);
+
+}  // namespace tarvex::platform

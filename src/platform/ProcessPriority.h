@@ -1,0 +1,24 @@
+// The process's scheduling priority: save, raise, restore.
+//
+//   SaveProcessPriority()       what the process runs with now
+//   RaiseProcessPriority()      the real-time class where allowed, else the highest priority the
+//                               process may take, else nothing; never reports a failure
+//   RestoreProcessPriority(s)   brings back exactly what was saved
+//
+// A transfer runs raised so that other programs disturb the byte timing on the line less.
+#pragma once
+
+namespace tarvex::platform {
+
+struct SavedPriority {
+    bool valid = false;  // false: nothing was saved, restoring does nothing
+    int policy = 0;      // scheduling policy (SCHED_OTHER, SCHED_FIFO, ...)
+    int rtPriority = 0;  // the policy's static priority
+    int niceValue = 0;   // the nice value
+};
+
+SavedPriority SaveProcessPriority();
+void RaiseProcessPriority();
+void RestoreProcessPriority(const SavedPriority& saved);
+
+}  // namespace tarvex::platform

@@ -1,0 +1,49 @@
+// Which serial ports this machine has.
+//
+//   ProbePorts(options)   every candidate device with what the system knows of it, and whether
+//                         it opens now; listed in natural order (ttyS2 before ttyS10)
+//   OpenablePorts(...)    the device paths of those that open, for the Com Port list
+//
+// Candidates are the tty devices with a driver behind them (a "device" link under
+// <sysfs>/class/tty), less legacy 8250 ports that have no UART, plus the paths named in
+// TARVEX_EXTRA_PORTS (colon separated). Probing only opens and closes: nothing is configured.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "serial/SerialPort.h"
+
+namespace tarvex {
+
+struct ProbeOptions {
+    std::string sysfsRoot = "/sys";
+    std::string devRoot = "/dev";
+    std::vector<std::string> extraPorts;  // usually from TARVEX_EXTRA_PORTS
+};
+
+// ProbeOptions with the extra ports taken from the environment.
+ProbeOptions ProbeOptionsFromEnvironment();
+
+struct PortInfo {
+    std::string path;          // device path, as it goes into the Com Port list
+    bool opens = false;        // it could be opened (exclusively) just now
+    SerialError error = SerialError::None;  // why it did not open
+    std::string driver;        // kernel driver name, empty when unknown
+    std::optional<std::uint16_t> usbVendorId;
+    std::optional<std::uint16_t> usbProductId;
+    std::string manufacturer;
+    std::string product;
+    std::string serialNumber;
+    bool fromEnvironment = false;
+};
+
+std::vector<PortInfo> ProbePorts(const ProbeOptions& options);
+std::vector<std::string> OpenablePorts(const ProbeOptions& options);
+
+// "ttyS2" < "ttyS10": digit runs compare by value.
+bool NaturalLess(const std::string& a, const std::string& b);
+
+}  // namespace tarvex

@@ -1,0 +1,111 @@
+// CSerialPort: the one way to the panel, a serial line or the virtual COM port of a USB link.
+//
+//   Open(name)                    exclusive open of an existing device; "COM3" names /dev/ttyS2
+//   ConfigureLine(...)            raw 8-bit line: baud, data bits, parity, stop bits, no flow
+//                                 control, DTR and RTS held off
+//   SetTimeouts(five values)      read interval, read multiplier, read constant, write
+//                                 multiplier, write constant (milliseconds; 0 leaves a term out)
+//   WriteBlock(data, len)         the whole block, or false
+//   ReadBlock(buf, len, got)      returns as soon as len bytes are there, or when the total read
+//                                 time-out has passed with what arrived; false on a device error
+//   DiscardInput()                drops bytes that arrived but were not read
+//   Close()                       restores the line as found, releases the device; harmless twice
+//
+// Every operation is synchronous. While a read or a write waits, the idle hook (if set) is
+// called every few tens of milliseconds so that a window can stay responsive.
+#pragma once
+
+#include <termios.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/Time.h"
+#include "ui/UserInterface.h"
+
+namespace tarvex {
+
+// The few kinds of failure the port distinguishes; errno values are mapped onto these once.
+enum class SerialError {
+    None,
+    NotFound,          // no such device
+    PermissionDenied,  // the user may not open it (not in the group that owns it, usually dialout)
+    Busy,              // held by another program
+    NotATerminal,      // the path is no serial device
+    Unsupported,       // a setting the device does not take
+    Timeout,
+    Disconnected,      // the device went away (cable or USB adapter pulled)
+    Io,                // any other device error
+};
+
+SerialError SerialErrorFromErrno(int err);
+std::string_view SerialErrorText(SerialError e);
+
+// Device path for a port name: "COM" + n (any case) gives /dev/ttyS(n - 1); anything else is
+// taken as a path as it stands.
+std::string DevicePathForPortName(std::string_view portName);
+
+// What ConfigureLine sets, in the codes of the download form.
+struct LineSettings {
+    std::uint32_t baudRate = 19200;
+    std::uint8_t dataBits = 8;        // 5..8
+    bool parityChecking = false;      // check received parity
+    std::uint8_t parityCode = 0;      // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::uint8_t stopBitsCode = 0;    // 0 one stop bit, 2 two stop bits (1: one and a half)
+};
+
+// Builds the terminal settings for `line` from the device's current settings `current`.
+// Pure: no device is touched. Returns false (and leaves `out` alone) for a value that cannot be
+// expressed, such as an unknown baud rate or parity code.
+bool BuildTermios(const LineSettings& line, const struct termios& current, struct termios& out);
+
+struct Timeouts {
+    std::uint32_t readInterval = 0;
+    std::uint32_t readMultiplier = 0;
+    std::uint32_t readConstant = 0;
+    std::uint32_t writeMultiplier = 0;
+    std::uint32_t writeConstant = 0;
+};
+
+class CSerialPort {
+public:
+    explicit CSerialPort(IUserInterface& ui);
+    ~CSerialPort();
+    CSerialPort(const CSerialPort&) = delete;
+    CSerialPort& operator=(const CSerialPort&) = delete;
+
+    bool Open(std::string_view portName);
+    bool ConfigureLine(std::uint32_t baudRate, std::uint8_t dataBits, std::uint8_t parityChecking,
+                       std::uint8_t parityCode, std::uint8_t stopBitsCode);
+    bool SetTimeouts(std::uint32_t readInterval, std::uint32_t readMultiplier,
+                     std::uint32_t readConstant, std::uint32_t writeMultiplier,
+                     std::uint32_t writeConstant);
+    bool WriteBlock(const std::uint8_t* data, std::size_t length, std::size_t* written = nullptr);
+    bool ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_t& received);
+    bool DiscardInput();
+    void Close();
+
+    bool IsOpen() const { return fd_ >= 0; }
+    SerialError LastError() const { return lastError_; }
+    const std::string& DevicePath() const { return devicePath_; }
+    void SetIdleHook(platform::IdleHook hook) { idle_ = std::move(hook); }
+
+    // For an emergency exit from a signal handler: the descriptor and the settings found at
+    // open, so that the line can be restored with async-signal-safe calls alone.
+    int NativeHandle() const { return fd_; }
+    const struct termios* SavedSettings() const { return haveSaved_ ? &saved_ : nullptr; }
+
+private:
+    IUserInterface& ui_;
+    int fd_ = -1;
+    std::string devicePath_;
+    struct termios saved_ {};  // as found at open, restored at close
+    bool haveSaved_ = false;
+    Timeouts timeouts_{};
+    SerialError lastError_ = SerialError::None;
+    platform::IdleHook idle_;
+};
+
+}  // namespace tarvex

@@ -1,0 +1,58 @@
+// A pseudo-terminal pair for tests of the serial line: the code under test opens the slave side
+// by its path, like any serial device; the test plays the device on the master side.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarvex::test {
+
+// Owns one file descriptor.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+
+    int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset(int fd = -1);
+
+private:
+    int fd_ = -1;
+};
+
+class PtyPair {
+public:
+    // Opens a pair in raw mode. The slave descriptor is closed again at once unless
+    // keepSlaveOpen is set: while no one holds the slave, the master reads EIO, so tests that
+    // write before the code under test opens the slave keep it open.
+    explicit PtyPair(bool keepSlaveOpen = true);
+
+    int master() const { return master_.get(); }
+    const std::string& slavePath() const { return slavePath_; }
+    void CloseSlave() { slave_.reset(); }
+    void CloseMaster() { master_.reset(); }
+
+    // Writes all bytes to the master side.
+    void Write(const std::vector<std::uint8_t>& bytes);
+    // Reads from the master side until count bytes arrived or the time-out passed.
+    std::vector<std::uint8_t> Read(std::size_t count, std::chrono::milliseconds timeout);
+
+private:
+    UniqueFd master_;
+    UniqueFd slave_;
+    std::string slavePath_;
+};
+
+}  // namespace tarvex::test
