@@ -1,0 +1,251 @@
+// CTarvexDlg: the main form, without a toolkit.
+//
+// The form holds the state of the tool and its handlers; its controls are the small models of
+// ui/Controls.h. A view mirrors the models and calls the user-action entry points below when a
+// person acts; the command line and the tests call the same entry points. Message boxes, the
+// open-file dialog and the event pump go through IUserInterface.
+//
+//   OnInitDialog()              start-up in a fixed order: data file, catalogue, settings, ports
+//   UserSelect / UserClick /    what a person does: pick a list entry, click a button or box,
+//   UserSetText / UserDropDown  type into a field, open a drop-down list
+//   OnDownload()                the Download button: the whole download
+//   IsEnded()                   Close was pressed; the view closes its window
+//
+// One form serves one port; several forms may live side by side in one process.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalogue/Catalogue.h"
+#include "catalogue/CfgFile.h"
+#include "download/DownloadContainer.h"
+#include "platform/ProcessPriority.h"
+#include "serial/PortProbe.h"
+#include "serial/SerialPort.h"
+#include "ui/Controls.h"
+#include "ui/DnldSettings.h"
+#include "ui/UserInterface.h"
+
+namespace tarvex {
+
+// Control identifiers. Close and Cancel carry the identities of a dialog's OK and Cancel.
+enum ControlIds : int {
+    IDC_CLOSE = 1,  // "Close": the default button, the dialog's OK
+    IDC_CANCEL = 2,
+    IDC_FILE_TO_SEND = 1000,
+    IDC_BROWSE = 1001,
+    IDC_COM_PORT = 1002,
+    IDC_BAUD_RATE = 1003,
+    IDC_PARITY = 1004,
+    IDC_PASSWORD = 1005,
+    IDC_DATA_BITS = 1006,
+    IDC_STOP_BITS = 1007,
+    IDC_DOWNLOAD = 1008,
+    IDC_PROGRESS = 1009,
+    IDC_REMEMBER_PASSWORD = 1010,
+    IDC_PRODUCT = 1011,
+    IDC_SLAVE_ID = 1012,
+    IDC_BOOTLOADER_VERSION = 1014,
+    IDC_SLAVE_ID_LABEL = 1015,
+    IDC_BL_VERSION = 1016,
+    IDC_BL_VERSION_LABEL = 1017,
+    IDC_FIRMWARE_VERSION = 1019,
+    IDC_APPLICATION = 1020,
+    IDC_UPLOAD = 1021,
+    IDC_BITMAP = 1022,
+    IDC_FONT = 1023,
+    IDC_RECIPE = 1024,
+    IDC_ALL = 1025,
+    IDC_SELECT_RECIPE_LABEL = 1026,
+    IDC_SELECT_RECIPE = 1027,
+    IDC_SERIAL_DOWNLOAD = 1035,
+    IDC_USB_DOWNLOAD = 1036,
+    IDC_PRODUCT_LABEL = 1101,
+    IDC_BOOTLOADER_LABEL = 1102,
+    IDC_FIRMWARE_LABEL = 1103,
+    IDC_FILE_TO_SEND_LABEL = 1104,
+    IDC_COM_PORT_LABEL = 1105,
+    IDC_BAUD_RATE_LABEL = 1106,
+    IDC_PARITY_LABEL = 1107,
+    IDC_DATA_BITS_LABEL = 1108,
+    IDC_STOP_BITS_LABEL = 1109,
+    IDC_PASSWORD_LABEL = 1110,
+};
+
+// The system-menu command of the About box; the low four bits are the toolkit's own.
+inline constexpr std::uint32_t IDM_ABOUTBOX = 16;
+
+inline constexpr char kFormTitle[] = "Separate Tarvex Version 1.1";
+
+// Where the form finds its files and ports. Defaults: the current directory, the real sysfs and
+// TARVEX_EXTRA_PORTS, the timing log from TARVEX_TIMING_LOG or its fixed path.
+struct FormEnvironment {
+    std::string appDir;  // empty: the process's current directory at start-up
+    ProbeOptions probe = ProbeOptionsFromEnvironment();
+    std::string timingLogPath;  // empty: TARVEX_TIMING_LOG, else the fixed path
+};
+
+class CTarvexDlg {
+public:
+    CTarvexDlg(CDownloadInfo& downloadInfo, IUserInterface& ui, FormEnvironment env = {});
+    CTarvexDlg(const CTarvexDlg&) = delete;
+    CTarvexDlg& operator=(const CTarvexDlg&) = delete;
+    ~CTarvexDlg();
+
+    // --- Start-up and end --------------------------------------------------------------------
+    void OnInitDialog();
+    bool IsEnded() const { return m_bEnded; }
+    // Called once when Close ends the form (the view closes its window from here).
+    void SetEndListener(std::function<void()> listener) { m_onEnd = std::move(listener); }
+
+    // --- What a person does (the view, the command line and the tests call these) -----------
+    void UserSelect(ComboBox& list, int index);    // picks an entry: runs the list's handler
+    void UserClick(Control& control);              // button, check box or radio button
+    void UserSetText(EditField& field, std::string text);  // typing; no handler
+    void UserDropDown(ComboBox& list);             // opens a drop-down list
+    void OnSysCommand(std::uint32_t commandId);    // the About item and other system commands
+    Control* FindControl(int id);
+    void ForEachControl(const std::function<void(Control&)>& fn);
+
+    // --- Handlers -----------------------------------------------------------------------------
+    bool ValidateInputs();
+    void OnBrowse();
+    void OnRecipe();  // the Recipe refresh
+    void OnSelchangeRecipe();
+    void OnAll();
+    void OnSerialDownload();
+    void OnUsbDownload();
+    void EnumeratePorts();
+    void OnDropdownComPort();
+    void OnCancel();
+    void OnClose();
+    void OnDownload();
+
+    // --- Catalogue ------------------------------------------------------------------------------
+    void ScanCatalogue();
+    void FillCatalogueLists();
+    void OnSelchangeProduct();
+    void OnSelchangeBootloaderVersion();
+    void ApplyProductVersion(int versionIndex, int productIndex);
+    std::uint16_t GetProductCode(std::string_view productName) const;
+    std::uint16_t LookupPacketSize(std::string_view productName,
+                                   std::string_view bootloaderText) const;
+    // Format code of the current Firmware Version entry; 0 when there is none at its position.
+    std::uint32_t CurrentFirmwareFormat() const;
+
+    // --- Settings file --------------------------------------------------------------------------
+    void LoadSettings();
+    void ReadSettings(const std::string& path);
+    void ApplyDefaultSettings();
+    void SaveSettings(const std::string& path);
+
+    // --- Download data file and download set ---------------------------------------------------
+    void ReadDownloadDataFile();
+    int CheckDownloadSet();
+
+    IUserInterface& UI() { return m_ui; }
+    CSerialPort& SerialPort() { return m_serialPort; }
+
+    // --- Controls -------------------------------------------------------------------------------
+    // "Details"
+    Label m_lblProduct{IDC_PRODUCT_LABEL, "Select Product"};
+    ComboBox m_cmbProduct{IDC_PRODUCT, ""};
+    Label m_lblBootloader{IDC_BOOTLOADER_LABEL, "Bootloader Version No."};
+    ComboBox m_cmbBootloaderVersion{IDC_BOOTLOADER_VERSION, ""};
+    Label m_lblFirmware{IDC_FIRMWARE_LABEL, "Firmware Version No:"};
+    ComboBox m_cmbFirmwareVersion{IDC_FIRMWARE_VERSION, ""};
+    Label m_lblFileToSend{IDC_FILE_TO_SEND_LABEL, "File to Send"};
+    EditField m_editFileToSend{IDC_FILE_TO_SEND, ""};
+    Button m_btnBrowse{IDC_BROWSE, "Browse"};
+    Label m_lblSlaveID{IDC_SLAVE_ID_LABEL, "Slave ID"};
+    EditField m_editSlaveID{IDC_SLAVE_ID, ""};
+    // "Communication Settings"
+    RadioButton m_radSerialDownload{IDC_SERIAL_DOWNLOAD, "Serial Download"};
+    RadioButton m_radUSBDownload{IDC_USB_DOWNLOAD, "USB Download"};
+    Label m_lblComPort{IDC_COM_PORT_LABEL, "Com Port"};
+    ComboBox m_cmbComPort{IDC_COM_PORT, ""};
+    Label m_lblBaudRate{IDC_BAUD_RATE_LABEL, "Baud Rate"};
+    ComboBox m_cmbBaudRate{IDC_BAUD_RATE, ""};
+    Label m_lblParity{IDC_PARITY_LABEL, "Parity"};
+    ComboBox m_cmbParity{IDC_PARITY, ""};
+    Label m_lblDataBits{IDC_DATA_BITS_LABEL, "Data bits"};
+    ComboBox m_cmbDataBits{IDC_DATA_BITS, ""};
+    Label m_lblStopBits{IDC_STOP_BITS_LABEL, "Stop Bits"};
+    ComboBox m_cmbStopBits{IDC_STOP_BITS, ""};
+    Label m_lblPassword{IDC_PASSWORD_LABEL, "Password"};
+    EditField m_editPassword{IDC_PASSWORD, "", /*hideCharacters=*/true};
+    CheckBox m_chkRememberPassword{IDC_REMEMBER_PASSWORD, "Remember Password"};
+    // "Download"
+    CheckBox m_chkApplication{IDC_APPLICATION, "Application"};
+    CheckBox m_chkBitmap{IDC_BITMAP, "Bitmap"};
+    CheckBox m_chkFont{IDC_FONT, "Font"};
+    CheckBox m_chkRecipe{IDC_RECIPE, "Recipe"};
+    CheckBox m_chkAll{IDC_ALL, "All"};
+    CheckBox m_chkUpload{IDC_UPLOAD, "Upload"};
+    Label m_lblSelectRecipe{IDC_SELECT_RECIPE_LABEL, "Select Recipe"};
+    ComboBox m_cmbSelectRecipe{IDC_SELECT_RECIPE, ""};
+    // Bottom
+    ProgressBar m_progress{IDC_PROGRESS, ""};
+    Label m_lblBLVersion{IDC_BL_VERSION_LABEL, "BL Version"};
+    EditField m_editBLVersion{IDC_BL_VERSION, ""};
+    Button m_btnDownload{IDC_DOWNLOAD, "Download"};
+    Button m_btnClose{IDC_CLOSE, "Close"};
+    Button m_btnCancel{IDC_CANCEL, "Cancel"};
+
+    // --- Form fields --------------------------------------------------------------------------
+    std::string m_strAppDir;  // start-up directory with a trailing separator
+    std::string m_strBinFilePath;
+    std::string m_strBinFileDir;
+    std::string m_strBinExtension;
+    std::string m_strSelectedRecipe;
+    std::vector<std::string> m_arrRecipeNames;
+    std::vector<std::uint32_t> m_arrRecipeSizes;
+
+    // Settings
+    CDnldSettings m_settings;
+    bool m_bRememberPassword = false;
+    std::string m_strProductName;
+    std::string m_strBootloaderVersion;
+    std::string m_strFirmwareVersion;
+
+    // Catalogue
+    std::vector<std::string> m_arrProducts;
+    std::vector<CBootLoaderDetails> m_arrBootLoaderDetails;
+    std::vector<CCFGFileDet> m_arrCfgFileDet;
+    CurrentVersionTables m_curCfg;
+    std::vector<std::uint32_t> m_arrFirmwareFormat;
+
+    // Download data file and download set
+    std::string m_strDnldProduct;
+    std::string m_strApplicationName;
+    std::string m_strHMIType;
+    std::vector<std::uint8_t> m_arrAppImage;
+    std::vector<std::uint8_t> m_arrBitmapImage;
+    std::vector<std::uint8_t> m_arrFontImage;
+    std::vector<std::uint8_t> m_arrRecipeImage;
+
+    // Download fields; they outlive a download
+    bool m_bUSBDownload = false;
+    platform::SavedPriority m_nSavedPriorityClass;
+    std::int32_t m_nBootloaderIndex = -1;
+    bool m_bPortOpen = false;
+    bool m_bCancelRequested = false;
+    std::uint8_t m_nTargetCode = 255;
+    std::uint32_t m_dwTransferStartTick = 0;
+    bool m_bTransferStartTickSet = false;  // a bitmap transfer has run in this form
+    std::int32_t m_nPacketCount = 0;
+
+private:
+    CDownloadInfo& m_downloadInfo;
+    IUserInterface& m_ui;
+    FormEnvironment m_env;
+    CSerialPort m_serialPort;
+    bool m_bEnded = false;
+    std::function<void()> m_onEnd;
+};
+
+}  // namespace tarvex
