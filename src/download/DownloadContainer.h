@@ -6,6 +6,11 @@
 //       table lie inside the file, and only then replaces the parts in `info` and the recipe
 //       lists. On failure only the signature and product code of `info` may have changed.
 //       `report` (optional) receives everything that could be read, for inspection.
+//
+// Damaged files are refused rather than clamped: a file shorter than the header, a part that
+// runs past the end of the file, a Recipe part too short for its table, and recipe offsets that
+// do not start right behind the table, go back, or lie past the Recipe part. A part whose start
+// is not below its end is empty; an empty Recipe part carries no recipes and no table.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +24,7 @@ inline constexpr char kContainerSignature[] = "QRZBIN";
 
 // The contents of the last container that passed the check.
 class CDownloadInfo {
-public:
+  public:
     std::string m_strSignature;
     std::int32_t m_nProductCode = 65535;
     std::vector<std::uint8_t> m_arrApplication;
@@ -31,11 +36,11 @@ public:
 enum class ContainerFault {
     None,
     CannotOpen,
-    TooLarge,           // larger than the 32-bit offsets can address
-    TooShort,           // shorter than the header
+    TooLarge,  // larger than the 32-bit offsets can address
+    TooShort,  // shorter than the header
     BadSignature,
-    BadChecksums,       // neither checksum matches
-    PartOutOfRange,     // a part runs past the end of the file
+    BadChecksums,    // neither checksum matches
+    PartOutOfRange,  // a part runs past the end of the file
     RecipeTableTruncated,
     RecipeOffsetsInvalid,  // out of order, inside the table, or past the part
 };
@@ -49,6 +54,7 @@ struct ContainerPart {
 
 struct ContainerReport {
     ContainerFault fault = ContainerFault::None;
+    std::string detail;  // what exactly failed, with the numbers involved; empty when valid
     std::uint64_t fileSize = 0;
     bool headerRead = false;  // the 27 header bytes were there
     std::string signature;
@@ -57,11 +63,11 @@ struct ContainerReport {
     std::uint16_t bodyCrcStored = 0, bodyCrcComputed = 0;
     ContainerPart application, font, bitmap, recipe;  // recipe: the whole Recipe part
     bool recipeTableRead = false;
-    std::uint32_t recipeTableSize = 0;  // T
-    std::uint32_t recipeDataSize = 0;   // the Recipe part less its table
-    std::vector<std::string> recipeNames;
-    std::vector<std::uint32_t> recipeOffsets;
-    std::vector<std::uint32_t> recipeSizes;
+    std::uint32_t recipeTableSize = 0;         // T
+    std::uint32_t recipeDataSize = 0;          // the Recipe part less its table
+    std::vector<std::string> recipeNames;      // as far as the table could be read
+    std::vector<std::uint32_t> recipeOffsets;  // as far as the table could be read
+    std::vector<std::uint32_t> recipeSizes;    // only when the offsets are valid
 
     bool headerCrcMatches() const { return headerCrcStored == headerCrcComputed; }
     bool bodyCrcMatches() const { return bodyCrcStored == bodyCrcComputed; }
