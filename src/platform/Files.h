@@ -51,11 +51,14 @@ std::optional<std::string> FindFileIgnoringCase(const std::string& dir, std::str
 struct DirEntry {
     std::string name;
     bool isDirectory = false;
+    bool isRegularFile = false;  // a regular file, or a link to one
 };
 
 // Entries of dir whose name ends in "." + extension, compared without regard to ASCII case
 // ("*.cfg" matches a.CFG and b.cfg). "." and ".." are never returned. Sorted by name with
-// letter case ignored, so that the order does not depend on the file system.
-std::vector<DirEntry> ListEntriesWithExtension(const std::string& dir, std::string_view extension);
+// letter case ignored, so that the order does not depend on the file system. `opened` (when
+// given) tells whether the folder could be read at all, as against being read and empty.
+std::vector<DirEntry> ListEntriesWithExtension(const std::string& dir, std::string_view extension,
+                                               bool* opened = nullptr);
 
 }  // namespace tarvex::platform

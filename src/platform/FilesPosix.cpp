@@ -19,7 +19,7 @@ namespace {
 
 // Closes a descriptor when it goes out of scope.
 class FdGuard {
-public:
+  public:
     explicit FdGuard(int fd) : fd_(fd) {}
     FdGuard(const FdGuard&) = delete;
     FdGuard& operator=(const FdGuard&) = delete;
@@ -35,7 +35,7 @@ public:
         return fd;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -169,7 +169,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, unsi
     struct stat st {};
     const mode_t wanted =
         (::stat(path.c_str(), &st) == 0) ? (st.st_mode & 07777) : static_cast<mode_t>(mode);
-    bool ok = ::fchmod(fd.get(), wanted) == 0 && WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0;
+    bool ok =
+        ::fchmod(fd.get(), wanted) == 0 && WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0;
     ok = (::close(fd.release()) == 0) && ok;
     if (ok && ::rename(tmpl.c_str(), path.c_str()) == 0) {
         return true;
@@ -204,10 +205,14 @@ std::optional<std::string> FindFileIgnoringCase(const std::string& dir, std::str
     return JoinPath(dir, matches.front());
 }
 
-std::vector<DirEntry> ListEntriesWithExtension(const std::string& dir, std::string_view extension) {
+std::vector<DirEntry> ListEntriesWithExtension(const std::string& dir, std::string_view extension,
+                                               bool* opened) {
     std::vector<DirEntry> out;
     std::error_code ec;
     std::filesystem::directory_iterator it(dir, ec);
+    if (opened != nullptr) {
+        *opened = !ec;
+    }
     if (ec) {
         return out;
     }
@@ -221,7 +226,10 @@ std::vector<DirEntry> ListEntriesWithExtension(const std::string& dir, std::stri
             continue;
         }
         std::error_code typeEc;
-        out.push_back({name, entry.is_directory(typeEc)});
+        const bool isDir = entry.is_directory(typeEc);
+        std::error_code regEc;
+        const bool isReg = entry.is_regular_file(regEc);
+        out.push_back({name, isDir, isReg});
     }
     std::sort(out.begin(), out.end(), [](const DirEntry& a, const DirEntry& b) {
         const std::string la = LowerCopy(a.name);
