@@ -4,7 +4,9 @@
 //                                    CCFGFileDet per positive NOOFVERSIONS line, in file order
 //   ReadBootLoaderFile(path, rec)    bootloader-version file (Vxx/<name>.CFG): fills rec with
 //                                    what the file has; a short or missing file leaves the rest
-//                                    empty
+//                                    empty. Only complete triples (version, firmware list, code
+//                                    list) are taken, so the three lists keep one length, while
+//                                    m_nNoOfBLVersions keeps the count as written
 //
 // Both take LF and CR LF line ends and stop at the first line that is exactly "[EOF]".
 #pragma once
@@ -19,7 +21,7 @@ namespace tarvex {
 
 // One product configuration file's record; position j of every list belongs to version j + 1.
 class CCFGFileDet {
-public:
+  public:
     std::int32_t m_nNoOfVersions = 0;
     std::vector<std::string> m_arrVersionName;
     std::vector<std::string> m_arrDnldPswdSupport;
@@ -43,7 +45,7 @@ public:
 
 // One bootloader-version file's record; entry j of the lists belongs to bootloader version j + 1.
 class CBootLoaderDetails {
-public:
+  public:
     std::string m_strName;
     std::uint16_t m_nNoOfBLVersions = 0;
     std::vector<std::string> m_arrBLVersion;
