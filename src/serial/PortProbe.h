@@ -6,7 +6,8 @@
 //
 // Candidates are the tty devices with a driver behind them (a "device" link under
 // <sysfs>/class/tty), less legacy 8250 ports that have no UART, plus the paths named in
-// TARVEX_EXTRA_PORTS (colon separated). Probing only opens and closes: nothing is configured.
+// TARVEX_EXTRA_PORTS (colon separated; empty items and repeats ignored). A candidate without a
+// device node is left out. Probing only opens and closes: nothing is configured.
 #pragma once
 
 #include <cstdint>
@@ -28,15 +29,16 @@ struct ProbeOptions {
 ProbeOptions ProbeOptionsFromEnvironment();
 
 struct PortInfo {
-    std::string path;          // device path, as it goes into the Com Port list
-    bool opens = false;        // it could be opened (exclusively) just now
+    std::string path;                       // device path, as it goes into the Com Port list
+    bool opens = false;                     // it could be opened (exclusively) just now
     SerialError error = SerialError::None;  // why it did not open
-    std::string driver;        // kernel driver name, empty when unknown
+    std::string driver;                     // kernel driver name, empty when unknown
     std::optional<std::uint16_t> usbVendorId;
     std::optional<std::uint16_t> usbProductId;
     std::string manufacturer;
     std::string product;
     std::string serialNumber;
+    std::string group;  // with PermissionDenied: the group that owns the device
     bool fromEnvironment = false;
 };
 

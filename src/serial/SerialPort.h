@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/Time.h"
 #include "ui/UserInterface.h"
@@ -36,8 +37,11 @@ enum class SerialError {
     NotATerminal,      // the path is no serial device
     Unsupported,       // a setting the device does not take
     Timeout,
-    Disconnected,      // the device went away (cable or USB adapter pulled)
-    Io,                // any other device error
+    Disconnected,  // the device went away (cable or USB adapter pulled)
+    Io,            // any other device error
+    NotOpen,       // the operation needs an open port
+    LineError,     // a framing, overrun or (when checked) parity error was seen since
+                   // ConfigureLine; the port refuses reads and writes until it is reopened
 };
 
 SerialError SerialErrorFromErrno(int err);
@@ -50,16 +54,36 @@ std::string DevicePathForPortName(std::string_view portName);
 // What ConfigureLine sets, in the codes of the download form.
 struct LineSettings {
     std::uint32_t baudRate = 19200;
-    std::uint8_t dataBits = 8;        // 5..8
-    bool parityChecking = false;      // check received parity
-    std::uint8_t parityCode = 0;      // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    std::uint8_t stopBitsCode = 0;    // 0 one stop bit, 2 two stop bits (1: one and a half)
+    std::uint8_t dataBits = 8;      // 5..8
+    bool parityChecking = false;    // check received parity
+    std::uint8_t parityCode = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::uint8_t stopBitsCode = 0;  // 0 one stop bit, 2 two stop bits (1: one and a half)
 };
 
 // Builds the terminal settings for `line` from the device's current settings `current`.
 // Pure: no device is touched. Returns false (and leaves `out` alone) for a value that cannot be
 // expressed, such as an unknown baud rate or parity code.
 bool BuildTermios(const LineSettings& line, const struct termios& current, struct termios& out);
+
+// Whether the device took the settings `wanted`, judged from what it reports back (`actual`).
+// A pseudo-terminal has no line: it keeps no parity or character size of its own, so for one
+// only the fields that shape the byte stream (input, output and local modes, VMIN/VTIME,
+// flow control) are compared; a real device must also report the speed and framing asked for.
+bool SettingsTakenByDevice(const struct termios& wanted, const struct termios& actual,
+                           bool pseudoTerminal);
+
+// Restores `saved` (when given) and closes fd using async-signal-safe calls only, for a signal
+// handler that must leave the line as it found it. The advisory lock goes with the descriptor.
+void EmergencyRestoreAndClose(int fd, const struct termios* saved);
+
+// Running counts of line errors as a serial driver keeps them.
+struct LineErrorCounts {
+    long frame = 0;
+    long overrun = 0;
+    long parity = 0;
+    long brk = 0;
+    long bufferOverrun = 0;  // the driver's receive buffer was full
+};
 
 struct Timeouts {
     std::uint32_t readInterval = 0;
@@ -70,7 +94,7 @@ struct Timeouts {
 };
 
 class CSerialPort {
-public:
+  public:
     explicit CSerialPort(IUserInterface& ui);
     ~CSerialPort();
     CSerialPort(const CSerialPort&) = delete;
@@ -97,15 +121,27 @@ public:
     int NativeHandle() const { return fd_; }
     const struct termios* SavedSettings() const { return haveSaved_ ? &saved_ : nullptr; }
 
-private:
+  private:
     IUserInterface& ui_;
     int fd_ = -1;
     std::string devicePath_;
     struct termios saved_ {};  // as found at open, restored at close
     bool haveSaved_ = false;
+    bool exclusiveSet_ = false;  // this object put the tty into exclusive mode
+    bool pseudoTerminal_ = false;
     Timeouts timeouts_{};
     SerialError lastError_ = SerialError::None;
     platform::IdleHook idle_;
+
+    // Abort-on-error: the device's error counters when the line was configured; a rise in any
+    // of them makes every later read and write fail until Close.
+    bool watchLineErrors_ = false;
+    bool checkParity_ = false;
+    LineErrorCounts errorBaseline_{};
+    bool lineFailed_ = false;
+
+    bool Fail(SerialError e);
+    bool LineUsable();
 };
 
 }  // namespace tarvex
