@@ -1,0 +1,60 @@
+// Which items a download carries, and where their bytes come from.
+//
+//   ParseDownloadData(lines)     the seven positional lines of "DnldData.txt"
+//   FillDownloadSet(...)         copies each ticked item out of the checked container and
+//                                names, in order, every ticked item the container lacks
+//
+// "DnldData.txt" names the HMI product (line 1), the project directory (line 2), the
+// application (line 3) and the HMI type (line 7); lines 4 to 6 are not used. The file ends at a
+// line "[EOF]" in any letter case.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "download/DownloadContainer.h"
+
+namespace tarvex::hmi {
+
+inline constexpr char kDownloadDataFileName[] = "DnldData.txt";
+inline constexpr std::size_t kDownloadDataLines = 7;
+
+struct DownloadData {
+    std::array<std::string, kDownloadDataLines> lines;  // positional, as read
+
+    const std::string& Product() const { return lines[0]; }
+    const std::string& BinFileDir() const { return lines[1]; }
+    const std::string& ApplicationName() const { return lines[2]; }
+    const std::string& HmiType() const { return lines[6]; }
+};
+
+// The first seven lines before the terminator. A file that ends early, at its terminator or
+// without one, gives the lines it has and empty texts for the rest; the terminator itself is
+// never taken as a value. Lines are kept as they are, blanks included.
+DownloadData ParseDownloadData(const std::vector<std::string>& lines);
+
+struct DownloadSetChoice {
+    bool application = false;
+    bool bitmap = false;
+    bool font = false;
+    bool recipe = false;
+};
+
+// The four item buffers of the form.
+struct ItemBuffers {
+    std::vector<std::uint8_t>& application;
+    std::vector<std::uint8_t>& bitmap;
+    std::vector<std::uint8_t>& font;
+    std::vector<std::uint8_t>& recipe;
+};
+
+// Copies every ticked item that the container holds into its buffer; a buffer whose item is
+// not ticked, or missing, keeps what it held. Returns the notices for the ticked items that
+// are missing, in the order Application, Bitmap, Font, Recipe; empty when all are there.
+std::vector<std::string_view> FillDownloadSet(const DownloadSetChoice& choice,
+                                              const CDownloadInfo& info, ItemBuffers buffers);
+
+}  // namespace tarvex::hmi
