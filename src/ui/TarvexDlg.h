@@ -7,15 +7,22 @@
 //
 //   OnInitDialog()              start-up in a fixed order: data file, catalogue, settings, ports
 //   UserSelect / UserClick /    what a person does: pick a list entry, click a button or box,
-//   UserSetText / UserDropDown  type into a field, open a drop-down list
+//   UserSetText / UserDropDown  type into a field, open a drop-down list; a disabled or hidden
+//                               control, or an ended form, does nothing (the call returns false)
 //   OnDownload()                the Download button: the whole download
 //   IsEnded()                   Close was pressed; the view closes its window
 //
-// One form serves one port; several forms may live side by side in one process.
+// Handlers change the control models from code; that only tells the view to repaint and never
+// runs another handler. Where a handler must run another one (the start-up restoring the saved
+// product, a bootloader choice switching back to Serial Download), it calls it itself.
+//
+// One form serves one port; several forms may live side by side in one process: the form keeps
+// no global state, and everything it finds on disk is found under its start-up directory.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,13 +91,16 @@ inline constexpr char kFormTitle[] = "Separate Tarvex Version 1.1";
 // Where the form finds its files and ports. Defaults: the current directory, the real sysfs and
 // TARVEX_EXTRA_PORTS, the timing log from TARVEX_TIMING_LOG or its fixed path.
 struct FormEnvironment {
+    // appDir: the start-up directory (catalogue, settings file, download data file). Relative
+    // paths read from those files (the project directory) still resolve against the process's
+    // current directory, as they do when appDir is left empty.
     std::string appDir;  // empty: the process's current directory at start-up
     ProbeOptions probe = ProbeOptionsFromEnvironment();
     std::string timingLogPath;  // empty: TARVEX_TIMING_LOG, else the fixed path
 };
 
 class CTarvexDlg {
-public:
+  public:
     CTarvexDlg(CDownloadInfo& downloadInfo, IUserInterface& ui, FormEnvironment env = {});
     CTarvexDlg(const CTarvexDlg&) = delete;
     CTarvexDlg& operator=(const CTarvexDlg&) = delete;
@@ -103,17 +113,23 @@ public:
     void SetEndListener(std::function<void()> listener) { m_onEnd = std::move(listener); }
 
     // --- What a person does (the view, the command line and the tests call these) -----------
-    void UserSelect(ComboBox& list, int index);    // picks an entry: runs the list's handler
-    void UserClick(Control& control);              // button, check box or radio button
-    void UserSetText(EditField& field, std::string text);  // typing; no handler
-    void UserDropDown(ComboBox& list);             // opens a drop-down list
-    void OnSysCommand(std::uint32_t commandId);    // the About item and other system commands
+    // Each returns false, and does nothing, when the control is disabled or hidden, when the
+    // entry does not exist, or when the form has ended.
+    bool UserSelect(ComboBox& list, int index);  // picks an entry: runs the list's handler
+    // A check box toggles, a radio button becomes checked (its partner unchecked); then the
+    // control's handler runs. A push button runs its handler.
+    bool UserClick(Control& control);
+    bool UserSetText(EditField& field, std::string text);  // typing; no handler
+    bool UserDropDown(ComboBox& list);                     // opens a drop-down list
+    void OnSysCommand(std::uint32_t commandId);  // the About item and other system commands
     Control* FindControl(int id);
     void ForEachControl(const std::function<void(Control&)>& fn);
 
     // --- Handlers -----------------------------------------------------------------------------
     bool ValidateInputs();
     void OnBrowse();
+    // What Browse does with a file the user confirmed: path, field, folder, Recipe refresh.
+    void ApplyBrowseResult(const std::string& path);
     void OnRecipe();  // the Recipe refresh
     void OnSelchangeRecipe();
     void OnAll();
@@ -131,11 +147,19 @@ public:
     void OnSelchangeProduct();
     void OnSelchangeBootloaderVersion();
     void ApplyProductVersion(int versionIndex, int productIndex);
-    std::uint16_t GetProductCode(std::string_view productName) const;
+    // Code of the first record named productName (exact), low 16 bits; nothing when no record
+    // carries the name, so that no container can match it.
+    std::optional<std::uint16_t> GetProductCode(std::string_view productName) const;
+    // Packet size of the version named bootloaderText of productName: the serial size while
+    // Serial Download is checked, the USB size otherwise. 0 when nothing matches.
     std::uint16_t LookupPacketSize(std::string_view productName,
                                    std::string_view bootloaderText) const;
+    std::uint16_t LookupUploadFrameSize(std::string_view productName,
+                                        std::string_view bootloaderText) const;
     // Format code of the current Firmware Version entry; 0 when there is none at its position.
     std::uint32_t CurrentFirmwareFormat() const;
+    // Position of the current Bootloader Version entry minus one (-1: placeholder, -2: none).
+    int CurrentVersionIndex() const { return m_cmbBootloaderVersion.GetCurSel() - 1; }
 
     // --- Settings file --------------------------------------------------------------------------
     void LoadSettings();
@@ -149,6 +173,8 @@ public:
 
     IUserInterface& UI() { return m_ui; }
     CSerialPort& SerialPort() { return m_serialPort; }
+    CDownloadInfo& DownloadInfo() { return m_downloadInfo; }
+    const FormEnvironment& Environment() const { return m_env; }
 
     // --- Controls -------------------------------------------------------------------------------
     // "Details"
@@ -239,11 +265,22 @@ public:
     bool m_bTransferStartTickSet = false;  // a bitmap transfer has run in this form
     std::int32_t m_nPacketCount = 0;
 
-private:
+  private:
+    SettingsFields CurrentSettingsFields() const;
+    void StoreSettingsFields(const SettingsFields& fields);
+    void ApplySettingsToControls();
+    // Makes the saved port current: its entry in any letter case, else the device a COMn name
+    // stands for, else entry 0.
+    void SelectSavedPort();
+    void SetTransferMode(bool usb);
+    std::string CatalogueFile(const std::string& folder, const std::string& product) const;
+
     CDownloadInfo& m_downloadInfo;
     IUserInterface& m_ui;
     FormEnvironment m_env;
     CSerialPort m_serialPort;
+    // File names in Pxx as found by the scan, one per entry of m_arrProducts.
+    std::vector<std::string> m_arrProductFiles;
     bool m_bEnded = false;
     std::function<void()> m_onEnd;
 };

@@ -2,6 +2,10 @@
 
 namespace tarvex {
 
+void IUserInterface::ShowAbout() {
+    ShowMessage(MessageKind::Notice, kAppName, kAboutText);
+}
+
 void Notice(IUserInterface& ui, std::string_view text) {
     ui.ShowMessage(MessageKind::Notice, kAppName, text);
 }

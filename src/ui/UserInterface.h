@@ -20,6 +20,7 @@
 namespace tarvex {
 
 inline constexpr std::string_view kAppName = "Tarvex";
+inline constexpr std::string_view kAboutText = "Tarvex Version 1.1";
 
 enum class MessageKind {
     Notice,    // OK button, application name as caption, no icon
@@ -28,7 +29,7 @@ enum class MessageKind {
 };
 
 class IUserInterface {
-public:
+  public:
     virtual ~IUserInterface() = default;
 
     // Shows one modal message; returns when the user has acknowledged it.
@@ -46,6 +47,10 @@ public:
     // line). The default does nothing; a windowing front end pumps its events here so that the
     // window stays responsive. Must not start long work of its own.
     virtual void Idle() {}
+
+    // The About box, modal. The default shows kAboutText as a notice; a windowing front end
+    // shows a box of its own.
+    virtual void ShowAbout();
 };
 
 // Convenience forms of the three presentations.
