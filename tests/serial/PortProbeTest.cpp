@@ -1,0 +1,337 @@
+// Port probing over a fake sysfs tree laid out like a real one (class links into a device tree,
+// driver and subsystem links, USB attribute files), with device nodes that are links to real
+// pseudo-terminals so that opening them means something.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <termios.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "serial/PortProbe.h"
+#include "support/PtyPair.h"
+#include "support/RecordingUi.h"
+#include "support/TempDir.h"
+
+namespace tarvex {
+namespace {
+
+namespace fs = std::filesystem;
+using test::PtyPair;
+using test::TempDir;
+
+// Sets an environment variable for the life of the object and puts the old value back.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = getenv(name)) {
+            old_ = old;
+        }
+        if (value != nullptr) {
+            setenv(name, value, 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            setenv(name_, old_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+class FakeSystem {
+  public:
+    FakeSystem() {
+        fs::create_directories(Sys("class/tty"));
+        fs::create_directories(Dev(""));
+    }
+
+    std::string sysfs() const { return dir_ / "sys"; }
+    std::string dev() const { return dir_ / "dev"; }
+
+    // A tty entry as the kernel lays it out: the class entry is a link into the device tree,
+    // where the tty directory holds a "device" link to the device that drives it.
+    void AddTty(const std::string& name, const std::string& devicePath,
+                const std::optional<std::string>& type = std::nullopt) {
+        const fs::path ttyDir = Sys(devicePath + "/tty/" + name);
+        fs::create_directories(ttyDir);
+        fs::create_directory_symlink(fs::relative(Sys(devicePath), ttyDir), ttyDir / "device");
+        if (type) {
+            dir_.Write("sys/" + devicePath + "/tty/" + name + "/type", *type + "\n");
+        }
+        fs::create_directory_symlink(fs::relative(ttyDir, Sys("class/tty")),
+                                     Sys("class/tty/" + name));
+    }
+
+    // A virtual terminal: a class entry without a device behind it.
+    void AddVirtualTty(const std::string& name) {
+        fs::create_directories(Sys("devices/virtual/tty/" + name));
+        fs::create_directory_symlink(
+            fs::relative(Sys("devices/virtual/tty/" + name), Sys("class/tty")),
+            Sys("class/tty/" + name));
+    }
+
+    void Bind(const std::string& devicePath, const std::string& bus, const std::string& driver) {
+        fs::create_directories(Sys(devicePath));
+        fs::create_directories(Sys("bus/" + bus + "/drivers/" + driver));
+        fs::create_directory_symlink(
+            fs::relative(Sys("bus/" + bus + "/drivers/" + driver), Sys(devicePath)),
+            Sys(devicePath + "/driver"));
+        fs::create_directory_symlink(fs::relative(Sys("bus/" + bus), Sys(devicePath)),
+                                     Sys(devicePath + "/subsystem"));
+    }
+
+    void Attribute(const std::string& devicePath, const std::string& name,
+                   const std::string& value) {
+        dir_.Write("sys/" + devicePath + "/" + name, value + "\n");
+    }
+
+    // The device node: a link to a real pseudo-terminal slave.
+    void Node(const std::string& name, const std::string& target) {
+        fs::create_symlink(target, Dev(name));
+    }
+
+    ProbeOptions Options() const {
+        ProbeOptions options;
+        options.sysfsRoot = sysfs();
+        options.devRoot = dev();
+        return options;
+    }
+
+  private:
+    fs::path Sys(const std::string& rel) const { return fs::path(dir_ / "sys") / rel; }
+    fs::path Dev(const std::string& rel) const { return fs::path(dir_ / "dev") / rel; }
+
+    TempDir dir_;
+};
+
+const PortInfo* Find(const std::vector<PortInfo>& ports, const std::string& path) {
+    const auto it =
+        std::find_if(ports.begin(), ports.end(), [&](const PortInfo& p) { return p.path == path; });
+    return it == ports.end() ? nullptr : &*it;
+}
+
+std::vector<std::string> Paths(const std::vector<PortInfo>& ports) {
+    std::vector<std::string> out;
+    for (const auto& p : ports) {
+        out.push_back(p.path);
+    }
+    return out;
+}
+
+TEST(NaturalLess, DigitRunsCompareByValue) {
+    EXPECT_TRUE(NaturalLess("ttyS2", "ttyS10"));
+    EXPECT_FALSE(NaturalLess("ttyS10", "ttyS2"));
+    EXPECT_FALSE(NaturalLess("ttyS2", "ttyS2"));
+    EXPECT_TRUE(NaturalLess("ttyS9", "ttyUSB0"));
+    EXPECT_TRUE(NaturalLess("ttyUSB1", "ttyUSB1a"));
+    EXPECT_TRUE(NaturalLess("port9z", "port10a"));
+    EXPECT_TRUE(NaturalLess("x12345678901234567890", "x12345678901234567891"));
+    EXPECT_TRUE(NaturalLess("x99999999999999999999", "x100000000000000000000"));
+    // Equal in value but spelled differently: still a strict order, one way only.
+    EXPECT_NE(NaturalLess("ttyS01", "ttyS1"), NaturalLess("ttyS1", "ttyS01"));
+
+    std::vector<std::string> names = {"ttyS10", "ttyUSB0", "ttyS2", "ttyACM1", "ttyS0", "ttyS1"};
+    std::sort(names.begin(), names.end(), NaturalLess);
+    EXPECT_EQ(names, (std::vector<std::string>{"ttyACM1", "ttyS0", "ttyS1", "ttyS2", "ttyS10",
+                                               "ttyUSB0"}));
+}
+
+TEST(ProbeOptionsFromEnvironment, ExtraPortsAreSplitAtColonsWithoutEmptiesOrRepeats) {
+    {
+        ScopedEnv env("TARVEX_EXTRA_PORTS", "::/dev/pts/3::/tmp/sim:/dev/pts/3:");
+        EXPECT_EQ(ProbeOptionsFromEnvironment().extraPorts,
+                  (std::vector<std::string>{"/dev/pts/3", "/tmp/sim"}));
+    }
+    {
+        ScopedEnv env("TARVEX_EXTRA_PORTS", nullptr);
+        const ProbeOptions options = ProbeOptionsFromEnvironment();
+        EXPECT_TRUE(options.extraPorts.empty());
+        EXPECT_EQ(options.sysfsRoot, "/sys");
+        EXPECT_EQ(options.devRoot, "/dev");
+    }
+}
+
+TEST(ProbePorts, ReadsTheSystemsSerialDevicesAndLeavesTheRestOut) {
+    FakeSystem sys;
+    PtyPair s1;
+    PtyPair s2;
+    PtyPair s10;
+    PtyPair usb;
+    PtyPair acm;
+
+    // Legacy 8250 ports: one with a UART (type 4, 16550A), one without (type 0).
+    sys.Bind("devices/platform/serial8250", "platform", "serial8250");
+    sys.AddTty("ttyS0", "devices/platform/serial8250", "0");
+    sys.AddTty("ttyS10", "devices/platform/serial8250", "4");
+    sys.Node("ttyS0", s1.slavePath());  // opens, but there is no UART behind it
+    sys.Node("ttyS10", s10.slavePath());
+
+    // A newer kernel's layout: the port on the serial-base bus below its controller, the
+    // useful driver name on the PnP device above both.
+    sys.Bind("devices/pnp0/00:01", "pnp", "serial");
+    sys.Bind("devices/pnp0/00:01/00:01:0", "serial-base", "ctrl");
+    sys.Bind("devices/pnp0/00:01/00:01:0/00:01:0.0", "serial-base", "port");
+    sys.AddTty("ttyS1", "devices/pnp0/00:01/00:01:0/00:01:0.0", "4");
+    sys.Node("ttyS1", s1.slavePath());
+    sys.Bind("devices/pnp0/00:02", "pnp", "serial");
+    sys.AddTty("ttyS2", "devices/pnp0/00:02", "4");
+    sys.Node("ttyS2", s2.slavePath());
+
+    // A USB adapter: tty below the usb-serial port, below the interface, below the device.
+    const std::string usbDev = "devices/pci0000:00/0000:00:14.0/usb1/1-2";
+    sys.Attribute(usbDev, "idVendor", "0403");
+    sys.Attribute(usbDev, "idProduct", "6001");
+    sys.Attribute(usbDev, "manufacturer", "FTDI");
+    sys.Attribute(usbDev, "product", "FT232R USB UART");
+    sys.Attribute(usbDev, "serial", "A50285BI");
+    sys.Bind(usbDev + "/1-2:1.0", "usb", "ftdi_sio");
+    sys.Bind(usbDev + "/1-2:1.0/ttyUSB0", "usb-serial", "ftdi_sio");
+    sys.AddTty("ttyUSB0", usbDev + "/1-2:1.0/ttyUSB0");
+    sys.Node("ttyUSB0", usb.slavePath());
+
+    // A CDC-ACM device (a panel's own USB port): the tty hangs off the interface directly,
+    // and the device has no serial number.
+    const std::string acmDev = "devices/pci0000:00/0000:00:14.0/usb1/1-3";
+    sys.Attribute(acmDev, "idVendor", "2a03");
+    sys.Attribute(acmDev, "idProduct", "0043");
+    sys.Bind(acmDev + "/1-3:1.0", "usb", "cdc_acm");
+    sys.AddTty("ttyACM0", acmDev + "/1-3:1.0");
+    sys.Node("ttyACM0", acm.slavePath());
+
+    // Virtual terminals and the console have no device link; ttyS5 has no device node.
+    sys.AddVirtualTty("tty0");
+    sys.AddVirtualTty("console");
+    sys.AddTty("ttyS5", "devices/platform/serial8250", "4");
+
+    const std::vector<PortInfo> ports = ProbePorts(sys.Options());
+    const std::string d = sys.dev() + "/";
+    EXPECT_EQ(Paths(ports), (std::vector<std::string>{d + "ttyACM0", d + "ttyS1", d + "ttyS2",
+                                                      d + "ttyS10", d + "ttyUSB0"}));
+
+    const PortInfo* ftdi = Find(ports, d + "ttyUSB0");
+    ASSERT_NE(ftdi, nullptr);
+    EXPECT_TRUE(ftdi->opens);
+    EXPECT_EQ(ftdi->error, SerialError::None);
+    EXPECT_EQ(ftdi->driver, "ftdi_sio");
+    EXPECT_EQ(ftdi->usbVendorId, 0x0403);
+    EXPECT_EQ(ftdi->usbProductId, 0x6001);
+    EXPECT_EQ(ftdi->manufacturer, "FTDI");
+    EXPECT_EQ(ftdi->product, "FT232R USB UART");
+    EXPECT_EQ(ftdi->serialNumber, "A50285BI");
+    EXPECT_FALSE(ftdi->fromEnvironment);
+
+    const PortInfo* cdc = Find(ports, d + "ttyACM0");
+    ASSERT_NE(cdc, nullptr);
+    EXPECT_EQ(cdc->driver, "cdc_acm");
+    EXPECT_EQ(cdc->usbVendorId, 0x2a03);
+    EXPECT_EQ(cdc->usbProductId, 0x0043);
+    EXPECT_EQ(cdc->serialNumber, "");
+
+    const PortInfo* uart = Find(ports, d + "ttyS1");
+    ASSERT_NE(uart, nullptr);
+    EXPECT_EQ(uart->driver, "serial");
+    EXPECT_FALSE(uart->usbVendorId.has_value());
+    EXPECT_EQ(Find(ports, d + "ttyS10")->driver, "serial8250");
+
+    EXPECT_EQ(OpenablePorts(sys.Options()),
+              (std::vector<std::string>{d + "ttyACM0", d + "ttyS1", d + "ttyS2", d + "ttyS10",
+                                        d + "ttyUSB0"}));
+}
+
+TEST(ProbePorts, AHeldPortIsListedAsBusyAndNotOffered) {
+    FakeSystem sys;
+    PtyPair a;
+    PtyPair b;
+    sys.Bind("devices/pnp0/00:01", "pnp", "serial");
+    sys.AddTty("ttyS0", "devices/pnp0/00:01", "4");
+    sys.Node("ttyS0", a.slavePath());
+    sys.Bind("devices/pnp0/00:02", "pnp", "serial");
+    sys.AddTty("ttyS1", "devices/pnp0/00:02", "4");
+    sys.Node("ttyS1", b.slavePath());
+
+    test::RecordingUi ui;
+    CSerialPort holder(ui);
+    ASSERT_TRUE(holder.Open(sys.dev() + "/ttyS1"));
+
+    const std::vector<PortInfo> ports = ProbePorts(sys.Options());
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_TRUE(ports[0].opens);
+    EXPECT_FALSE(ports[1].opens);
+    EXPECT_EQ(ports[1].error, SerialError::Busy);
+    EXPECT_EQ(OpenablePorts(sys.Options()), (std::vector<std::string>{sys.dev() + "/ttyS0"}));
+
+    // Probing left the holder's port alone, and released the one it tried.
+    EXPECT_TRUE(holder.IsOpen());
+    CSerialPort other(ui);
+    EXPECT_TRUE(other.Open(sys.dev() + "/ttyS0"));
+}
+
+TEST(ProbePorts, ExtraPortsJoinTheListOnce) {
+    FakeSystem sys;
+    PtyPair known;
+    PtyPair extra;
+    sys.Bind("devices/pnp0/00:01", "pnp", "serial");
+    sys.AddTty("ttyS0", "devices/pnp0/00:01", "4");
+    sys.Node("ttyS0", known.slavePath());
+
+    ProbeOptions options = sys.Options();
+    options.extraPorts = {extra.slavePath(), sys.dev() + "/ttyS0", "", sys.dev() + "/missing"};
+    const std::vector<PortInfo> ports = ProbePorts(options);
+    ASSERT_EQ(ports.size(), 2u);
+    const PortInfo* fromEnv = Find(ports, extra.slavePath());
+    ASSERT_NE(fromEnv, nullptr);
+    EXPECT_TRUE(fromEnv->fromEnvironment);
+    EXPECT_TRUE(fromEnv->opens);
+    const PortInfo* fromSys = Find(ports, sys.dev() + "/ttyS0");
+    ASSERT_NE(fromSys, nullptr);
+    EXPECT_FALSE(fromSys->fromEnvironment);
+    EXPECT_EQ(fromSys->driver, "serial");
+}
+
+TEST(ProbePorts, AnExtraPathThatIsNoTerminalIsListedWithTheReason) {
+    TempDir dir;
+    ProbeOptions options;
+    options.sysfsRoot = dir / "no-sysfs";
+    options.devRoot = dir / "no-dev";
+    options.extraPorts = {dir.Write("notes.txt", "hello")};
+    const std::vector<PortInfo> ports = ProbePorts(options);
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_FALSE(ports[0].opens);
+    EXPECT_EQ(ports[0].error, SerialError::NotATerminal);
+    EXPECT_TRUE(OpenablePorts(options).empty());
+}
+
+TEST(ProbePorts, NothingConfiguredWhileProbing) {
+    PtyPair pty;
+    struct termios before {};
+    ASSERT_EQ(tcgetattr(pty.master(), &before), 0);
+    TempDir dir;
+    ProbeOptions options;
+    options.sysfsRoot = dir / "sys";
+    options.devRoot = dir / "dev";
+    options.extraPorts = {pty.slavePath()};
+    ASSERT_EQ(OpenablePorts(options), (std::vector<std::string>{pty.slavePath()}));
+    struct termios after {};
+    ASSERT_EQ(tcgetattr(pty.master(), &after), 0);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+}
+
+}  // namespace
+}  // namespace tarvex
