@@ -1,10 +1,161 @@
+// tarvex-cli ports [--json]: the serial ports of this machine, with what the system knows of
+// each, and why one that exists cannot be opened.
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "app/cli/Commands.h"
+#include "serial/PortProbe.h"
 
 namespace tarvex::cli {
+namespace {
+
+struct PortsOptions {
+    bool json = false;
+    std::string sysfsRoot;
+    std::string devRoot;
+};
+
+std::string HexId(std::uint16_t id) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%04x", static_cast<unsigned>(id));
+    return buf;
+}
+
+// What the user can do about a port that will not open.
+std::string StateText(const PortInfo& port) {
+    if (port.opens) {
+        return "ok";
+    }
+    switch (port.error) {
+        case SerialError::Busy:
+            return "busy (held by another program)";
+        case SerialError::PermissionDenied: {
+            // The owning group is read from the device node where possible; serial devices
+            // belong to "dialout" on most distributions.
+            const std::string group = port.group.empty() ? "dialout" : port.group;
+            const std::string which =
+                port.group.empty() ? ", usually dialout" : " (" + port.group + ")";
+            return "permission denied \xE2\x80\x94 add the user to the group that owns it" + which +
+                   ": sudo usermod -aG " + group + " $USER, then log in again";
+        }
+        default:
+            return std::string(SerialErrorText(port.error));
+    }
+}
+
+// Driver, USB ids and strings, as far as known.
+std::string Details(const PortInfo& port) {
+    std::vector<std::string> parts;
+    if (!port.driver.empty()) {
+        parts.push_back("driver " + port.driver);
+    }
+    if (port.usbVendorId && port.usbProductId) {
+        std::string usb = "USB " + HexId(*port.usbVendorId) + ":" + HexId(*port.usbProductId);
+        for (const std::string* s : {&port.manufacturer, &port.product}) {
+            if (!s->empty()) {
+                usb += " " + *s;
+            }
+        }
+        if (!port.serialNumber.empty()) {
+            usb += " (serial " + port.serialNumber + ")";
+        }
+        parts.push_back(usb);
+    }
+    if (port.fromEnvironment) {
+        parts.push_back("from TARVEX_EXTRA_PORTS");
+    }
+    std::string out;
+    for (const std::string& p : parts) {
+        out += out.empty() ? p : ", " + p;
+    }
+    return out;
+}
+
+nlohmann::json TextOrNull(const std::string& s) {
+    return s.empty() ? nlohmann::json(nullptr) : nlohmann::json(s);
+}
+
+nlohmann::json ToJson(const std::vector<PortInfo>& ports) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const PortInfo& p : ports) {
+        nlohmann::json j;
+        j["path"] = p.path;
+        j["opens"] = p.opens;
+        j["error"] = p.opens ? nlohmann::json(nullptr)
+                             : nlohmann::json(std::string(SerialErrorText(p.error)));
+        j["driver"] = TextOrNull(p.driver);
+        j["usb_vendor_id"] = p.usbVendorId ? nlohmann::json(HexId(*p.usbVendorId)) : nullptr;
+        j["usb_product_id"] = p.usbProductId ? nlohmann::json(HexId(*p.usbProductId)) : nullptr;
+        j["manufacturer"] = TextOrNull(p.manufacturer);
+        j["product"] = TextOrNull(p.product);
+        j["serial_number"] = TextOrNull(p.serialNumber);
+        j["group"] = TextOrNull(p.group);
+        j["from_environment"] = p.fromEnvironment;
+        out.push_back(std::move(j));
+    }
+    return out;
+}
+
+void PrintText(const std::vector<PortInfo>& ports) {
+    if (ports.empty()) {
+        std::cout << "No serial ports found.\n";
+        return;
+    }
+    std::size_t width = 0;
+    for (const PortInfo& p : ports) {
+        width = std::max(width, p.path.size());
+    }
+    for (const PortInfo& p : ports) {
+        std::string line = p.path;
+        line.append(width - p.path.size() + 2, ' ');
+        line += StateText(p);
+        const std::string details = Details(p);
+        if (!details.empty()) {
+            line += "; " + details;
+        }
+        std::cout << line << '\n';
+    }
+}
+
+}  // namespace
 
 void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
+    auto options = std::make_shared<PortsOptions>();
     auto* cmd = app.add_subcommand("ports", "List the serial ports of this machine");
-    cmd->callback([&exitStatus] { exitStatus = kExitFailure; });
+    cmd->add_flag("--json", options->json,
+                  "Print a JSON array of objects (path, opens, error, driver, usb_vendor_id, "
+                  "usb_product_id, manufacturer, product, serial_number, group, "
+                  "from_environment)");
+    // For tests and odd systems: where sysfs and the device nodes are.
+    cmd->add_option("--sysfs-root", options->sysfsRoot, "Root of sysfs (default /sys)");
+    cmd->add_option("--dev-root", options->devRoot, "Folder of the device nodes (default /dev)");
+    cmd->footer(
+        "Lists the tty devices that have a serial driver behind them, plus the paths named in "
+        "the environment variable TARVEX_EXTRA_PORTS (colon separated). Each port is opened "
+        "and closed again to see whether it can be had now; nothing is configured.\n\n"
+        "Exit status: 0 also when no port is found; 2 usage error.");
+    cmd->callback([options, &exitStatus] {
+        ProbeOptions probe = ProbeOptionsFromEnvironment();
+        if (!options->sysfsRoot.empty()) {
+            probe.sysfsRoot = options->sysfsRoot;
+        }
+        if (!options->devRoot.empty()) {
+            probe.devRoot = options->devRoot;
+        }
+        const std::vector<PortInfo> ports = ProbePorts(probe);
+        if (options->json) {
+            std::cout << ToJson(ports).dump(2) << '\n';
+        } else {
+            PrintText(ports);
+        }
+        exitStatus = kExitOk;
+    });
 }
 
 }  // namespace tarvex::cli
