@@ -95,9 +95,8 @@ nlohmann::json ToJson(const ContainerReport& r, bool valid) {
                     {"font", r.font.offset},
                     {"bitmap", r.bitmap.offset},
                     {"recipe", r.recipe.offset}};
-    nlohmann::json parts = {{"application", r.application.size},
-                            {"font", r.font.size},
-                            {"bitmap", r.bitmap.size}};
+    nlohmann::json parts = {
+        {"application", r.application.size}, {"font", r.font.size}, {"bitmap", r.bitmap.size}};
     if (r.recipeTableRead) {
         parts["recipe"] = r.recipeDataSize;
         j["recipe_table_size"] = r.recipeTableSize;
@@ -204,8 +203,8 @@ void RegisterInspectCommand(CLI::App& app, int& exitStatus) {
         const bool valid = CheckDownloadContainer(options->path, info, names, sizes, &report);
         if (options->json) {
             // Recipe names are raw bytes; invalid UTF-8 is replaced rather than thrown on.
-            std::cout << ToJson(report, valid).dump(2, ' ', false,
-                                                    nlohmann::json::error_handler_t::replace)
+            std::cout << ToJson(report, valid)
+                             .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
                       << '\n';
         } else {
             PrintText(std::cout, options->path, report, valid);
