@@ -1,0 +1,262 @@
+// The settings file "dnld.sv": its reader and writer, and the form's save and load.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "FormFixture.h"
+#include "platform/Files.h"
+#include "support/PtyPair.h"
+#include "ui/DnldSettings.h"
+
+namespace tarvex::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// --- Reader ------------------------------------------------------------------------------------
+
+TEST(SettingsReader, TakesEveryKeyAndTrimsValues) {
+    SettingsFields f;
+    ApplySettingsLines(
+        {"SLAVE ID:17", "COM PORT: /dev/ttyUSB0 ", "BAUD RATE:9600", "PARITY:Odd", "WORD LENGTH:7",
+         "STOP BITS:1", "REMEMBER PASSWORD:Yes", "PASSWORD:\t p:w d \t", "PRODUCT NAME:Alpha",
+         "BOOTLOADER VERSION:V1", "FIRMWARE VERSION:F1", "BIN FILE PATH:/a/b.bin", "[EOF]"},
+        f);
+    EXPECT_EQ(f.record.m_nSlaveID, 17);
+    EXPECT_EQ(f.record.m_strComPort, "/dev/ttyUSB0");
+    EXPECT_EQ(f.record.m_strBaudRate, "9600");
+    EXPECT_EQ(f.record.m_strParity, "Odd");
+    EXPECT_EQ(f.record.m_strWordLength, "7");
+    EXPECT_EQ(f.record.m_strStopBits, "1");
+    EXPECT_TRUE(f.rememberPassword);
+    EXPECT_EQ(f.record.m_strSavedPassword, "p:w d");
+    EXPECT_EQ(f.productName, "Alpha");
+    EXPECT_EQ(f.bootloaderVersion, "V1");
+    EXPECT_EQ(f.firmwareVersion, "F1");
+    EXPECT_EQ(f.binFilePath, "/a/b.bin");
+}
+
+TEST(SettingsReader, SlaveIdTakesTheLeadingNumber) {
+    const std::pair<const char*, int> cases[] = {{"12ab", 12}, {"", 0}, {"  -3x", -3}, {"x1", 0}};
+    for (const auto& [value, expected] : cases) {
+        SettingsFields f;
+        ApplySettingsLines({std::string("SLAVE ID:") + value}, f);
+        EXPECT_EQ(f.record.m_nSlaveID, expected) << value;
+    }
+}
+
+TEST(SettingsReader, RememberPasswordIgnoresCaseAndOtherValues) {
+    SettingsFields f;
+    ApplySettingsLines({"REMEMBER PASSWORD:yes"}, f);
+    EXPECT_TRUE(f.rememberPassword);
+    ApplySettingsLines({"REMEMBER PASSWORD:maybe"}, f);
+    EXPECT_TRUE(f.rememberPassword);
+    ApplySettingsLines({"REMEMBER PASSWORD: NO "}, f);
+    EXPECT_FALSE(f.rememberPassword);
+    ApplySettingsLines({"REMEMBER PASSWORD:1"}, f);
+    EXPECT_FALSE(f.rememberPassword);
+}
+
+TEST(SettingsReader, DamagedLinesAreSkippedAndTheLastValueWins) {
+    SettingsFields f;
+    f.firmwareVersion = "kept";
+    f.bootloaderVersion = "cleared";
+    ApplySettingsLines(
+        {"garbage without colon", "COM PORT:first", "com port:lower-case key",
+         " COM PORT:blank before key", "COM PORT :blank after key", "UNKNOWN:x", "COM PORT:second"},
+        f);
+    EXPECT_EQ(f.record.m_strComPort, "second");
+    EXPECT_EQ(f.firmwareVersion, "kept");
+    // A file without the key leaves no bootloader version.
+    EXPECT_EQ(f.bootloaderVersion, "");
+}
+
+TEST(SettingsReader, StopsAtTheTerminatorOnly) {
+    SettingsFields f;
+    ApplySettingsLines({"PARITY:Even", "[EOF] ", "PARITY:Odd", "[EOF]", "PARITY:Mark"}, f);
+    EXPECT_EQ(f.record.m_strParity, "Odd");
+    SettingsFields g;
+    ApplySettingsLines({"PARITY:Even", "[eof]", "PARITY:Space"}, g);
+    EXPECT_EQ(g.record.m_strParity, "Space");
+}
+
+TEST(SettingsReader, DefaultsLeaveFirmwareAndBinPath) {
+    SettingsFields f;
+    f.firmwareVersion = "F";
+    f.binFilePath = "/x.bin";
+    f.productName = "P";
+    f.rememberPassword = true;
+    SetDefaultSettings(f);
+    EXPECT_EQ(f.record.m_nSlaveID, 1);
+    EXPECT_EQ(f.record.m_strComPort, "COM1");
+    EXPECT_EQ(f.record.m_strBaudRate, "19200");
+    EXPECT_EQ(f.record.m_strParity, "None");
+    EXPECT_EQ(f.record.m_strWordLength, "8");
+    EXPECT_EQ(f.record.m_strStopBits, "2");
+    EXPECT_FALSE(f.rememberPassword);
+    EXPECT_EQ(f.productName, "");
+    EXPECT_EQ(f.firmwareVersion, "F");
+    EXPECT_EQ(f.binFilePath, "/x.bin");
+}
+
+TEST(SettingsWriter, WritesTheTwelveKeysInOrderAndNoLineEndAfterTheTerminator) {
+    SettingsFileValues v;
+    v.slaveIdText = "1";
+    v.comPort = "COM1";
+    v.baudRate = "19200";
+    v.parity = "None";
+    v.wordLength = "8";
+    v.stopBits = "2";
+    v.productName = "Select Product";
+    EXPECT_EQ(FormatSettingsFile(v),
+              "SLAVE ID:1\nCOM PORT:COM1\nBAUD RATE:19200\nPARITY:None\nWORD LENGTH:8\n"
+              "STOP BITS:2\nREMEMBER PASSWORD:No\nPASSWORD:\nPRODUCT NAME:Select Product\n"
+              "BOOTLOADER VERSION:\nFIRMWARE VERSION:\nBIN FILE PATH:\n[EOF]");
+    v.rememberPassword = true;
+    EXPECT_NE(FormatSettingsFile(v).find("\nREMEMBER PASSWORD:Yes\n"), std::string::npos);
+}
+
+// --- The form's save and load --------------------------------------------------------------
+
+class SettingsFile : public FormTest {
+  protected:
+    void SetUp() override {
+        AddStandardCatalogue();
+        ws.WriteDownloadData("Alpha", ws / "project/");
+    }
+    std::string SettingsPath() const { return ws / "dnld.sv"; }
+};
+
+TEST_F(SettingsFile, SaveAndLoadGiveTheSameForm) {
+    PtyPair first;
+    PtyPair second;
+    CTarvexDlg& f = Start({first.slavePath(), second.slavePath()});
+    Choose("Alpha", "V1.0-A", "F1.1");
+    ASSERT_TRUE(Select(f.m_cmbComPort, second.slavePath()));
+    ASSERT_TRUE(Select(f.m_cmbBaudRate, "57600"));
+    ASSERT_TRUE(Select(f.m_cmbParity, "Mark"));
+    ASSERT_TRUE(Select(f.m_cmbDataBits, "7"));
+    ASSERT_TRUE(Select(f.m_cmbStopBits, "1"));
+    ASSERT_TRUE(f.UserSetText(f.m_editSlaveID, "042"));
+    ASSERT_TRUE(f.UserSetText(f.m_editPassword, "a:b:c"));
+    ASSERT_TRUE(f.UserClick(f.m_chkRememberPassword));
+    ASSERT_TRUE(f.UserSetText(f.m_editFileToSend, "/typed/path.bin"));
+    f.m_strBootloaderVersion = f.m_cmbBootloaderVersion.GetWindowText();  // as a download does
+    f.SaveSettings(SettingsPath());
+
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(ReadFileText(SettingsPath()),
+              "SLAVE ID:042\nCOM PORT:" + second.slavePath() +
+                  "\nBAUD RATE:57600\nPARITY:Mark\nWORD LENGTH:7\nSTOP BITS:1\n"
+                  "REMEMBER PASSWORD:Yes\nPASSWORD:a:b:c\nPRODUCT NAME:Alpha\n"
+                  "BOOTLOADER VERSION:V1.0-A\nFIRMWARE VERSION:F1.1\n"
+                  "BIN FILE PATH:/typed/path.bin\n[EOF]");
+    struct stat st {};
+    ASSERT_EQ(::stat(SettingsPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(f.m_settings.m_nSlaveID, 42);
+    EXPECT_EQ(f.m_settings.m_strSavedPassword, "a:b:c");
+    EXPECT_EQ(f.m_strBinFilePath, "/typed/path.bin");
+    // The firmware text goes to the file only.
+    EXPECT_EQ(f.m_strFirmwareVersion, "");
+
+    ui.Clear();
+    CTarvexDlg& g = Start({first.slavePath(), second.slavePath()});
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(g.m_cmbProduct.GetWindowText(), "Alpha");
+    EXPECT_EQ(g.m_cmbBootloaderVersion.GetWindowText(), "V1.0-A");
+    EXPECT_EQ(g.m_cmbFirmwareVersion.GetWindowText(), "F1.1");
+    EXPECT_EQ(g.m_cmbComPort.GetWindowText(), second.slavePath());
+    EXPECT_EQ(g.m_cmbBaudRate.GetWindowText(), "57600");
+    EXPECT_EQ(g.m_cmbParity.GetWindowText(), "Mark");
+    EXPECT_EQ(g.m_cmbDataBits.GetWindowText(), "7");
+    EXPECT_EQ(g.m_cmbStopBits.GetWindowText(), "1");
+    EXPECT_EQ(g.m_editSlaveID.GetWindowText(), "42");
+    EXPECT_EQ(g.m_editPassword.GetWindowText(), "a:b:c");
+    EXPECT_TRUE(g.m_chkRememberPassword.GetCheck());
+    // The saved path is read but the field shows the project's container.
+    EXPECT_EQ(g.m_strBinFilePath, ws / "project/H1.bin");
+    EXPECT_EQ(g.m_editFileToSend.GetWindowText(), ws / "project/H1.bin");
+}
+
+TEST_F(SettingsFile, CrLfFileWithoutTerminatorIsReadToItsEnd) {
+    ws.Write("dnld.sv",
+             "SLAVE ID:9\r\nBAUD RATE:4800\r\nREMEMBER PASSWORD:yes\r\nPASSWORD:pw\r\n"
+             "PRODUCT NAME:beta\r\nBOOTLOADER VERSION:B1\r\nFIRMWARE VERSION:G1");
+    CTarvexDlg& f = Start();
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(f.m_editSlaveID.GetWindowText(), "9");
+    EXPECT_EQ(f.m_cmbBaudRate.GetWindowText(), "4800");
+    EXPECT_EQ(f.m_editPassword.GetWindowText(), "pw");
+    EXPECT_EQ(f.m_cmbProduct.GetWindowText(), "beta");
+    EXPECT_EQ(f.m_cmbBootloaderVersion.GetWindowText(), "B1");
+    EXPECT_EQ(f.m_cmbFirmwareVersion.GetWindowText(), "G1");
+}
+
+TEST_F(SettingsFile, LinesAfterTheTerminatorAreIgnored) {
+    ws.Write("dnld.sv", "BAUD RATE:4800\n[EOF]\nBAUD RATE:9600\n");
+    CTarvexDlg& f = Start();
+    EXPECT_EQ(f.m_cmbBaudRate.GetWindowText(), "4800");
+}
+
+TEST_F(SettingsFile, FailedSaveKeepsTheOldFileAndTheForm) {
+    CTarvexDlg& f = Start();
+    ASSERT_TRUE(f.UserSetText(f.m_editSlaveID, "77"));
+    f.SaveSettings(ws / "no-such-folder/dnld.sv");
+    EXPECT_EQ(ui.Texts(), Lines{"Error in creating download data file!"});
+    EXPECT_EQ(ui.messages[0].kind, MessageKind::Notice);
+    EXPECT_EQ(f.m_settings.m_nSlaveID, 1);
+
+    ws.Write("locked/dnld.sv", "SLAVE ID:5\n[EOF]");
+    ASSERT_EQ(::chmod((ws / "locked").c_str(), 0500), 0);
+    const bool privileged = ::access((ws / "locked").c_str(), W_OK) == 0;
+    ui.Clear();
+    f.SaveSettings(ws / "locked/dnld.sv");
+    ::chmod((ws / "locked").c_str(), 0700);
+    if (privileged) {
+        GTEST_SKIP() << "running with privileges that write into any folder";
+    }
+    EXPECT_EQ(ui.Texts(), Lines{"Error in creating download data file!"});
+    EXPECT_EQ(ReadFileText(ws / "locked/dnld.sv"), "SLAVE ID:5\n[EOF]");
+}
+
+TEST_F(SettingsFile, FailedReplaceLeavesNoTemporaryFileBehind) {
+    // A folder where the file should be: the new text cannot be renamed into place.
+    ws.dir().MakeDir("dnld.sv/inside");
+    CTarvexDlg& f = Start();
+    ui.Clear();
+    f.SaveSettings(SettingsPath());
+    EXPECT_EQ(ui.Texts(), Lines{"Error in creating download data file!"});
+    for (const auto& entry : std::filesystem::directory_iterator(ws.path())) {
+        EXPECT_EQ(entry.path().filename().string().find(".dnld.sv"), std::string::npos)
+            << entry.path();
+    }
+}
+
+TEST_F(SettingsFile, SaveKeepsThePermissionsOfAnExistingFile) {
+    ws.Write("dnld.sv", "SLAVE ID:5\n[EOF]");
+    ASSERT_EQ(::chmod(SettingsPath().c_str(), 0640), 0);
+    CTarvexDlg& f = Start();
+    f.SaveSettings(SettingsPath());
+    struct stat st {};
+    ASSERT_EQ(::stat(SettingsPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_NE(ReadFileText(SettingsPath()).find("SLAVE ID:5\n"), std::string::npos);
+}
+
+TEST_F(SettingsFile, UnreadableFileKeepsTheValuesAndSaysSo) {
+    ws.Write("dnld.sv", "SLAVE ID:5\n[EOF]");
+    ASSERT_EQ(::chmod(SettingsPath().c_str(), 0), 0);
+    if (::access(SettingsPath().c_str(), R_OK) == 0) {
+        GTEST_SKIP() << "running with privileges that read any file";
+    }
+    CTarvexDlg& f = Start();
+    EXPECT_EQ(ui.Texts(), Lines{"Error in reading deafult download settings!"});
+    EXPECT_EQ(f.m_settings.m_nSlaveID, 1);
+    EXPECT_EQ(f.m_settings.m_strComPort, "");
+}
+
+}  // namespace
+}  // namespace tarvex::test
