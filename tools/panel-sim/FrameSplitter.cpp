@@ -72,16 +72,18 @@ std::optional<SplitResult> FrameSplitter::Next(bool lineQuiet) {
     bool incomplete = false;
 
     if (letter == kLetterCommand) {
-        if (pending.size() >= kCommandFrameSize &&
-            FrameCrcMatches(pending.first(kCommandFrameSize))) {
-            matched = true;
-        } else if (pending.size() >= kCommandFrameSize + 1 &&
-                   FrameCrcMatches(pending.first(kCommandFrameSize + 1))) {
-            length = kCommandFrameSize + 1;
-            matched = true;
-        } else if (pending.size() < kCommandFrameSize + 1) {
+        if (pending.size() < kCommandFrameSize) {
             incomplete = true;
+        } else if (FrameCrcMatches(pending.first(kCommandFrameSize))) {
+            matched = true;
+        } else if (pending.size() == kCommandFrameSize) {
+            // Six bytes that do not check may still be a Download with its link byte.
+            if (!lineQuiet) {
+                return std::nullopt;
+            }
+        } else {
             length = kCommandFrameSize + 1;
+            matched = FrameCrcMatches(pending.first(length));
         }
     } else if (pending.size() < length) {
         incomplete = true;
