@@ -2,6 +2,7 @@
 // test plays the panel on the master side.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -381,6 +382,25 @@ TEST(SerialPortOpen, AnotherProgramsExclusiveModeCountsAsBusy) {
     EXPECT_EQ(port.LastError(), SerialError::Busy);
     ASSERT_EQ(ioctl(other.get(), TIOCNXCL), 0);
     EXPECT_TRUE(port.Open(pty.slavePath()));
+}
+
+TEST(SerialPortOpen, AnotherInstancesLockCountsAsBusy) {
+    // Another instance of the tool holds the lock but (being privileged, or having opened
+    // before) no exclusive mode: the lock alone must keep this one out.
+    PtyPair pty;
+    test::UniqueFd other(::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_GE(other.get(), 0);
+    ASSERT_EQ(flock(other.get(), LOCK_EX | LOCK_NB), 0);
+    RecordingUi ui;
+    CSerialPort port(ui);
+    EXPECT_FALSE(port.Open(pty.slavePath()));
+    EXPECT_EQ(port.LastError(), SerialError::Busy);
+    ASSERT_EQ(flock(other.get(), LOCK_UN), 0);
+    EXPECT_TRUE(port.Open(pty.slavePath()));
+    // The port's lock is now held against the other side in turn.
+    EXPECT_NE(flock(other.get(), LOCK_EX | LOCK_NB), 0);
+    port.Close();
+    EXPECT_EQ(flock(other.get(), LOCK_EX | LOCK_NB), 0);
 }
 
 TEST(SerialPortOpen, ExclusiveModeLastsUntilClose) {
