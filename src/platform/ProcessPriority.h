@@ -6,6 +6,8 @@
 //   RestoreProcessPriority(s)   brings back exactly what was saved
 //
 // A transfer runs raised so that other programs disturb the byte timing on the line less.
+// On Linux the policy and the nice value belong to the calling thread: save, raise and restore
+// from the thread that runs the transfer.
 #pragma once
 
 namespace tarvex::platform {

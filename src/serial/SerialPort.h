@@ -13,6 +13,11 @@
 //
 // Every operation is synchronous. While a read or a write waits, the idle hook (if set) is
 // called every few tens of milliseconds so that a window can stay responsive.
+//
+// Once ConfigureLine has run, the first framing, overrun or break error on the line (and parity
+// error, when parity is checked) makes every later read and write fail with LineError until the
+// port is closed and opened again (abort-on-error). A read with no total time-out waits for its
+// whole count. LastError() tells why the last operation failed.
 #pragma once
 
 #include <termios.h>
