@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     int exitStatus = kExitOk;
     RegisterInspectCommand(app, exitStatus);
     RegisterPortsCommand(app, exitStatus);
+    RegisterFormCommand(app, exitStatus);
 
     try {
         app.parse(argc, argv);

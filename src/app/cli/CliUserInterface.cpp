@@ -1,0 +1,40 @@
+#include "app/cli/CliUserInterface.h"
+
+#include <ostream>
+
+namespace tarvex::cli {
+
+CliUserInterface::CliUserInterface(std::ostream& err) : err_(err) {}
+
+void CliUserInterface::ShowMessage(MessageKind kind, std::string_view caption,
+                                   std::string_view text) {
+    err_ << caption << ": " << text << '\n';
+    err_.flush();
+    messages_.push_back({kind, std::string(caption), std::string(text)});
+}
+
+std::optional<std::string> CliUserInterface::AskOpenFile(std::string_view, std::string_view) {
+    std::optional<std::string> answer = std::move(openFileAnswer_);
+    openFileAnswer_.reset();
+    return answer;
+}
+
+void CliUserInterface::PumpEvents() {
+    if (pumpHook_) {
+        pumpHook_();
+    }
+}
+
+const char* MessageKindKey(MessageKind kind) {
+    switch (kind) {
+        case MessageKind::Notice:
+            return "notice";
+        case MessageKind::ErrorBox:
+            return "error";
+        case MessageKind::PlainBox:
+            return "plain";
+    }
+    return "notice";
+}
+
+}  // namespace tarvex::cli

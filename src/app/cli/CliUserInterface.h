@@ -1,0 +1,48 @@
+// The user interface of the command line: every message box becomes one line on standard error,
+// "Caption: text", and is kept for a report; nobody is there to pick a file, unless the command
+// has named one in advance (an option that stands for the open-file dialog).
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/UserInterface.h"
+
+namespace tarvex::cli {
+
+struct ShownMessage {
+    MessageKind kind;
+    std::string caption;
+    std::string text;
+};
+
+class CliUserInterface : public IUserInterface {
+  public:
+    explicit CliUserInterface(std::ostream& err);
+
+    void ShowMessage(MessageKind kind, std::string_view caption, std::string_view text) override;
+    // The answer named with SetOpenFileAnswer, once; otherwise nothing (the user cancels).
+    std::optional<std::string> AskOpenFile(std::string_view filter,
+                                           std::string_view initialDir) override;
+    // Runs the pump hook, if any: the download command checks for an interrupt there.
+    void PumpEvents() override;
+    void Idle() override {}
+
+    void SetOpenFileAnswer(std::string path) { openFileAnswer_ = std::move(path); }
+    void SetPumpHook(std::function<void()> hook) { pumpHook_ = std::move(hook); }
+    const std::vector<ShownMessage>& Messages() const { return messages_; }
+
+  private:
+    std::ostream& err_;
+    std::vector<ShownMessage> messages_;
+    std::optional<std::string> openFileAnswer_;
+    std::function<void()> pumpHook_;
+};
+
+// "notice", "error", "plain": how a message was presented, for reports.
+const char* MessageKindKey(MessageKind kind);
+
+}  // namespace tarvex::cli

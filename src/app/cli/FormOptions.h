@@ -1,0 +1,60 @@
+// The form's choices as command-line options, applied the way a person fills the form.
+//
+//   AddFormOptions(cmd, options)        --product, --bootloader, --firmware, --usb/--serial,
+//                                       --file, --slave-id, --password, --port, --baud, --parity,
+//                                       --data-bits, --stop-bits, --items, and --sysfs-root
+//   FormEnvironmentFor(options)         where the form starts: the current directory
+//   ApplyFormOptions(form, ui, options) the options, in the order of the form, each through the
+//                                       form's user-action entry points so that the same
+//                                       handlers run as for a click in the dialog
+//
+// A value the form does not offer (a product that is not in the list, a port that does not
+// open) is a usage error that names what the form does offer. A choice the form refuses after
+// taking it (USB Download for a firmware version without it: the form shows its notice and goes
+// back to Serial Download) is reported as FormOptionsResult::Refused; commands exit with
+// kExitRefused then.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <optional>
+#include <string>
+
+#include "app/cli/CliUserInterface.h"
+#include "ui/TarvexDlg.h"
+
+namespace tarvex::cli {
+
+// Exit status of a command whose choice the form refused.
+inline constexpr int kExitRefused = 3;
+
+struct FormOptions {
+    std::optional<std::string> product;
+    std::optional<std::string> bootloader;
+    std::optional<std::string> firmware;
+    bool usb = false;
+    bool serial = false;
+    std::optional<std::string> file;
+    std::optional<std::string> slaveId;
+    std::optional<std::string> password;
+    std::optional<std::string> port;
+    std::optional<std::string> baud;
+    std::optional<std::string> parity;
+    std::optional<std::string> dataBits;
+    std::optional<std::string> stopBits;
+    std::optional<std::string> items;  // application, bitmap, font, recipe, all, none
+    std::optional<std::string> sysfsRoot;
+};
+
+void AddFormOptions(CLI::App& cmd, FormOptions& options);
+
+// The current directory as start-up directory; the port probe of the environment, with the
+// sysfs root of the options.
+FormEnvironment FormEnvironmentFor(const FormOptions& options);
+
+enum class FormOptionsResult { Applied, Refused };
+
+// Throws UsageError for a value the form does not offer or a control that cannot be used.
+FormOptionsResult ApplyFormOptions(CTarvexDlg& form, CliUserInterface& ui,
+                                   const FormOptions& options);
+
+}  // namespace tarvex::cli
