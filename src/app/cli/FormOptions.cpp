@@ -80,7 +80,8 @@ void ChoosePort(CTarvexDlg& form, const std::string& name) {
         // A device the probe did not list (no sysfs entry, say) is taken when it opens.
         CSerialPort probe(form.UI());
         if (!probe.Open(name)) {
-            throw UsageError("--port: " + device + " does not open (" +
+            const std::string shown = device == name ? device : name + " (" + device + ")";
+            throw UsageError("--port: " + shown + " does not open (" +
                              std::string(SerialErrorText(probe.LastError())) + "); " +
                              EntryList(list));
         }
