@@ -36,10 +36,12 @@ constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 constexpr std::size_t kMaxQueuedBytes = 1 << 20;
 // How long a reply may wait for room on the line before its bytes count as lost.
 constexpr int kWriteRoomWaitMs = 100;
-// How long the line stays open for the tool to read the last reply before --close-after
-// drops it; the tool's own read time-out is longer.
+// How long the line stays open at most for the tool to read the last reply before
+// --close-after drops it (the tool's own read time-out is longer), how often the panel looks,
+// and how long a reply may take to reach the slave side.
 constexpr std::int64_t kDrainWaitNs = 2000 * kNsPerMs;
 constexpr std::int64_t kDrainPollNs = 2 * kNsPerMs;
+constexpr std::int64_t kDrainSettleNs = 100 * kNsPerMs;
 
 [[noreturn]] void ThrowErrno(const std::string& what, int error = errno) {
     throw std::runtime_error(what + ": " + std::system_category().message(error));
@@ -179,6 +181,14 @@ class SignalWatch {
         }
         if (::sigprocmask(SIG_BLOCK, &set, &saved_) != 0) {
             ThrowErrno("sigprocmask");
+        }
+        // A shell starts background jobs with SIGINT ignored, and an ignored signal is dropped
+        // before it could be read; the panel wants both for its clean stop wherever it runs.
+        // Blocked as they are, the default action never runs.
+        if (::signal(SIGINT, SIG_DFL) == SIG_ERR || ::signal(SIGTERM, SIG_DFL) == SIG_ERR) {
+            const int error = errno;
+            (void)::sigprocmask(SIG_SETMASK, &saved_, nullptr);
+            ThrowErrno("signal", error);
         }
         fd_.Reset(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
         if (!fd_.valid()) {
@@ -636,21 +646,45 @@ class PanelLine {
         return true;
     }
 
-    // Gives the tool a bounded moment to read what is on the line: a closed master throws away
-    // the bytes still waiting on the slave side. A pty tells nothing when its input is read,
-    // so the count is looked at every few milliseconds.
+    // Gives the tool a bounded moment to read the last reply: a closed master throws away the
+    // bytes still waiting on the slave side. The reply reaches the slave's input a little after
+    // the write, and a pty tells nothing when its input is read, so the bytes count as read
+    // once they were seen on the panel's own slave descriptor and are gone again, or when they
+    // never showed up within the settle time (the tool was quicker), or when the tool already
+    // sent its next request.
     void WaitUntilRead() {
-        const std::int64_t deadline = NowNs() + kDrainWaitNs;
+        const std::int64_t start = NowNs();
+        const std::int64_t settle = start + kDrainSettleNs;
+        const std::int64_t deadline = start + kDrainWaitNs;
+        bool arrived = false;
         for (;;) {
             int waiting = 0;
             if (::ioctl(pty_.slave(), FIONREAD, &waiting) != 0) {
                 ThrowErrno("FIONREAD");
             }
             const std::int64_t now = NowNs();
-            if (waiting == 0 || now >= deadline) {
+            if (waiting > 0) {
+                arrived = true;
+            } else if (arrived || now >= settle) {
                 return;
             }
-            SleepUntil(now + kDrainPollNs);
+            if (now >= deadline) {
+                return;
+            }
+            struct pollfd fds[2] = {};
+            fds[0].fd = pty_.master();
+            fds[0].events = POLLIN;
+            fds[1].fd = arrived ? -1 : pty_.slave();
+            fds[1].events = POLLIN;
+            const struct timespec timeout =
+                ToTimespec(arrived ? std::min(kDrainPollNs, deadline - now) : settle - now);
+            const int rc = ::ppoll(fds, 2, &timeout, nullptr);
+            if (rc < 0 && errno != EINTR) {
+                ThrowErrno("poll");
+            }
+            if (rc > 0 && (fds[0].revents & POLLIN) != 0) {
+                return;
+            }
         }
     }
 
@@ -730,13 +764,14 @@ int RunPanel(PanelSession& session, const LineOptions& options) {
         link.emplace(options.linkPath, pty.slavePath());
     }
 
-    // Scripts wait for this line: it goes out first and at once.
-    if (std::printf("port: %s\n", pty.slavePath().c_str()) < 0 || std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "tarvex-panel-sim: cannot write the port line to standard output\n");
-    }
+    // Scripts wait for the port file or for the first line of standard output; both name the
+    // slave only once the line is ready, the file first so that it is there when the line is.
     if (!options.portFile.empty() &&
         !platform::WriteFileAtomically(options.portFile, pty.slavePath() + "\n", 0644)) {
         throw std::runtime_error("cannot write port file " + options.portFile);
+    }
+    if (std::printf("port: %s\n", pty.slavePath().c_str()) < 0 || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "tarvex-panel-sim: cannot write the port line to standard output\n");
     }
     if (log) {
         nlohmann::json event;

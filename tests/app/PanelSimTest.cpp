@@ -1,0 +1,465 @@
+// tarvex-panel-sim as a program: each test starts it, plays the tool on the printed pty slave
+// (plain POSIX open, raw mode, hand-built frames) and looks at what the panel wrote.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "download/Crc16.h"
+#include "support/PtyPair.h"
+#include "support/RunProgram.h"
+#include "support/TempDir.h"
+
+extern char** environ;
+
+namespace tarvex::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+std::string SimPath() {
+    return std::string(TARVEX_BINARY_DIR) + "/tarvex-panel-sim";
+}
+
+Bytes Frame(std::uint8_t address, std::uint8_t letter, std::uint16_t parameter,
+            const Bytes& payload = {}) {
+    Bytes frame{address, letter, static_cast<std::uint8_t>(parameter & 0xFF),
+                static_cast<std::uint8_t>(parameter >> 8)};
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    const std::uint16_t crc = CRC16(frame.data(), frame.size());
+    frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+    return frame;
+}
+
+Bytes Expected(const Bytes& request, std::uint8_t status) {
+    Bytes reply(request.begin(), request.begin() + 4);
+    reply.push_back(status);
+    const std::uint16_t crc = CRC16(reply.data(), reply.size());
+    reply.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    reply.push_back(static_cast<std::uint8_t>(crc >> 8));
+    return reply;
+}
+
+Bytes Block(const std::string& name, std::uint16_t packetSize, const Bytes& data) {
+    Bytes block(48, 0);
+    std::copy(name.begin(), name.end(), block.begin());
+    block[16] = 0x34;  // product code 0x1234
+    block[17] = 0x12;
+    block[18] = 0xE1;  // password 4321
+    block[19] = 0x10;
+    block[20] = 0xE8;  // 2024-05-17 13:45
+    block[21] = 0x07;
+    block[22] = 5;
+    block[23] = 17;
+    block[24] = 13;
+    block[25] = 45;
+    block[26] = static_cast<std::uint8_t>(packetSize & 0xFF);
+    block[27] = static_cast<std::uint8_t>(packetSize >> 8);
+    const auto size = static_cast<std::uint32_t>(data.size());
+    for (int i = 0; i < 4; ++i) {
+        block[28 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+    }
+    std::uint32_t sum = 0;
+    for (const std::uint8_t b : data) {
+        sum += b;
+    }
+    block[32] = static_cast<std::uint8_t>(sum & 0xFF);
+    block[33] = static_cast<std::uint8_t>((sum >> 8) & 0xFF);
+    block[35] = 1;
+    block[36] = 2;
+    block[37] = 9;
+    return block;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The simulator as a child process; stopped (SIGTERM, then SIGKILL) if a test leaves it running.
+class PanelSim {
+  public:
+    explicit PanelSim(const std::vector<std::string>& args) {
+        int pipeFds[2];
+        if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+            throw std::runtime_error("pipe2 failed");
+        }
+        UniqueFd readEnd(pipeFds[0]);
+        UniqueFd writeEnd(pipeFds[1]);
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        ::posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 1);
+        const std::string program = SimPath();
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        const int rc =
+            ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+        ::posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) {
+            throw std::runtime_error("cannot start " + program);
+        }
+        writeEnd.reset();
+        out_ = std::move(readEnd);
+        const std::string line = ReadLine(5000ms);
+        if (line.rfind("port: ", 0) == 0) {
+            port_ = line.substr(6);
+        }
+    }
+    PanelSim(const PanelSim&) = delete;
+    PanelSim& operator=(const PanelSim&) = delete;
+    ~PanelSim() {
+        if (!status_) {
+            ::kill(pid_, SIGTERM);
+            if (!WaitExit(2000ms)) {
+                ::kill(pid_, SIGKILL);
+                int status = 0;
+                ::waitpid(pid_, &status, 0);
+            }
+        }
+    }
+
+    const std::string& port() const { return port_; }
+    void Signal(int signal) const { ::kill(pid_, signal); }
+
+    // The exit status once the process has ended within the time-out; -1 for a signal.
+    std::optional<int> WaitExit(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!status_) {
+            int status = 0;
+            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+            if (r == pid_) {
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            } else if (std::chrono::steady_clock::now() >= deadline) {
+                break;
+            } else {
+                std::this_thread::sleep_for(5ms);
+            }
+        }
+        return status_;
+    }
+
+  private:
+    std::string ReadLine(std::chrono::milliseconds timeout) {
+        std::string line;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            struct pollfd pfd {
+                out_.get(), POLLIN, 0
+            };
+            if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
+                return line;
+            }
+            char c = 0;
+            if (::read(out_.get(), &c, 1) != 1 || c == '\n') {
+                return line;
+            }
+            line.push_back(c);
+        }
+    }
+
+    pid_t pid_ = -1;
+    UniqueFd out_;
+    std::string port_;
+    std::optional<int> status_;
+};
+
+// The tool's end of the line.
+class Line {
+  public:
+    explicit Line(const std::string& path) {
+        fd_.reset(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (fd_.get() < 0) {
+            throw std::runtime_error("cannot open " + path);
+        }
+        struct termios tio {};
+        ::tcgetattr(fd_.get(), &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(fd_.get(), TCSANOW, &tio);
+    }
+
+    void Write(const Bytes& bytes) {
+        ASSERT_EQ(::write(fd_.get(), bytes.data(), bytes.size()),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+
+    // Up to count bytes, within the time-out.
+    Bytes Read(std::size_t count, std::chrono::milliseconds timeout) {
+        Bytes out;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (out.size() < count) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            struct pollfd pfd {
+                fd_.get(), POLLIN, 0
+            };
+            if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
+                break;
+            }
+            std::uint8_t buffer[64];
+            const ssize_t n =
+                ::read(fd_.get(), buffer, std::min(sizeof buffer, count - out.size()));
+            if (n <= 0) {
+                hungUp_ = true;
+                break;
+            }
+            out.insert(out.end(), buffer, buffer + n);
+        }
+        return out;
+    }
+
+    Bytes Exchange(const Bytes& frame) {
+        Write(frame);
+        return Read(7, 2000ms);
+    }
+
+    int fd() const { return fd_.get(); }
+    bool hungUp() const { return hungUp_; }
+
+  private:
+    UniqueFd fd_;
+    bool hungUp_ = false;
+};
+
+nlohmann::json ReadJson(const std::string& path) {
+    return nlohmann::json::parse(ReadFileText(path));
+}
+
+TEST(PanelSimProgram, ReceivesItemsIntoTheOutputFolder) {
+    TempDir dir;
+    const std::string out = dir / "out";
+    const std::string log = dir / "events.jsonl";
+    PanelSim sim({"--out", out, "--log", log, "--exit-after-over", "--product-code", "4660",
+                  "--password", "4321"});
+    ASSERT_FALSE(sim.port().empty());
+    Line line(sim.port());
+
+    Bytes app(2 * 16 + 1);
+    for (std::size_t i = 0; i < app.size(); ++i) {
+        app[i] = static_cast<std::uint8_t>(0xA0 + i);
+    }
+    const Bytes appBlock = Block("Line-7", 16, app);
+    const Bytes open = Frame(1, 'Q', 0x0000, {1});  // USB link byte
+    EXPECT_EQ(line.Exchange(open), Expected(open, 0));
+    const Bytes info = Frame(1, 'R', 0x0000, appBlock);
+    EXPECT_EQ(line.Exchange(info), Expected(info, 0));
+    for (std::uint16_t n = 0; n < 3; ++n) {
+        Bytes packet(app.begin() + n * 16, app.begin() + std::min<std::size_t>(n * 16 + 16, 33));
+        packet.resize(16, 0);
+        const Bytes frame = Frame(1, 'P', n, packet);
+        EXPECT_EQ(line.Exchange(frame), Expected(frame, 0)) << "packet " << n;
+    }
+    const Bytes recipeOpen = Frame(1, 'Q', 0x0004);
+    EXPECT_EQ(line.Exchange(recipeOpen), Expected(recipeOpen, 0));
+    const Bytes recipeInfo = Frame(1, 'R', 0x0004, Block("R 1", 16, {}));
+    EXPECT_EQ(line.Exchange(recipeInfo), Expected(recipeInfo, 0));
+    const Bytes over = Frame(1, 'Q', 0x0200);
+    EXPECT_EQ(line.Exchange(over), Expected(over, 0));
+    EXPECT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
+
+    EXPECT_EQ(ReadFileBytes(out + "/01-application-Line-7.bin"), app);
+    EXPECT_EQ(ReadFileBytes(out + "/01-application-Line-7.info"), appBlock);
+    EXPECT_TRUE(ReadFileBytes(out + "/02-recipe-R_1.bin").empty());
+    EXPECT_TRUE(Exists(out + "/02-recipe-R_1.info"));
+
+    const nlohmann::json report = ReadJson(out + "/session.json");
+    ASSERT_EQ(report["items"].size(), 2u);
+    EXPECT_EQ(report["items"][0]["name"], "Line-7");
+    EXPECT_EQ(report["items"][0]["size"], 33);
+    EXPECT_EQ(report["items"][0]["packets_received"], 3);
+    EXPECT_EQ(report["items"][0]["link_byte"], 1);
+    EXPECT_EQ(report["items"][0]["byte_sum_ok"], true);
+    EXPECT_EQ(report["items"][0]["complete"], true);
+    EXPECT_EQ(report["items"][1]["kind"], "recipe");
+    EXPECT_EQ(report["items"][1]["complete"], true);
+    EXPECT_EQ(report["frames_received"], 8);
+    EXPECT_EQ(report["replies_sent"], 8);
+    EXPECT_EQ(report["over_received"], true);
+
+    int rx = 0;
+    int tx = 0;
+    const std::string text = ReadFileText(log);
+    std::size_t from = 0;
+    while (from < text.size()) {
+        const std::size_t end = text.find('\n', from);
+        ASSERT_NE(end, std::string::npos);
+        const auto event = nlohmann::json::parse(text.substr(from, end - from));
+        EXPECT_TRUE(event.contains("t_ms"));
+        rx += event.value("dir", "") == "rx";
+        tx += event.value("dir", "") == "tx";
+        from = end + 1;
+    }
+    EXPECT_EQ(rx, 8);
+    EXPECT_EQ(tx, 8);
+}
+
+TEST(PanelSimProgram, FaultRefusesTheApplicationWithPasswordStatus) {
+    TempDir dir;
+    PanelSim sim({"--out", dir / "out", "--fault",
+                  "item=application,phase=open,count=always:status=2", "--fault",
+                  "frame=4:no-reply"});
+    Line line(sim.port());
+    const Bytes open = Frame(1, 'Q', 0x0000);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        EXPECT_EQ(line.Exchange(open), Expected(open, 2)) << "attempt " << attempt;
+    }
+    const Bytes over = Frame(1, 'Q', 0x0200);
+    line.Write(over);
+    EXPECT_TRUE(line.Read(7, 150ms).empty());  // the 4th frame's reply is lost
+    EXPECT_EQ(line.Exchange(over), Expected(over, 0));
+
+    sim.Signal(SIGTERM);
+    ASSERT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
+    const nlohmann::json report = ReadJson(dir / "out/session.json");
+    EXPECT_TRUE(report["items"].empty());
+    EXPECT_EQ(report["frames_received"], 5);
+    EXPECT_EQ(report["replies_sent"], 4);
+}
+
+TEST(PanelSimProgram, CloseAfterHangsUpTheLine) {
+    PanelSim sim({"--close-after", "1"});
+    Line line(sim.port());
+    const Bytes open = Frame(1, 'Q', 0x0000);
+    EXPECT_EQ(line.Exchange(open), Expected(open, 0));  // answered before the line drops
+    EXPECT_TRUE(line.Read(1, 3000ms).empty());
+    EXPECT_TRUE(line.hungUp());
+    errno = 0;
+    EXPECT_EQ(::write(line.fd(), open.data(), open.size()), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
+}
+
+TEST(PanelSimProgram, LinkAndPortFileNameTheSlave) {
+    TempDir dir;
+    const std::string link = dir / "ttyPANEL";
+    const std::string portFile = dir / "port";
+    ASSERT_EQ(::symlink("/nonexistent", link.c_str()), 0);  // left over from an earlier run
+    PanelSim sim({"--link", link, "--port-file", portFile});
+    ASSERT_FALSE(sim.port().empty());
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.port());
+    EXPECT_EQ(ReadFileText(portFile), sim.port() + "\n");
+
+    Line line(link);
+    const Bytes over = Frame(1, 'Q', 0x0200);
+    EXPECT_EQ(line.Exchange(over), Expected(over, 0));
+    sim.Signal(SIGINT);
+    EXPECT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
+    EXPECT_FALSE(Exists(link));
+}
+
+TEST(PanelSimProgram, PortSurvivesTheToolClosingIt) {
+    PanelSim sim({});
+    const Bytes open = Frame(1, 'Q', 0x0003);
+    {
+        Line first(sim.port());
+        EXPECT_EQ(first.Exchange(open), Expected(open, 0));
+    }
+    Line second(sim.port());
+    EXPECT_EQ(second.Exchange(open), Expected(open, 0));
+}
+
+TEST(PanelSimProgram, StaysSilentForOtherAddressesAndNoise) {
+    TempDir dir;
+    PanelSim sim({"--slave-id", "7", "--out", dir / "out"});
+    Line line(sim.port());
+    line.Write(Frame(1, 'Q', 0x0000));
+    EXPECT_TRUE(line.Read(7, 150ms).empty());
+
+    Bytes noisy{0xFF, 0x00, 0x42};
+    const Bytes open = Frame(7, 'Q', 0x0002);
+    noisy.insert(noisy.end(), open.begin(), open.end());
+    line.Write(noisy);
+    EXPECT_EQ(line.Read(7, 2000ms), Expected(open, 0));
+
+    sim.Signal(SIGTERM);
+    ASSERT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
+    const nlohmann::json report = ReadJson(dir / "out/session.json");
+    EXPECT_EQ(report["ignored_frames"], 1);
+    EXPECT_EQ(report["frames_received"], 1);
+    EXPECT_GE(report["garbage_bytes"].get<int>(), 3);
+}
+
+TEST(PanelSimProgram, StopSignalKeepsTheUnfinishedItem) {
+    TempDir dir;
+    PanelSim sim({"--out", dir / "out"});
+    Line line(sim.port());
+    const Bytes data(40, 0x5A);
+    const Bytes open = Frame(1, 'Q', 0x0005);
+    ASSERT_EQ(line.Exchange(open), Expected(open, 0));
+    const Bytes info = Frame(1, 'R', 0x0005, Block("logo", 16, data));
+    ASSERT_EQ(line.Exchange(info), Expected(info, 0));
+    const Bytes packet = Frame(1, 'P', 0, Bytes(16, 0x5A));
+    ASSERT_EQ(line.Exchange(packet), Expected(packet, 0));
+
+    sim.Signal(SIGTERM);
+    ASSERT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
+    EXPECT_EQ(ReadFileBytes(dir / "out/01-bitmap-logo.bin"), Bytes(16, 0x5A));
+    const nlohmann::json item = ReadJson(dir / "out/session.json")["items"][0];
+    EXPECT_EQ(item["complete"], false);
+    EXPECT_EQ(item["cancelled"], false);
+    EXPECT_EQ(item["packets_received"], 1);
+}
+
+TEST(PanelSimProgram, PacedLineTakesTheTimeOfItsBytes) {
+    // At 1200 baud a byte takes 8.3 ms: 6 bytes in and 7 bytes out cannot take less than 108 ms.
+    PanelSim sim({"--baud", "1200"});
+    Line line(sim.port());
+    const Bytes over = Frame(1, 'Q', 0x0200);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(line.Exchange(over), Expected(over, 0));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 105ms);
+}
+
+TEST(PanelSimProgram, IdleExitEndsAQuietRun) {
+    PanelSim sim({"--idle-exit-ms", "100"});
+    EXPECT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
+}
+
+TEST(PanelSimProgram, CommandLineErrors) {
+    TempDir dir;
+    const auto help = RunProgram(SimPath(), {"--help"}, 10s);
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_NE(help.out.find("--fault"), std::string::npos);
+    EXPECT_NE(help.out.find("--exit-after-over"), std::string::npos);
+
+    EXPECT_EQ(RunProgram(SimPath(), {"--fault", "frame=0:close"}, 10s).exitStatus, 2);
+    EXPECT_EQ(RunProgram(SimPath(), {"--slave-id", "256"}, 10s).exitStatus, 2);
+    EXPECT_EQ(RunProgram(SimPath(), {"--no-such-option"}, 10s).exitStatus, 2);
+
+    // A link path that is a real file is not the panel's to replace.
+    const std::string file = dir.Write("precious", "keep me");
+    const auto refused = RunProgram(SimPath(), {"--link", file, "--idle-exit-ms", "1"}, 10s);
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_NE(refused.err.find("not a symbolic link"), std::string::npos);
+    EXPECT_EQ(ReadFileText(file), "keep me");
+
+    const auto noFolder =
+        RunProgram(SimPath(), {"--out", file + "/out", "--idle-exit-ms", "1"}, 10s);
+    EXPECT_EQ(noFolder.exitStatus, 1);
+}
+
+}  // namespace
+}  // namespace tarvex::test
