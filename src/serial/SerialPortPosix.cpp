@@ -71,13 +71,17 @@ int MsUntil(Clock::time_point when, Clock::time_point now) {
 enum class WaitResult { Ready, TimedOut, Failed };
 
 struct Waiter {
-    int fd;
+    const int& fd;  // the port's own descriptor: an idle hook may have closed the port
     short events;
     const platform::IdleHook& idle;
     Clock::time_point nextIdle;
 
     WaitResult Wait(std::optional<Clock::time_point> deadline, short& revents, int& err) {
         for (;;) {
+            if (fd < 0) {
+                err = EBADF;
+                return WaitResult::Failed;
+            }
             const Clock::time_point now = Clock::now();
             if (deadline && now >= *deadline) {
                 return WaitResult::TimedOut;
@@ -146,6 +150,8 @@ SerialError SerialErrorFromErrno(int err) {
         case ENOTTY:
         case EISDIR:
             return SerialError::NotATerminal;
+        case EBADF:
+            return SerialError::NotOpen;
         case EINVAL:
         case EOPNOTSUPP:
 #if ENOTSUP != EOPNOTSUPP

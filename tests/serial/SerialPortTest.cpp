@@ -292,6 +292,15 @@ TEST_F(PortOnPty, WaitingCallsTheIdleHookAndCostsNoCpu) {
     EXPECT_LT(cpuUs(after) - cpuUs(before), 100000L) << "a 300 ms wait burned CPU time";
 }
 
+TEST_F(PortOnPty, PortClosedFromTheIdleHookEndsTheRead) {
+    port.SetIdleHook([&] { port.Close(); });
+    const auto start = Clock::now();
+    std::vector<std::uint8_t> reply;
+    EXPECT_FALSE(Read(7, reply));
+    EXPECT_EQ(port.LastError(), SerialError::NotOpen);
+    EXPECT_LT(ElapsedMs(start), 1000);
+}
+
 TEST_F(PortOnPty, WriteTimeOutWhenNothingTakesTheData) {
     // Nobody reads the master: the pseudo-terminal's buffer fills and the write must give up
     // after its time-out instead of hanging, calling the idle hook meanwhile.
