@@ -214,7 +214,7 @@ TEST_F(SettingsFile, FailedSaveKeepsTheOldFileAndTheForm) {
     const bool privileged = ::access((ws / "locked").c_str(), W_OK) == 0;
     ui.Clear();
     f.SaveSettings(ws / "locked/dnld.sv");
-    ::chmod((ws / "locked").c_str(), 0700);
+    EXPECT_EQ(::chmod((ws / "locked").c_str(), 0700), 0);
     if (privileged) {
         GTEST_SKIP() << "running with privileges that write into any folder";
     }
