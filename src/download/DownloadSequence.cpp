@@ -1,8 +1,308 @@
+// The Download button: from the form's choices to the panel's last reply, in one pass on the
+// user-interface thread. The transfer itself (CHmiTransfer) pumps the user interface while it
+// waits, so that the window repaints and Cancel can raise its request; Download and Close are
+// disabled while the port is open, so the form cannot be ended or re-entered meanwhile.
+#include <cstdlib>
+#include <string>
+
+#include "hmi/HmiFrames.h"
+#include "hmi/HmiTransfer.h"
+#include "platform/Files.h"
+#include "platform/ProcessPriority.h"
+#include "platform/Text.h"
+#include "platform/Time.h"
 #include "ui/TarvexDlg.h"
 
 namespace tarvex {
+namespace {
 
-// The download sequence arrives with the download engine; until then the button does nothing.
-void CTarvexDlg::OnDownload() {}
+// The download's fixed line and time-out values: 8 data bits whatever the Data bits list shows,
+// no parity checking, and a read that waits at most two seconds for a whole reply.
+constexpr std::uint8_t kDataBits = 8;
+constexpr std::uint8_t kParityCheckingOff = 0;
+constexpr std::uint32_t kReadTotalTimeoutMs = 2000;
+
+// Drive Z: of the panel tools' fixed log path is the file-system root, as Wine maps it.
+constexpr char kFixedTimingLogPath[] = "/Current_FE/TRANSFER/ReadTimeDiff.csv";
+
+std::uint8_t ParityCode(const std::string& text) {
+    if (text == "Odd") {
+        return 1;
+    }
+    if (text == "Even") {
+        return 2;
+    }
+    if (text == "Mark") {
+        return 3;
+    }
+    if (text == "Space") {
+        return 4;
+    }
+    return 0;  // "None"; the list offers nothing else
+}
+
+std::uint8_t StopBitsCode(const std::string& text) {
+    return text == "2" ? 2 : 0;
+}
+
+// The message of a panel code at the end of a download.
+void ShowCodeMessage(IUserInterface& ui, std::uint8_t code, bool usb) {
+    if (const auto text = hmi::TargetCodeMessage(code)) {
+        PlainBox(ui, *text);
+    } else if (code == 9) {
+        Notice(ui, usb ? "Invalid comm port selected,please select comm port applicable to USB "
+                         "downloading"
+                       : "Invalid comm port selected,please select comm port applicable to "
+                         "serial downloading");
+    } else {
+        PlainBox(ui, "Download not successful!");
+    }
+}
+
+bool IsPanelCode(std::uint8_t code) {
+    return code >= 1 && code <= 9;
+}
+
+}  // namespace
+
+std::string CTarvexDlg::TimingLogPath() const {
+    if (!m_env.timingLogPath.empty()) {
+        return m_env.timingLogPath;
+    }
+    if (const char* fromEnv = std::getenv("TARVEX_TIMING_LOG"); fromEnv && *fromEnv) {
+        return fromEnv;
+    }
+    return kFixedTimingLogPath;
+}
+
+void CTarvexDlg::OnDownload() {
+    m_lastOutcome = DownloadOutcome::Refused;
+    m_nOutcomeCode = 0;
+    m_bCancelledByUser = false;
+
+    // 1. Transfer mode; with neither radio button checked the previous mode stays.
+    if (m_radSerialDownload.GetCheck()) {
+        m_bUSBDownload = false;
+    } else if (m_radUSBDownload.GetCheck()) {
+        m_bUSBDownload = true;
+    }
+
+    // 2. Run raised, so that other programs disturb the byte timing on the line less.
+    m_nSavedPriorityClass = platform::SaveProcessPriority();
+    platform::RaiseProcessPriority();
+    const auto giveUp = [this](std::string_view notice) {
+        if (!notice.empty()) {
+            Notice(m_ui, notice);
+        }
+        platform::RestoreProcessPriority(m_nSavedPriorityClass);
+    };
+
+    // 3, 4. The form.
+    m_nBootloaderIndex = CurrentVersionIndex();
+    if (!ValidateInputs()) {
+        giveUp({});
+        return;
+    }
+
+    // 5. Placeholders.
+    m_strBootloaderVersion = m_cmbBootloaderVersion.GetWindowText();
+    const std::string firmwareText = m_cmbFirmwareVersion.GetWindowText();
+    if (m_strBootloaderVersion == "Select Hardware Version") {
+        giveUp("Please select the hardware version to continue!");
+        return;
+    }
+    if (firmwareText == "Select Firmware Version") {
+        giveUp("Please select the firmware version to continue!");
+        return;
+    }
+
+    // 6. The container, and the product it was built for.
+    m_strProductName = m_cmbProduct.GetWindowText();
+    const std::string fileToSend = m_editFileToSend.GetWindowText();
+    if (!CheckDownloadContainer(fileToSend, m_downloadInfo, m_arrRecipeNames, m_arrRecipeSizes)) {
+        giveUp("Invalid file for download!");
+        return;
+    }
+    const std::optional<std::uint16_t> productCode = GetProductCode(m_strProductName);
+    if (!productCode || *productCode != m_downloadInfo.m_nProductCode) {
+        giveUp(
+            "Invalid file for download, file is compiled for diffrent product and user selected "
+            "different product!");
+        return;
+    }
+
+    // Selections the panel protocol cannot serve are refused before anything is written.
+    if (RefuseUnsupportedSelection()) {
+        giveUp({});
+        return;
+    }
+
+    // 7. Settings.
+    SaveSettings(m_strAppDir + "dnld.sv");
+
+    // 8. Line settings.
+    m_bPortOpen = false;
+    m_bCancelRequested = false;
+    const std::string portName = m_cmbComPort.GetWindowText();
+    const auto baudRate = static_cast<std::uint32_t>(ParseDecimal(m_cmbBaudRate.GetWindowText()));
+    const std::uint8_t parity = ParityCode(m_cmbParity.GetWindowText());
+    const std::uint8_t stopBits = StopBitsCode(m_cmbStopBits.GetWindowText());
+
+    // 9. Port phase: only Cancel stays usable.
+    m_btnDownload.EnableWindow(false);
+    m_btnClose.EnableWindow(false);
+    m_nTargetCode = 255;
+    m_bDownloadRunning = true;
+    m_serialPort.SetIdleHook([this] { m_ui.Idle(); });
+
+    const auto portFailed = [this](std::string_view text) {
+        ErrorBox(m_ui, text);
+        m_serialPort.Close();
+        m_bPortOpen = false;
+        EndPortPhase();
+        m_lastOutcome = DownloadOutcome::PortFailed;
+    };
+
+    // 10 - 12. Open and configure the line.
+    if (!m_serialPort.Open(portName)) {
+        portFailed(
+            "Cannot open Communication Port.Please\nquit the application & re-start your PC.");
+        return;
+    }
+    m_bPortOpen = true;
+    if (!m_serialPort.ConfigureLine(baudRate, kDataBits, kParityCheckingOff, parity, stopBits)) {
+        portFailed("Cannot Configure Communication Port");
+        return;
+    }
+    if (!m_serialPort.SetTimeouts(0, 0, kReadTotalTimeoutMs, 0, 0)) {
+        portFailed("Cannot Configure Communication Timeouts");
+        return;
+    }
+
+    // 13. Every ticked item must be in the container; the check has said why not.
+    if (CheckDownloadSet() == 1) {
+        if (m_bPortOpen) {
+            m_serialPort.Close();
+            m_bPortOpen = false;
+        }
+        EndPortPhase();
+        m_lastOutcome = DownloadOutcome::ItemMissing;
+        return;
+    }
+
+    // 14. The transfer.
+    HmiTransferSettings settings;
+    settings.slaveAddress = static_cast<std::uint8_t>(m_settings.m_nSlaveID & 0xFF);
+    settings.usbDownload = m_bUSBDownload;
+    settings.firmwareFormat = CurrentFirmwareFormat();
+    settings.packetSize = LookupPacketSize(m_strDnldProduct, m_strBootloaderVersion);
+    settings.productCode = GetProductCode(m_strDnldProduct).value_or(0);
+    settings.bootloaderText = m_strBootloaderVersion;
+    settings.firmwareText = firmwareText;
+    settings.passwordText = m_editPassword.GetWindowText();
+    settings.applicationName = m_strApplicationName;
+    settings.hmiType = m_strHMIType;
+    settings.sendApplication = m_chkApplication.GetCheck();
+    settings.sendBitmap = m_chkBitmap.GetCheck();
+    settings.sendFont = m_chkFont.GetCheck();
+    settings.sendRecipes = m_chkRecipe.GetCheck();
+    HmiTransferState state{m_bCancelRequested,      m_nTargetCode,    m_dwTransferStartTick,
+                           m_bTransferStartTickSet, m_nPacketCount,   m_bPortOpen,
+                           m_strSelectedRecipe,     m_arrAppImage,    m_arrBitmapImage,
+                           m_arrFontImage,          m_arrRecipeImage, m_arrRecipeNames,
+                           m_arrRecipeSizes,        m_progress};
+    CHmiTransfer transfer(m_serialPort, m_ui, settings, state,
+                          [this] { platform::RestoreProcessPriority(m_nSavedPriorityClass); });
+    transfer.SetFrameObserver(m_frameObserver);
+    const std::uint32_t transferStart = platform::TickCount();
+    const int result = transfer.RunHMITransfer();
+
+    // 15. Outcome.
+    if (m_nTargetCode != 0) {
+        if (m_bPortOpen) {
+            m_serialPort.Close();
+            m_bPortOpen = false;
+        }
+        ShowCodeMessage(m_ui, m_nTargetCode, m_bUSBDownload);
+        if (IsPanelCode(m_nTargetCode)) {
+            m_lastOutcome = DownloadOutcome::PanelCode;
+            m_nOutcomeCode = m_nTargetCode;
+        } else {
+            m_lastOutcome = DownloadOutcome::Failed;
+        }
+    } else if (result == 0 && transfer.AnyItemFailed()) {
+        // A later item's success must not hide an earlier item's failure.
+        const std::uint8_t code = transfer.FailedItemCode();
+        ShowCodeMessage(m_ui, IsPanelCode(code) ? code : 255, m_bUSBDownload);
+        m_lastOutcome = IsPanelCode(code) ? DownloadOutcome::PanelCode : DownloadOutcome::Failed;
+        m_nOutcomeCode = IsPanelCode(code) ? code : 0;
+    } else if (result == 0) {
+        const std::uint32_t endTick = platform::TickCount();
+        Notice(m_ui, "Download Complete!");
+        // Without a bitmap transfer the time counts from the start of this transfer.
+        WriteTimingLog(endTick, m_bTransferStartTickSet ? m_dwTransferStartTick : transferStart);
+        m_lastOutcome = DownloadOutcome::Complete;
+    } else {
+        Notice(m_ui, "Download not successful!");
+        m_lastOutcome = DownloadOutcome::Failed;
+    }
+    if (m_bCancelledByUser) {
+        m_lastOutcome = DownloadOutcome::Cancelled;
+    }
+
+    // 16. Back to idle.
+    if (m_bPortOpen) {
+        m_serialPort.Close();
+        m_bPortOpen = false;
+    }
+    EndPortPhase();
+    m_progress.SetPos(0);
+}
+
+bool CTarvexDlg::RefuseUnsupportedSelection() {
+    // A panel that is not addressed by slave ID answers in a shorter form that cannot be told
+    // apart from a lost byte; such versions are not supported.
+    const auto index = static_cast<std::size_t>(m_nBootloaderIndex);
+    const auto& slaveIdSupport = m_curCfg.m_arrDnldCmdSlaveIDSupport;
+    if (index < slaveIdSupport.size() && slaveIdSupport[index] == "0") {
+        Notice(m_ui,
+               "The selected hardware version is not addressed by slave ID; downloading to "
+               "it is not supported.");
+        return true;
+    }
+    // Without a packet size the items cannot be cut into packets.
+    if (LookupPacketSize(m_strDnldProduct, m_strBootloaderVersion) == 0) {
+        Notice(m_ui, "No packet size is configured for the selected hardware version \"" +
+                         m_strBootloaderVersion + "\" of \"" + m_strDnldProduct +
+                         "\"; check its configuration file.");
+        return true;
+    }
+    // Bitmaps and fonts have item codes of their own only for the known HMI types; under any
+    // other type they would be announced to the panel as an application.
+    if ((m_chkBitmap.GetCheck() || m_chkFont.GetCheck()) && !hmi::HmiTypeKnown(m_strHMIType)) {
+        Notice(m_ui, "Bitmap and Font cannot be downloaded to the HMI type \"" + m_strHMIType +
+                         "\" named in DnldData.txt; only USER_HMI and INTERNAL_MMI take them.");
+        return true;
+    }
+    return false;
+}
+
+void CTarvexDlg::EndPortPhase() {
+    m_btnDownload.EnableWindow(true);
+    m_btnClose.EnableWindow(true);
+    m_bDownloadRunning = false;
+    m_serialPort.SetIdleHook({});
+    platform::RestoreProcessPriority(m_nSavedPriorityClass);
+}
+
+void CTarvexDlg::WriteTimingLog(std::uint32_t endTick, std::uint32_t transferStartTick) {
+    const auto elapsed = static_cast<std::int32_t>(endTick - transferStartTick);
+    // The log keeps the CR LF line ends that its readers know.
+    const std::string text = "Total Download Time," + std::to_string(elapsed) +
+                             "\r\nNo of Packets," + std::to_string(m_nPacketCount) +
+                             "\r\n\r\n[EOF]";
+    // A log that cannot be written is skipped without a word: it is a diagnostic aid only.
+    (void)platform::WriteFileAtomically(TimingLogPath(), text, 0644);
+}
 
 }  // namespace tarvex

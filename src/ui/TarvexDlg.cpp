@@ -190,6 +190,9 @@ void CTarvexDlg::OnCancel() {
     // Esc and the window's close box come here too: they never end the form, they only ask a
     // running transfer to stop.
     m_bCancelRequested = true;
+    if (m_bDownloadRunning) {
+        m_bCancelledByUser = true;
+    }
 }
 
 void CTarvexDlg::OnClose() {

@@ -30,6 +30,7 @@
 #include "catalogue/Catalogue.h"
 #include "catalogue/CfgFile.h"
 #include "download/DownloadContainer.h"
+#include "hmi/HmiTransfer.h"
 #include "platform/ProcessPriority.h"
 #include "serial/PortProbe.h"
 #include "serial/SerialPort.h"
@@ -97,6 +98,18 @@ struct FormEnvironment {
     std::string appDir;  // empty: the process's current directory at start-up
     ProbeOptions probe = ProbeOptionsFromEnvironment();
     std::string timingLogPath;  // empty: TARVEX_TIMING_LOG, else the fixed path
+};
+
+// How the last press of Download ended; the command line turns it into its exit status.
+enum class DownloadOutcome {
+    None,         // no download yet
+    Complete,     // "Download Complete!"
+    Refused,      // stopped before the port was opened (validation, selection, container)
+    PortFailed,   // the port could not be opened or configured
+    ItemMissing,  // a ticked item is not in the container
+    PanelCode,    // the panel reported a code (in m_nTargetCode, or FailedPanelCode())
+    Failed,       // any other failure: no reply, attempt limit, the line lost
+    Cancelled,    // the user pressed Cancel during the transfer
 };
 
 class CTarvexDlg {
@@ -170,6 +183,19 @@ class CTarvexDlg {
     // --- Download data file and download set ---------------------------------------------------
     void ReadDownloadDataFile();
     int CheckDownloadSet();
+
+    // --- Download
+    // ---------------------------------------------------------------------------------
+    DownloadOutcome LastDownloadOutcome() const { return m_lastOutcome; }
+    // The panel code that the outcome reports (1..9), when the outcome is PanelCode.
+    std::uint8_t OutcomePanelCode() const { return m_nOutcomeCode; }
+    bool DownloadRunning() const { return m_bDownloadRunning; }
+    // Sees every frame written and every reply read by the transfers (for a trace).
+    void SetFrameObserver(CHmiTransfer::FrameObserver observer) {
+        m_frameObserver = std::move(observer);
+    }
+    // Where the timing log goes: the environment's path, TARVEX_TIMING_LOG, or the fixed path.
+    std::string TimingLogPath() const;
 
     IUserInterface& UI() { return m_ui; }
     CSerialPort& SerialPort() { return m_serialPort; }
@@ -283,6 +309,17 @@ class CTarvexDlg {
     std::vector<std::string> m_arrProductFiles;
     bool m_bEnded = false;
     std::function<void()> m_onEnd;
+
+    // Download bookkeeping beyond the fields above.
+    bool RefuseUnsupportedSelection();
+    void EndPortPhase();
+    void ShowOutcome(int transferResult, const CHmiTransfer& transfer);
+    void WriteTimingLog(std::uint32_t endTick, std::uint32_t transferStartTick);
+    DownloadOutcome m_lastOutcome = DownloadOutcome::None;
+    std::uint8_t m_nOutcomeCode = 0;
+    bool m_bDownloadRunning = false;
+    bool m_bCancelledByUser = false;
+    CHmiTransfer::FrameObserver m_frameObserver;
 };
 
 }  // namespace tarvex
