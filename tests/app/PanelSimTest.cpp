@@ -22,21 +22,16 @@
 #include <vector>
 
 #include "download/Crc16.h"
+#include "support/PanelSimProcess.h"
 #include "support/PtyPair.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
-
-extern char** environ;
 
 namespace tarvex::test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
-
-std::string SimPath() {
-    return std::string(TARVEX_BINARY_DIR) + "/tarvex-panel-sim";
-}
 
 Bytes Frame(std::uint8_t address, std::uint8_t letter, std::uint16_t parameter,
             const Bytes& payload = {}) {
@@ -94,98 +89,7 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-// The simulator as a child process; stopped (SIGTERM, then SIGKILL) if a test leaves it running.
-class PanelSim {
-  public:
-    explicit PanelSim(const std::vector<std::string>& args) {
-        int pipeFds[2];
-        if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-            throw std::runtime_error("pipe2 failed");
-        }
-        UniqueFd readEnd(pipeFds[0]);
-        UniqueFd writeEnd(pipeFds[1]);
-        posix_spawn_file_actions_t actions;
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        ::posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 1);
-        const std::string program = SimPath();
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        const int rc =
-            ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-        ::posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            throw std::runtime_error("cannot start " + program);
-        }
-        writeEnd.reset();
-        out_ = std::move(readEnd);
-        const std::string line = ReadLine(5000ms);
-        if (line.rfind("port: ", 0) == 0) {
-            port_ = line.substr(6);
-        }
-    }
-    PanelSim(const PanelSim&) = delete;
-    PanelSim& operator=(const PanelSim&) = delete;
-    ~PanelSim() {
-        if (!status_) {
-            ::kill(pid_, SIGTERM);
-            if (!WaitExit(2000ms)) {
-                ::kill(pid_, SIGKILL);
-                int status = 0;
-                ::waitpid(pid_, &status, 0);
-            }
-        }
-    }
-
-    const std::string& port() const { return port_; }
-    void Signal(int signal) const { ::kill(pid_, signal); }
-
-    // The exit status once the process has ended within the time-out; -1 for a signal.
-    std::optional<int> WaitExit(std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!status_) {
-            int status = 0;
-            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) {
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            } else if (std::chrono::steady_clock::now() >= deadline) {
-                break;
-            } else {
-                std::this_thread::sleep_for(5ms);
-            }
-        }
-        return status_;
-    }
-
-  private:
-    std::string ReadLine(std::chrono::milliseconds timeout) {
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            struct pollfd pfd {
-                out_.get(), POLLIN, 0
-            };
-            if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
-                return line;
-            }
-            char c = 0;
-            if (::read(out_.get(), &c, 1) != 1 || c == '\n') {
-                return line;
-            }
-            line.push_back(c);
-        }
-    }
-
-    pid_t pid_ = -1;
-    UniqueFd out_;
-    std::string port_;
-    std::optional<int> status_;
-};
+using PanelSim = PanelSimProcess;
 
 // The tool's end of the line.
 class Line {
@@ -440,24 +344,25 @@ TEST(PanelSimProgram, IdleExitEndsAQuietRun) {
 
 TEST(PanelSimProgram, CommandLineErrors) {
     TempDir dir;
-    const auto help = RunProgram(SimPath(), {"--help"}, 10s);
+    const auto help = RunProgram(PanelSimProcess::Path(), {"--help"}, 10s);
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_NE(help.out.find("--fault"), std::string::npos);
     EXPECT_NE(help.out.find("--exit-after-over"), std::string::npos);
 
-    EXPECT_EQ(RunProgram(SimPath(), {"--fault", "frame=0:close"}, 10s).exitStatus, 2);
-    EXPECT_EQ(RunProgram(SimPath(), {"--slave-id", "256"}, 10s).exitStatus, 2);
-    EXPECT_EQ(RunProgram(SimPath(), {"--no-such-option"}, 10s).exitStatus, 2);
+    EXPECT_EQ(RunProgram(PanelSimProcess::Path(), {"--fault", "frame=0:close"}, 10s).exitStatus, 2);
+    EXPECT_EQ(RunProgram(PanelSimProcess::Path(), {"--slave-id", "256"}, 10s).exitStatus, 2);
+    EXPECT_EQ(RunProgram(PanelSimProcess::Path(), {"--no-such-option"}, 10s).exitStatus, 2);
 
     // A link path that is a real file is not the panel's to replace.
     const std::string file = dir.Write("precious", "keep me");
-    const auto refused = RunProgram(SimPath(), {"--link", file, "--idle-exit-ms", "1"}, 10s);
+    const auto refused =
+        RunProgram(PanelSimProcess::Path(), {"--link", file, "--idle-exit-ms", "1"}, 10s);
     EXPECT_EQ(refused.exitStatus, 1);
     EXPECT_NE(refused.err.find("not a symbolic link"), std::string::npos);
     EXPECT_EQ(ReadFileText(file), "keep me");
 
     const auto noFolder =
-        RunProgram(SimPath(), {"--out", file + "/out", "--idle-exit-ms", "1"}, 10s);
+        RunProgram(PanelSimProcess::Path(), {"--out", file + "/out", "--idle-exit-ms", "1"}, 10s);
     EXPECT_EQ(noFolder.exitStatus, 1);
 }
 
