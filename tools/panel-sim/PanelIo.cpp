@@ -611,6 +611,8 @@ class PanelLine {
             return false;
         }
         if (reply.endsSession && options_.exitAfterOver) {
+            // The tool still has to read the reply: the master's end would throw it away.
+            WaitUntilRead();
             Finish("over", now);
             return false;
         }
