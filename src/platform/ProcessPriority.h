@@ -23,4 +23,10 @@ SavedPriority SaveProcessPriority();
 void RaiseProcessPriority();
 void RestoreProcessPriority(const SavedPriority& saved);
 
+// The same as RestoreProcessPriority for a signal handler that ends the program: two plain
+// system calls (sched_setscheduler, setpriority), no allocation, no locks, errno preserved.
+// Neither call is on POSIX's list of async-signal-safe functions, but on Linux both are thin
+// wrappers around a single system call that touch no state of the C library besides errno.
+void EmergencyRestorePriority(const SavedPriority& saved);
+
 }  // namespace tarvex::platform

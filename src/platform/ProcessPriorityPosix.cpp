@@ -119,4 +119,18 @@ void RestoreProcessPriority(const SavedPriority& saved) {
     }
 }
 
+void EmergencyRestorePriority(const SavedPriority& saved) {
+    if (!saved.valid) {
+        return;
+    }
+    const int savedErrno = errno;
+    sched_param param{};
+    param.sched_priority = saved.rtPriority;
+    // Unconditional: reading the current values first would only add calls. A refusal changes
+    // nothing, and the program is about to end anyway.
+    (void)::sched_setscheduler(0, saved.policy, &param);
+    (void)::setpriority(PRIO_PROCESS, 0, saved.niceValue);
+    errno = savedErrno;
+}
+
 }  // namespace tarvex::platform
