@@ -8,6 +8,9 @@ CliUserInterface::CliUserInterface(std::ostream& err) : err_(err) {}
 
 void CliUserInterface::ShowMessage(MessageKind kind, std::string_view caption,
                                    std::string_view text) {
+    if (beforeMessage_) {
+        beforeMessage_();
+    }
     err_ << caption << ": " << text << '\n';
     err_.flush();
     messages_.push_back({kind, std::string(caption), std::string(text)});
@@ -20,6 +23,12 @@ std::optional<std::string> CliUserInterface::AskOpenFile(std::string_view, std::
 }
 
 void CliUserInterface::PumpEvents() {
+    if (pumpHook_) {
+        pumpHook_();
+    }
+}
+
+void CliUserInterface::Idle() {
     if (pumpHook_) {
         pumpHook_();
     }

@@ -27,12 +27,14 @@ class CliUserInterface : public IUserInterface {
     // The answer named with SetOpenFileAnswer, once; otherwise nothing (the user cancels).
     std::optional<std::string> AskOpenFile(std::string_view filter,
                                            std::string_view initialDir) override;
-    // Runs the pump hook, if any: the download command checks for an interrupt there.
+    // Both run the pump hook, if any: the download command checks for an interrupt there.
     void PumpEvents() override;
-    void Idle() override {}
+    void Idle() override;
 
     void SetOpenFileAnswer(std::string path) { openFileAnswer_ = std::move(path); }
     void SetPumpHook(std::function<void()> hook) { pumpHook_ = std::move(hook); }
+    // Runs before a message is written (a progress bar ends its line there).
+    void SetBeforeMessageHook(std::function<void()> hook) { beforeMessage_ = std::move(hook); }
     const std::vector<ShownMessage>& Messages() const { return messages_; }
 
   private:
@@ -40,6 +42,7 @@ class CliUserInterface : public IUserInterface {
     std::vector<ShownMessage> messages_;
     std::optional<std::string> openFileAnswer_;
     std::function<void()> pumpHook_;
+    std::function<void()> beforeMessage_;
 };
 
 // "notice", "error", "plain": how a message was presented, for reports.

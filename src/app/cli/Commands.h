@@ -21,5 +21,6 @@ struct UsageError : std::runtime_error {
 void RegisterInspectCommand(CLI::App& app, int& exitStatus);
 void RegisterPortsCommand(CLI::App& app, int& exitStatus);
 void RegisterFormCommand(CLI::App& app, int& exitStatus);
+void RegisterDownloadCommand(CLI::App& app, int& exitStatus);
 
 }  // namespace tarvex::cli

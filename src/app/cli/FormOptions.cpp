@@ -62,7 +62,7 @@ void Click(CTarvexDlg& form, Control& control, std::string_view option, std::str
     }
 }
 
-void ChoosePort(CTarvexDlg& form, const std::string& name) {
+void ChoosePort(CTarvexDlg& form, const std::string& name, const FormOptions& options) {
     ComboBox& list = form.m_cmbComPort;
     int index = -1;
     for (int i = 0; i < list.GetCount() && index < 0; ++i) {
@@ -79,13 +79,18 @@ void ChoosePort(CTarvexDlg& form, const std::string& name) {
     if (index < 0) {
         // A device the probe did not list (no sysfs entry, say) is taken when it opens.
         CSerialPort probe(form.UI());
-        if (!probe.Open(name)) {
+        if (probe.Open(name)) {
+            probe.Close();
+        } else {
             const std::string shown = device == name ? device : name + " (" + device + ")";
-            throw UsageError("--port: " + shown + " does not open (" +
-                             std::string(SerialErrorText(probe.LastError())) + "); " +
-                             EntryList(list));
+            const std::string why = "--port: " + shown + " does not open (" +
+                                    std::string(SerialErrorText(probe.LastError())) + "); " +
+                                    EntryList(list);
+            if (!options.onUnopenablePort) {
+                throw UsageError(why);
+            }
+            options.onUnopenablePort(why);
         }
-        probe.Close();
         index = list.AddString(device);
     }
     if (!form.UserSelect(list, index)) {
@@ -228,7 +233,7 @@ FormOptionsResult ApplyFormOptions(CTarvexDlg& form, CliUserInterface& ui, const
         Type(form, form.m_editPassword, *o.password, "--password", "the Password field");
     }
     if (o.port) {
-        ChoosePort(form, *o.port);
+        ChoosePort(form, *o.port, o);
     }
     if (o.baud) {
         Choose(form, form.m_cmbBaudRate, *o.baud, "--baud", "baud rate", "the Baud Rate list");

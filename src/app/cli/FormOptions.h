@@ -16,6 +16,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -43,6 +44,9 @@ struct FormOptions {
     std::optional<std::string> stopBits;
     std::optional<std::string> items;  // application, bitmap, font, recipe, all, none
     std::optional<std::string> sysfsRoot;
+    // A --port that does not open now is a usage error, unless this is set: then it is told
+    // why and the port is chosen all the same, so that the download itself reports it.
+    std::function<void(const std::string& why)> onUnopenablePort;
 };
 
 void AddFormOptions(CLI::App& cmd, FormOptions& options);

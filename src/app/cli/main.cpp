@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
     RegisterInspectCommand(app, exitStatus);
     RegisterPortsCommand(app, exitStatus);
     RegisterFormCommand(app, exitStatus);
+    RegisterDownloadCommand(app, exitStatus);
 
     try {
         app.parse(argc, argv);

@@ -1,0 +1,272 @@
+// tarvex-cli download [options]: the Download button, headless. The form starts in the current
+// directory exactly as the dialog starts, the options are applied as a person fills the form,
+// and then Download is pressed; from there on the form does everything, as it does for the
+// dialog. This command only watches: progress on standard output, the form's messages on
+// standard error, an optional trace of the line, and Ctrl-C or SIGTERM, which press Cancel.
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "app/cli/CliUserInterface.h"
+#include "app/cli/Commands.h"
+#include "app/cli/FormOptions.h"
+#include "app/cli/InterruptWatch.h"
+#include "app/cli/ProgressReporter.h"
+#include "download/DownloadContainer.h"
+#include "hmi/HmiFrames.h"
+#include "platform/ProcessPriority.h"
+#include "ui/TarvexDlg.h"
+
+namespace tarvex::cli {
+namespace {
+
+constexpr int kExitPortFailed = 4;
+constexpr int kExitItemMissing = 5;
+constexpr int kExitPanelCodeBase = 10;  // + the panel's code 1..9
+
+struct DownloadCommandOptions {
+    FormOptions form;
+    std::optional<std::string> trace;
+    std::string progress = "auto";
+};
+
+// Every frame written and every reply read, one line each: milliseconds since Download was
+// pressed, "tx" (to the panel) or "rx" (from it), the bytes in hex. Each line is flushed, so
+// that the trace is complete up to the moment the program ended, however it ended.
+class FrameTrace {
+  public:
+    explicit FrameTrace(const std::string& path) : path_(path), out_(path, std::ios::trunc) {
+        if (!out_) {
+            throw UsageError("--trace: cannot write " + path);
+        }
+        out_ << "# tarvex-cli download: ms since Download, tx = to the panel, rx = from it\n";
+    }
+
+    void Start() { start_ = std::chrono::steady_clock::now(); }
+
+    void Write(bool written, std::span<const std::uint8_t> bytes) {
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_)
+                .count();
+        std::string line(32 + bytes.size() * 3, '\0');
+        int at = std::snprintf(line.data(), line.size(), "%10.3f %s", ms, written ? "tx" : "rx");
+        for (const std::uint8_t b : bytes) {
+            at += std::snprintf(line.data() + at, line.size() - static_cast<std::size_t>(at),
+                                " %02x", b);
+        }
+        line.resize(static_cast<std::size_t>(at));
+        out_ << line << '\n' << std::flush;
+    }
+
+    bool Good() const { return out_.good(); }
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+    std::ofstream out_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+ProgressReporter::Style ProgressStyle(const std::string& mode) {
+    if (mode == "bar") {
+        return ProgressReporter::Style::Bar;
+    }
+    if (mode == "lines") {
+        return ProgressReporter::Style::Lines;
+    }
+    if (mode == "none") {
+        return ProgressReporter::Style::None;
+    }
+    return ::isatty(STDOUT_FILENO) == 1 ? ProgressReporter::Style::Bar
+                                        : ProgressReporter::Style::Lines;
+}
+
+// Image bytes the ticked items put into data frames, every item (every recipe) padded to whole
+// packets. Read when the first frame goes out: by then the form has filled its item buffers
+// and nothing has been consumed yet.
+std::uint64_t PlannedDataBytes(const CTarvexDlg& form) {
+    const std::uint64_t packet =
+        form.LookupPacketSize(form.m_strDnldProduct, form.m_strBootloaderVersion);
+    if (packet == 0) {
+        return 0;
+    }
+    const auto padded = [packet](std::uint64_t size) {
+        return (size + packet - 1) / packet * packet;
+    };
+    std::uint64_t total = 0;
+    if (form.m_chkBitmap.GetCheck()) {
+        total += padded(form.m_arrBitmapImage.size());
+    }
+    if (form.m_chkFont.GetCheck()) {
+        total += padded(form.m_arrFontImage.size());
+    }
+    if (form.m_chkRecipe.GetCheck()) {
+        for (const std::uint32_t size : form.m_arrRecipeSizes) {
+            total += padded(size);
+        }
+    }
+    if (form.m_chkApplication.GetCheck()) {
+        total += padded(form.m_arrAppImage.size());
+    }
+    return total;
+}
+
+int ExitStatusFor(const CTarvexDlg& form) {
+    switch (form.LastDownloadOutcome()) {
+        case DownloadOutcome::Complete:
+            return kExitOk;
+        case DownloadOutcome::Refused:
+            return kExitRefused;
+        case DownloadOutcome::PortFailed:
+            return kExitPortFailed;
+        case DownloadOutcome::ItemMissing:
+            return kExitItemMissing;
+        case DownloadOutcome::PanelCode: {
+            const int code = form.OutcomePanelCode();
+            return code >= 1 && code <= 9 ? kExitPanelCodeBase + code : kExitFailure;
+        }
+        case DownloadOutcome::None:
+        case DownloadOutcome::Failed:
+        case DownloadOutcome::Cancelled:
+            break;
+    }
+    return kExitFailure;
+}
+
+int RunDownloadCommand(DownloadCommandOptions& options) {
+    std::optional<FrameTrace> trace;
+    if (options.trace) {
+        trace.emplace(*options.trace);
+    }
+    ProgressReporter progress(std::cout, ProgressStyle(options.progress));
+    CliUserInterface ui(std::cerr);
+    ui.SetBeforeMessageHook([&progress] { progress.BreakLine(); });
+    // A port that does not open is the download's failure (exit status 4), not a usage error:
+    // the form reports it when Download opens the port.
+    options.form.onUnopenablePort = [](const std::string& why) {
+        std::cerr << "tarvex-cli: " << why << '\n';
+    };
+
+    CDownloadInfo info;
+    CTarvexDlg form(info, ui, FormEnvironmentFor(options.form));
+    form.OnInitDialog();
+    if (ApplyFormOptions(form, ui, options.form) == FormOptionsResult::Refused) {
+        return kExitRefused;
+    }
+
+    // From here on an interrupt presses Cancel; until here it simply ends the program, which
+    // has nothing open then that needs putting back.
+    InterruptWatch watch(platform::SaveProcessPriority());
+    const auto publishPort = [&form, &watch] {
+        watch.PublishPort(form.SerialPort().NativeHandle(), form.SerialPort().SavedSettings());
+    };
+    bool planned = false;
+    form.SetFrameObserver([&](bool written, std::span<const std::uint8_t> bytes) {
+        publishPort();  // the first frame follows the opening of the port closely
+        if (!planned) {
+            progress.SetPlannedBytes(PlannedDataBytes(form));
+            planned = true;
+        }
+        if (trace) {
+            trace->Write(written, bytes);
+        }
+        progress.OnFrame(written, bytes);
+    });
+    form.m_progress.SetListener([&progress](const Control& control) {
+        const auto& bar = static_cast<const ProgressBar&>(control);
+        progress.OnBar(bar.Lower(), bar.Upper(), bar.GetPos());
+    });
+    bool interruptTold = false;
+    const auto tellInterrupt = [&] {
+        if (!interruptTold) {
+            progress.BreakLine();
+            std::cerr << "tarvex-cli: interrupted: cancelling the download (interrupt again to "
+                         "stop at once)\n";
+            interruptTold = true;
+        }
+    };
+    // The transfer calls this before every reply it reads and about every 25 ms while it
+    // waits. Cancel is pressed again each time: every item but the bitmap clears the request
+    // when it starts, and an interrupted download must not go on with the next item.
+    ui.SetPumpHook([&] {
+        publishPort();
+        if (watch.Requested()) {
+            tellInterrupt();
+            if (form.DownloadRunning()) {
+                form.UserClick(form.m_btnCancel);
+            }
+        }
+    });
+
+    if (trace) {
+        trace->Start();
+    }
+    const bool pressed = form.UserClick(form.m_btnDownload);
+    watch.PublishPort(-1, nullptr);  // the form has closed the port
+    progress.Finish();
+    ui.SetPumpHook({});
+    form.SetFrameObserver({});
+    form.m_progress.SetListener({});
+
+    if (trace && !trace->Good()) {
+        std::cerr << "tarvex-cli: --trace: could not write all of " << trace->Path() << '\n';
+    }
+    if (!pressed) {
+        std::cerr << "tarvex-cli: the Download button cannot be pressed\n";
+        return kExitFailure;
+    }
+    int status = ExitStatusFor(form);
+    if (watch.Requested()) {
+        tellInterrupt();
+        // Whatever the panel got, the run was interrupted: a script must not take it for a
+        // clean download.
+        if (status == kExitOk) {
+            status = kExitFailure;
+        }
+    }
+    return status;
+}
+
+}  // namespace
+
+void RegisterDownloadCommand(CLI::App& app, int& exitStatus) {
+    auto options = std::make_shared<DownloadCommandOptions>();
+    auto* cmd = app.add_subcommand(
+        "download", "Start the form in the current directory, apply the options and download");
+    AddFormOptions(*cmd, options->form);
+    cmd->add_option("--trace", options->trace,
+                    "Write every frame sent and every reply read to FILE: milliseconds since "
+                    "Download, tx or rx, the bytes in hex")
+        ->group("Download");
+    cmd->add_option("--progress", options->progress,
+                    "auto (a bar on a terminal, plain lines otherwise), bar, lines or none")
+        ->check(CLI::IsMember({"auto", "bar", "lines", "none"}))
+        ->group("Download");
+    cmd->footer(
+        "The catalogue (Pxx, Vxx), the settings file dnld.sv and the download data file "
+        "DnldData.txt are read from the current directory, and dnld.sv is rewritten, as the "
+        "dialog does. Messages the form shows go to standard error as \"Caption: text\"; "
+        "progress goes to standard output. Ctrl-C or SIGTERM presses Cancel (the panel is "
+        "told); a second one stops at once, closing the port.\n\n"
+        "Exit status:\n"
+        "  0      \"Download Complete!\"\n"
+        "  1      any other failure: no reply, attempts used up, the line lost; also after a "
+        "cancel\n"
+        "  2      usage error (an option names something the form does not offer)\n"
+        "  3      refused before the port was opened: the form's checks, the container or its "
+        "product, a selection the panel protocol cannot serve, a choice the form refused "
+        "(USB Download for a firmware version without it)\n"
+        "  4      the port could not be opened or configured\n"
+        "  5      a ticked item is not in the container\n"
+        "  11-19  the panel reported code 1-9 (10 + code), e.g. 12 \"Password Verification "
+        "Failed!\"");
+    cmd->callback([options, &exitStatus] { exitStatus = RunDownloadCommand(*options); });
+}
+
+}  // namespace tarvex::cli

@@ -1,0 +1,111 @@
+#include "app/cli/InterruptWatch.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "serial/SerialPort.h"
+
+namespace tarvex::cli {
+namespace {
+
+static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the descriptor");
+static_assert(std::atomic<InterruptWatch::State*>::is_always_lock_free, "and the state");
+
+// The one piece of process-wide state in the program. A signal handler gets nothing but the
+// signal number, so whatever it needs must be reachable from a global; everything else stays
+// in the watch, which the download command owns, and this pointer is set only while that watch
+// lives.
+std::atomic<InterruptWatch::State*> g_watched{nullptr};
+
+extern "C" void OnInterrupt(int signal) {
+    InterruptWatch::State* const state = g_watched.load();
+    if (state == nullptr) {
+        return;
+    }
+    if (state->interrupts == 0) {
+        state->signal = signal;
+        state->interrupts = 1;
+        return;
+    }
+    // The second one: nobody wants to wait for the orderly end. Leave the line and the
+    // scheduling as they were found, with async-signal-safe calls only, and go.
+    const int fd = state->portFd.load();
+    std::atomic_signal_fence(std::memory_order_acquire);
+    EmergencyRestoreAndClose(fd,
+                             fd >= 0 && state->haveSettings != 0 ? &state->portSettings : nullptr);
+    platform::EmergencyRestorePriority(state->priority);
+    static constexpr char kText[] = "tarvex-cli: stopped at once; the panel was not told\n";
+    const ssize_t ignored = ::write(STDERR_FILENO, kText, sizeof kText - 1);
+    (void)ignored;
+    ::_exit(128 + signal);
+}
+
+void Install(int signal, struct sigaction& previous, bool& installed) {
+    struct sigaction action {};
+    action.sa_handler = &OnInterrupt;
+    // Restarted calls: the orderly path must not see stray EINTR failures in its output
+    // streams; every wait of the transfer is bounded and looks at the flag anyway.
+    action.sa_flags = SA_RESTART;
+    // One handler at a time: a SIGTERM during the handler of a SIGINT waits for it to end.
+    if (::sigemptyset(&action.sa_mask) != 0 || ::sigaddset(&action.sa_mask, SIGINT) != 0 ||
+        ::sigaddset(&action.sa_mask, SIGTERM) != 0 ||
+        ::sigaction(signal, &action, &previous) != 0) {
+        throw std::runtime_error(std::string("cannot watch for signal ") + std::to_string(signal) +
+                                 ": " + std::strerror(errno));
+    }
+    installed = true;
+}
+
+void Restore(int signal, const struct sigaction& previous, bool installed) {
+    if (installed) {
+        // Putting back what was there before cannot fail for a signal that took a handler.
+        (void)::sigaction(signal, &previous, nullptr);
+    }
+}
+
+}  // namespace
+
+InterruptWatch::InterruptWatch(const platform::SavedPriority& priority) {
+    state_.priority = priority;
+    InterruptWatch::State* expected = nullptr;
+    if (!g_watched.compare_exchange_strong(expected, &state_)) {
+        throw std::logic_error("only one interrupt watch at a time");
+    }
+    try {
+        Install(SIGINT, previousInt_, installedInt_);
+        Install(SIGTERM, previousTerm_, installedTerm_);
+    } catch (...) {
+        Restore(SIGINT, previousInt_, installedInt_);
+        g_watched.store(nullptr);
+        throw;
+    }
+}
+
+InterruptWatch::~InterruptWatch() {
+    Restore(SIGTERM, previousTerm_, installedTerm_);
+    Restore(SIGINT, previousInt_, installedInt_);
+    g_watched.store(nullptr);
+}
+
+void InterruptWatch::PublishPort(int fd, const struct termios* saved) {
+    if (state_.portFd.load(std::memory_order_relaxed) == fd) {
+        return;  // the settings of an open port do not change while it stays open
+    }
+    // Withdraw the old descriptor first, so that the handler never pairs one port's descriptor
+    // with another's settings.
+    state_.portFd.store(-1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    state_.haveSettings = 0;
+    if (fd >= 0 && saved != nullptr) {
+        state_.portSettings = *saved;
+        state_.haveSettings = 1;
+    }
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    state_.portFd.store(fd);
+}
+
+}  // namespace tarvex::cli
