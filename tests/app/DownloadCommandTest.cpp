@@ -1,0 +1,297 @@
+// tarvex-cli download, run as a production line runs it: in a copy of the sample workspace,
+// against the simulated panel, judged by its exit status, its messages and what the panel got.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "download/DownloadContainer.h"
+#include "serial/SerialPort.h"
+#include "support/ContainerBuilder.h"
+#include "support/PanelSimProcess.h"
+#include "support/PtyPair.h"
+#include "support/RecordingUi.h"
+#include "support/RunProgram.h"
+#include "support/TempDir.h"
+
+namespace tarvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Strings = std::vector<std::string>;
+using Bytes = std::vector<std::uint8_t>;
+
+const Strings kH1 = {"--product", "H1", "--bootloader", "BL1.2-1", "--firmware", "FW1.5"};
+
+// tarvex-cli started without waiting for it, for the tests that interrupt it.
+class RunningCli {
+  public:
+    RunningCli(const std::string& dir, const Strings& args) : outPath_(dir + "/cli.out") {
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        ::posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(),
+                                           O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        ::posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+        const std::string program = ProjectBinary("tarvex-cli");
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        const int rc =
+            ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+        ::posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) {
+            pid_ = -1;
+        }
+    }
+    ~RunningCli() {
+        if (pid_ > 0 && !status_) {
+            ::kill(pid_, SIGKILL);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+        }
+    }
+
+    bool Started() const { return pid_ > 0; }
+    void Signal(int signal) const { ::kill(pid_, signal); }
+
+    // The exit status (128 + n for a signal n) once it has ended within the time-out.
+    std::optional<int> WaitExit(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!status_ && std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            } else {
+                std::this_thread::sleep_for(5ms);
+            }
+        }
+        return status_;
+    }
+
+    std::string Output() const { return ReadFileText(outPath_); }
+
+  private:
+    std::string outPath_;
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+// Waits until the file holds `text`; bounded.
+bool WaitForText(const std::string& path, const std::string& text,
+                 std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (fs::exists(path) && ReadFileText(path).find(text) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+class DownloadCommand : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::copy(std::string(TARVEX_BINARY_DIR) + "/sample-workspace", ws.path(),
+                 fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        // The timing log would otherwise go to its fixed path.
+        setenv("TARVEX_TIMING_LOG", (ws / "timing.csv").c_str(), 1);
+        unsetenv("TARVEX_EXTRA_PORTS");
+    }
+    void TearDown() override { unsetenv("TARVEX_TIMING_LOG"); }
+
+    Strings Args(const Strings& args) const {
+        Strings all{"download", "--sysfs-root", sysfs.path(), "--progress", "lines"};
+        all.insert(all.end(), args.begin(), args.end());
+        return all;
+    }
+    ProgramResult Download(const Strings& args) {
+        return RunProgram(ProjectBinary("tarvex-cli"), Args(args), 20s, ws.path());
+    }
+    static Strings With(Strings args, const Strings& more) {
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    }
+    static nlohmann::json Session(const std::string& outDir) {
+        return nlohmann::json::parse(ReadFileText(outDir + "/session.json"));
+    }
+
+    TempDir ws;
+    TempDir sysfs;
+    TempDir panelOut;
+};
+
+TEST_F(DownloadCommand, CompleteDownloadReachesThePanelIntact) {
+    PanelSimProcess sim({"--product-code", "17", "--out", panelOut.path(), "--exit-after-over"});
+    ASSERT_FALSE(sim.port().empty());
+    const ProgramResult r = Download(
+        With(kH1, {"--port", sim.port(), "--items", "application,recipe", "--trace", "trace.txt"}));
+    ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "Tarvex: Download Complete!\n");
+    EXPECT_NE(r.out.find("Sent 100%"), std::string::npos) << r.out;
+    EXPECT_EQ(sim.WaitExit(2s), 0);
+
+    // What the panel stored is what the container holds, recipe by recipe.
+    CDownloadInfo info;
+    std::vector<std::string> names;
+    std::vector<std::uint32_t> sizes;
+    ASSERT_TRUE(CheckDownloadContainer(ws / "project/H1.bin", info, names, sizes));
+    ASSERT_EQ(sizes.size(), 2U);
+    const Bytes alpha(info.m_arrRecipe.begin(), info.m_arrRecipe.begin() + sizes[0]);
+    const Bytes beta(info.m_arrRecipe.begin() + sizes[0],
+                     info.m_arrRecipe.begin() + sizes[0] + sizes[1]);
+    EXPECT_EQ(ReadFileBytes(panelOut / "01-recipe-Alpha.bin"), alpha);
+    EXPECT_EQ(ReadFileBytes(panelOut / "02-recipe-Beta.bin"), beta);
+    EXPECT_EQ(ReadFileBytes(panelOut / "03-application-H1.bin"), info.m_arrApplication);
+    const nlohmann::json session = Session(panelOut.path());
+    EXPECT_TRUE(session["over_received"].get<bool>());
+
+    // The trace holds one tx line per frame the panel got and one rx line per reply.
+    const std::string trace = ReadFileText(ws / "trace.txt");
+    std::size_t tx = 0;
+    std::size_t rx = 0;
+    for (std::size_t at = 0; (at = trace.find('\n', at)) != std::string::npos; ++at) {
+        const std::string line = trace.substr(at + 1, trace.find('\n', at + 1) - at - 1);
+        tx += line.find(" tx 01 ") != std::string::npos ? 1 : 0;
+        rx += line.find(" rx 01 ") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(tx, session["frames_received"].get<std::size_t>());
+    EXPECT_EQ(rx, session["replies_sent"].get<std::size_t>());
+    // Opening command of the first recipe, with the serial link byte of format code 1.
+    EXPECT_NE(trace.find(" tx 01 51 04 00 00 "), std::string::npos) << trace.substr(0, 400);
+}
+
+TEST_F(DownloadCommand, PanelCodeBecomesTheExitStatus) {
+    PanelSimProcess sim({"--product-code", "17", "--password", "4321"});
+    const ProgramResult r =
+        Download(With(kH1, {"--port", sim.port(), "--items", "application", "--password", "1111"}));
+    EXPECT_EQ(r.exitStatus, 12) << r.err;
+    EXPECT_NE(r.err.find("Error: Password Verification Failed!\n"), std::string::npos) << r.err;
+}
+
+TEST_F(DownloadCommand, RefusalsBeforeTheLineHaveStatusesOfTheirOwn) {
+    PtyPair idle;  // opens, but nobody answers on it
+    {
+        SCOPED_TRACE("a product the form does not offer");
+        const ProgramResult r = Download({"--product", "H9", "--port", idle.slavePath()});
+        EXPECT_EQ(r.exitStatus, 2);
+        EXPECT_NE(r.err.find("\"Select Product\", \"H1\", \"K3\""), std::string::npos) << r.err;
+    }
+    {
+        SCOPED_TRACE("USB Download for a firmware version of format code 0");
+        const ProgramResult r =
+            Download({"--product", "H1", "--bootloader", "BL1.2-1", "--firmware", "FW1.6", "--usb",
+                      "--port", idle.slavePath()});
+        EXPECT_EQ(r.exitStatus, 3) << r.err;
+    }
+    {
+        SCOPED_TRACE("a container built for another product");
+        const ProgramResult r = Download({"--product", "K3", "--bootloader", "BL2.0-3",
+                                          "--firmware", "FW3.1", "--port", idle.slavePath()});
+        EXPECT_EQ(r.exitStatus, 3) << r.err;
+        EXPECT_NE(r.err.find("diffrent product"), std::string::npos) << r.err;
+    }
+    {
+        SCOPED_TRACE("a port that does not open");
+        const ProgramResult r =
+            Download(With(kH1, {"--port", ws / "no-such-port", "--items", "application"}));
+        EXPECT_EQ(r.exitStatus, 4) << r.err;
+        EXPECT_NE(r.err.find("does not open (not found)"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Error: Cannot open Communication Port."), std::string::npos);
+    }
+    {
+        SCOPED_TRACE("a ticked item the container lacks");
+        ContainerParts parts;
+        parts.productCode = 17;
+        parts.application = PatternBytes(300);
+        parts.recipeTable = false;
+        ws.WriteBytes("project/NoRecipes.bin", BuildContainer(parts));
+        const ProgramResult r = Download(With(kH1, {"--port", idle.slavePath(), "--file",
+                                                    "project/NoRecipes.bin", "--items", "recipe"}));
+        EXPECT_EQ(r.exitStatus, 5) << r.err;
+    }
+}
+
+TEST_F(DownloadCommand, InterruptCancelsOnTheLine) {
+    // A slow panel, so that the transfer is surely in its data phase when the signal comes.
+    PanelSimProcess sim(
+        {"--product-code", "17", "--out", panelOut.path(), "--reply-delay-ms", "60"});
+    RunningCli cli(
+        ws.path(),
+        Args(With(kH1, {"--port", sim.port(), "--items", "application", "--trace", "trace.txt"})));
+    ASSERT_TRUE(cli.Started());
+    ASSERT_TRUE(WaitForText(ws / "trace.txt", " tx 01 50 01 00 ")) << cli.Output();
+    cli.Signal(SIGINT);
+    const std::optional<int> status = cli.WaitExit(5s);
+    ASSERT_TRUE(status.has_value()) << "still running after the interrupt";
+    EXPECT_NE(*status, 0);
+    EXPECT_LT(*status, 128) << "the orderly path ends the program, not the signal";
+    EXPECT_NE(cli.Output().find("tarvex-cli: interrupted"), std::string::npos) << cli.Output();
+
+    // The panel got the Cancel command (item 0, action 3) and dropped the application.
+    EXPECT_NE(ReadFileText(ws / "trace.txt").find(" tx 01 51 00 03 "), std::string::npos);
+    ASSERT_TRUE(WaitForText(panelOut / "session.json", "\"cancelled\": true", 2s));
+    const nlohmann::json item = Session(panelOut.path())["items"].at(0);
+    EXPECT_EQ(item["kind"], "application");
+    EXPECT_TRUE(item["cancelled"].get<bool>());
+    EXPECT_FALSE(item["complete"].get<bool>());
+}
+
+TEST_F(DownloadCommand, SecondInterruptEndsAtOnceAndPutsThePortBack) {
+    // The panel takes its time over the Cancel command, so the second signal finds the tool
+    // waiting on the line with the port open.
+    PanelSimProcess sim({"--product-code", "17", "--reply-delay-ms", "40", "--fault",
+                         "item=any,phase=cancel,count=always:delay=5000"});
+    struct termios before {};
+    {
+        const int fd = ::open(sim.port().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::tcgetattr(fd, &before), 0);
+        ::close(fd);
+    }
+    RunningCli cli(
+        ws.path(),
+        Args(With(kH1, {"--port", sim.port(), "--items", "application", "--trace", "trace.txt"})));
+    ASSERT_TRUE(cli.Started());
+    ASSERT_TRUE(WaitForText(ws / "trace.txt", " tx 01 50 00 00 ")) << cli.Output();
+    cli.Signal(SIGINT);
+    ASSERT_TRUE(WaitForText(ws / "trace.txt", " tx 01 51 00 03 ")) << cli.Output();
+    cli.Signal(SIGINT);
+    const std::optional<int> status = cli.WaitExit(1500ms);
+    ASSERT_TRUE(status.has_value()) << "the second interrupt did not end the program";
+    EXPECT_EQ(*status, 130) << cli.Output();
+
+    // The line is as it was found, and nobody holds it: another program may open it at once.
+    struct termios after {};
+    const int fd = ::open(sim.port().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::tcgetattr(fd, &after), 0);
+    ::close(fd);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    RecordingUi ui;
+    CSerialPort port(ui);
+    EXPECT_TRUE(port.Open(sim.port())) << SerialErrorText(port.LastError());
+}
+
+}  // namespace
+}  // namespace tarvex::test
