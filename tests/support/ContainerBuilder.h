@@ -34,10 +34,10 @@ struct ContainerRecipe {
 
 struct ContainerParts {
     std::uint8_t productCode = 0;
-    std::vector<std::uint8_t> application;
-    std::vector<std::uint8_t> font;
-    std::vector<std::uint8_t> bitmap;
-    std::vector<ContainerRecipe> recipes;
+    std::vector<std::uint8_t> application{};
+    std::vector<std::uint8_t> font{};
+    std::vector<std::uint8_t> bitmap{};
+    std::vector<ContainerRecipe> recipes{};
     // Without a table the Recipe part is left out entirely (S4 = end of file).
     bool recipeTable = true;
 };

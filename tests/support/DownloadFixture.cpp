@@ -1,0 +1,202 @@
+#include "support/DownloadFixture.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <thread>
+
+#include "download/Crc16.h"
+
+namespace tarvex::test {
+
+ProductSpec PanelProduct() {
+    return {.name = "Panel",
+            .productCode = kPanelProductCode,
+            .versions = {{.name = "V1.3-7",
+                          .firmwareList = "F2.9,F3.1",
+                          .formatList = "1,0",
+                          .frameSize = kSerialPacketSize,
+                          .frameSizeUsb = kUsbPacketSize},
+                         {.name = "V2.0-1",
+                          .firmwareList = "F2.0",
+                          .formatList = "0",
+                          .frameSize = kSerialPacketSize,
+                          .frameSizeUsb = kUsbPacketSize,
+                          .slaveIdSupport = "0"},
+                         {.name = "V3.0-1",
+                          .firmwareList = "F2.0",
+                          .formatList = "0",
+                          .frameSize = 0,
+                          .frameSizeUsb = 0}}};
+}
+
+ProductSpec OtherProduct() {
+    return {.name = "Other",
+            .productCode = kPanelProductCode + 1,
+            .versions = {{.name = "W1-1", .firmwareList = "X1", .formatList = "0"}}};
+}
+
+std::optional<WireFrame> ParseWireFrame(const Bytes& bytes) {
+    if (bytes.size() < 6) {
+        return std::nullopt;
+    }
+    WireFrame f;
+    f.size = bytes.size();
+    f.slave = bytes[0];
+    f.letter = static_cast<char>(bytes[1]);
+    f.parameter = static_cast<std::uint16_t>(bytes[2] | (bytes[3] << 8));
+    f.payload.assign(bytes.begin() + 4, bytes.end() - 2);
+    const std::uint16_t crc = CRC16(bytes.data(), bytes.size() - 2);
+    f.crcOk = bytes[bytes.size() - 2] == (crc & 0xFF) && bytes[bytes.size() - 1] == (crc >> 8);
+    return f;
+}
+
+DownloadRig::DownloadRig() {
+    ws.AddProduct(PanelProduct());
+    ws.AddProduct(OtherProduct());
+    WriteDownloadData("USER_HMI");
+    panelDir = ws.dir().MakeDir("panel");
+    containerPath = ws / "project/H1.bin";
+}
+
+void DownloadRig::WriteDownloadData(std::string_view hmiType) {
+    ws.WriteDownloadData("Panel", ws / "project/", "Line-7", hmiType);
+}
+
+void DownloadRig::WriteContainer(const ContainerParts& parts) {
+    WriteContainerBytes(BuildContainer(parts));
+}
+
+void DownloadRig::WriteContainerBytes(const Bytes& bytes) {
+    ws.WriteBytes("project/H1.bin", bytes);
+}
+
+PanelSimProcess& DownloadRig::StartPanel(std::vector<std::string> options) {
+    options.insert(options.begin(), {"--out", panelDir});
+    sim_ = std::make_unique<PanelSimProcess>(options);
+    if (sim_->port().empty()) {
+        throw std::runtime_error("the simulated panel did not start");
+    }
+    return *sim_;
+}
+
+namespace {
+
+std::optional<std::string> FindPanelFile(const std::string& dir, int index,
+                                         std::string_view extension) {
+    char prefix[8];
+    std::snprintf(prefix, sizeof prefix, "%02d-", index);
+    const std::string suffix = "." + std::string(extension);
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) == 0 && name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            return entry.path().string();
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+Bytes DownloadRig::PanelFile(int index, std::string_view extension) const {
+    const auto path = FindPanelFile(panelDir, index, extension);
+    return path ? ReadFileBytes(*path) : Bytes{};
+}
+
+int DownloadRig::PanelFileCount(std::string_view extension) const {
+    int count = 0;
+    while (FindPanelFile(panelDir, count + 1, extension)) {
+        ++count;
+    }
+    return count;
+}
+
+CTarvexDlg& DownloadFixture::StartForm(std::vector<std::string> ports, std::string_view bootloader,
+                                       std::string_view firmware) {
+    if (ports.empty()) {
+        ports.push_back(rig.PanelPort());
+    }
+    form = std::make_unique<CTarvexDlg>(info, ui, rig.ws.Environment(std::move(ports)));
+    form->OnInitDialog();
+    form->SetFrameObserver([this](bool written, std::span<const std::uint8_t> bytes) {
+        line.push_back({written, Bytes(bytes.begin(), bytes.end())});
+    });
+    EXPECT_TRUE(Select(form->m_cmbProduct, "Panel"));
+    EXPECT_TRUE(Select(form->m_cmbBootloaderVersion, bootloader));
+    EXPECT_TRUE(Select(form->m_cmbFirmwareVersion, firmware));
+    if (form->m_editSlaveID.IsVisible()) {
+        EXPECT_TRUE(form->UserSetText(form->m_editSlaveID, "1"));
+    }
+    EXPECT_TRUE(form->UserSetText(form->m_editPassword, "4321"));
+    return *form;
+}
+
+bool DownloadFixture::Select(ComboBox& list, std::string_view text) {
+    for (int i = 0; i < list.GetCount(); ++i) {
+        if (list.GetLBText(i) == text) {
+            return form->UserSelect(list, i);
+        }
+    }
+    ADD_FAILURE() << "no entry " << text;
+    return false;
+}
+
+void DownloadFixture::Tick(const Ticks& ticks) {
+    const auto set = [this](CheckBox& box, bool wanted) {
+        if (box.GetCheck() != wanted) {
+            EXPECT_TRUE(form->UserClick(box));
+        }
+    };
+    set(form->m_chkApplication, ticks.application);
+    set(form->m_chkBitmap, ticks.bitmap);
+    set(form->m_chkFont, ticks.font);
+    set(form->m_chkRecipe, ticks.recipe);
+}
+
+void DownloadFixture::Download() {
+    platform::SavedPriority after;
+    bool pressed = false;
+    std::thread runner([&] {
+        priorityBefore = platform::SaveProcessPriority();
+        pressed = form->UserClick(form->m_btnDownload);
+        after = platform::SaveProcessPriority();
+    });
+    runner.join();
+    EXPECT_TRUE(pressed);
+    EXPECT_TRUE(priorityBefore.valid && after.valid);
+    EXPECT_EQ(after.policy, priorityBefore.policy) << "scheduling policy not restored";
+    EXPECT_EQ(after.rtPriority, priorityBefore.rtPriority) << "real-time priority not restored";
+    EXPECT_EQ(after.niceValue, priorityBefore.niceValue) << "nice value not restored";
+    // Every exit leaves the form idle.
+    EXPECT_FALSE(form->DownloadRunning());
+    EXPECT_FALSE(form->m_bPortOpen);
+    EXPECT_FALSE(form->SerialPort().IsOpen());
+    EXPECT_TRUE(form->m_btnDownload.IsEnabled());
+    EXPECT_TRUE(form->m_btnClose.IsEnabled());
+}
+
+std::vector<WireFrame> DownloadFixture::Written() const {
+    std::vector<WireFrame> frames;
+    for (const LineEvent& event : line) {
+        if (event.written) {
+            if (auto frame = ParseWireFrame(event.bytes)) {
+                frames.push_back(std::move(*frame));
+            }
+        }
+    }
+    return frames;
+}
+
+int DownloadFixture::CountWritten(char letter, std::uint16_t parameter) const {
+    const auto frames = Written();
+    return static_cast<int>(std::count_if(frames.begin(), frames.end(), [&](const WireFrame& f) {
+        return f.letter == letter && f.parameter == parameter;
+    }));
+}
+
+bool DownloadFixture::Shown(std::string_view text) const {
+    const auto texts = ui.Texts();
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+}  // namespace tarvex::test
