@@ -230,9 +230,10 @@ void CTarvexDlg::OnDownload() {
         } else {
             m_lastOutcome = DownloadOutcome::Failed;
         }
-    } else if (result == 0 && transfer.AnyItemFailed()) {
-        // A later item's success must not hide an earlier item's failure.
-        const std::uint8_t code = transfer.FailedItemCode();
+    } else if (result == 0 && (transfer.AnyItemFailed() || transfer.PassedUnconfirmed())) {
+        // A later item's success must not hide an earlier item's failure, and a frame that
+        // Cancel let pass unconfirmed leaves the panel's state unknown.
+        const std::uint8_t code = transfer.AnyItemFailed() ? transfer.FailedItemCode() : 255;
         ShowCodeMessage(m_ui, IsPanelCode(code) ? code : 255, m_bUSBDownload);
         m_lastOutcome = IsPanelCode(code) ? DownloadOutcome::PanelCode : DownloadOutcome::Failed;
         m_nOutcomeCode = IsPanelCode(code) ? code : 0;
@@ -246,7 +247,8 @@ void CTarvexDlg::OnDownload() {
         Notice(m_ui, "Download not successful!");
         m_lastOutcome = DownloadOutcome::Failed;
     }
-    if (m_bCancelledByUser) {
+    // A click that came too late to stop anything leaves a complete download complete.
+    if (m_bCancelledByUser && m_lastOutcome != DownloadOutcome::Complete) {
         m_lastOutcome = DownloadOutcome::Cancelled;
     }
 

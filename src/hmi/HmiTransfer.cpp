@@ -40,6 +40,7 @@ int CHmiTransfer::RunHMITransfer() {
     int result = 65535;
     anyItemFailed_ = false;
     failedItemCode_ = 255;
+    passedUnconfirmed_ = false;
     // An item that fails does not stop the items after it; remember it for the outcome.
     const auto note = [this](int itemResult) {
         if (itemResult == 1 && !anyItemFailed_) {
@@ -272,7 +273,11 @@ CHmiTransfer::Exchanged CHmiTransfer::Exchange(std::string_view item,
         if (state_.cancelRequested) {
             // A first reply that fails while Cancel is pending lets the item write its next
             // frame; the cancel procedure follows that write. A resent frame cancels at once.
-            return {attempt == 1 ? Outcome::CountsAsDone : Outcome::CancelNow, attempt};
+            if (attempt == 1) {
+                passedUnconfirmed_ = true;
+                return {Outcome::CountsAsDone, attempt};
+            }
+            return {Outcome::CancelNow, attempt};
         }
     }
     return {Outcome::LimitReached, limit};
@@ -339,12 +344,14 @@ int CHmiTransfer::SendTransferOver() {
         }
         // With Cancel pending the panel is only told that the download is over.
         if (state_.cancelRequested) {
+            passedUnconfirmed_ = true;
             return 0;
         }
         if (AwaitReply(kItemApplication, kActionOver, m_arrCommandFrame)) {
             return 0;
         }
         if (state_.cancelRequested) {
+            passedUnconfirmed_ = true;
             return 0;
         }
     }

@@ -90,6 +90,9 @@ class CHmiTransfer {
     // An item ended with result 1 during RunHMITransfer, and the panel's code at that moment.
     bool AnyItemFailed() const { return anyItemFailed_; }
     std::uint8_t FailedItemCode() const { return failedItemCode_; }
+    // A frame was let pass without the panel's confirmation because Cancel was pending: an
+    // item's last frame whose reply failed, or a closing command whose reply was not awaited.
+    bool PassedUnconfirmed() const { return passedUnconfirmed_; }
 
     // The last frames and block built.
     std::vector<std::uint8_t> m_arrCommandFrame;
@@ -140,6 +143,7 @@ class CHmiTransfer {
     FrameObserver observer_;
     bool anyItemFailed_ = false;
     std::uint8_t failedItemCode_ = 255;
+    bool passedUnconfirmed_ = false;
 };
 
 }  // namespace tarvex
