@@ -76,9 +76,10 @@ bool BuildContainerBytes(const ContainerInput& input, const WriteOptions& option
         return false;
     }
 
-    bytes.clear();
+    // The signature first and only then the room for the rest: GCC 12 at -O2 takes an insert
+    // into a freshly reserved, empty vector for an overflow (-Wstringop-overflow).
+    bytes.assign(kContainerSignature, kContainerSignature + 6);
     bytes.reserve(static_cast<std::size_t>(total));
-    bytes.insert(bytes.end(), kContainerSignature, kContainerSignature + 6);
     bytes.push_back(input.productCode);
     auto offset = static_cast<std::uint32_t>(kContainerHeaderSize);
     for (const auto* part : {&input.application, &input.font, &input.bitmap}) {
