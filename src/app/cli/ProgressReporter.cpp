@@ -97,7 +97,7 @@ std::string ProgressReporter::Summary(bool forBar) const {
         const int filled = percent < 0 ? 0 : percent * kBarWidth / 100;
         text = "[" + std::string(static_cast<std::size_t>(filled), '#') +
                std::string(static_cast<std::size_t>(kBarWidth - filled), '-') + "] ";
-        char pct[8];
+        char pct[16];
         std::snprintf(pct, sizeof pct, "%3d%%", std::max(percent, 0));
         text += pct;
         text += "  " + Bytes(static_cast<double>(sent_));
