@@ -5,6 +5,7 @@
 #include <termios.h>
 
 #include <atomic>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,9 +108,10 @@ TEST_F(HmiTransfer, AllItemsArriveByteForByteInNumberedPaddedPackets) {
         {5, "Line-7", parts.bitmap},           {7, "Line-7", parts.font},
         {4, "Speed", parts.recipes[0].data},   {4, "Empty", {}},
         {4, "Mix.bin", parts.recipes[2].data}, {0, "Line-7", parts.application}};
-    ASSERT_EQ(rig.PanelFileCount("bin"), static_cast<int>(items.size()));
+    const std::vector<Bytes> stored = rig.PanelFiles("bin");
+    ASSERT_EQ(stored.size(), items.size());
     for (std::size_t k = 0; k < items.size(); ++k) {
-        EXPECT_EQ(rig.PanelFile(static_cast<int>(k + 1), "bin"), items[k].data) << "item " << k;
+        EXPECT_EQ(stored[k], items[k].data) << "item " << k;
     }
 
     const std::vector<WireFrame> frames = Written();
@@ -172,6 +174,10 @@ struct LimitCase {
     std::uint8_t targetCode;
     const char* message;
 };
+
+void PrintTo(const LimitCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class HmiTransferLimits : public HmiTransfer, public ::testing::WithParamInterface<LimitCase> {};
 
@@ -327,6 +333,10 @@ struct LateCancelCase {
     int pump;
     bool complete;
 };
+
+void PrintTo(const LateCancelCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class HmiTransferLateCancel : public HmiTransfer,
                               public ::testing::WithParamInterface<LateCancelCase> {};

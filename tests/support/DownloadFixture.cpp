@@ -103,12 +103,22 @@ Bytes DownloadRig::PanelFile(int index, std::string_view extension) const {
     return path ? ReadFileBytes(*path) : Bytes{};
 }
 
-int DownloadRig::PanelFileCount(std::string_view extension) const {
-    int count = 0;
-    while (FindPanelFile(panelDir, count + 1, extension)) {
-        ++count;
+std::vector<Bytes> DownloadRig::PanelFiles(std::string_view extension) const {
+    const std::string suffix = "." + std::string(extension);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(panelDir)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            names.push_back(entry.path().string());
+        }
     }
-    return count;
+    std::sort(names.begin(), names.end());  // the two-digit index leads every name
+    std::vector<Bytes> files;
+    for (const std::string& path : names) {
+        files.push_back(ReadFileBytes(path));
+    }
+    return files;
 }
 
 CTarvexDlg& DownloadFixture::StartForm(std::vector<std::string> ports, std::string_view bootloader,
@@ -116,7 +126,11 @@ CTarvexDlg& DownloadFixture::StartForm(std::vector<std::string> ports, std::stri
     if (ports.empty()) {
         ports.push_back(rig.PanelPort());
     }
-    form = std::make_unique<CTarvexDlg>(info, ui, rig.ws.Environment(std::move(ports)));
+    FormEnvironment env = rig.ws.Environment(std::move(ports));
+    if (adjustEnvironment) {
+        adjustEnvironment(env);
+    }
+    form = std::make_unique<CTarvexDlg>(info, ui, std::move(env));
     form->OnInitDialog();
     form->SetFrameObserver([this](bool written, std::span<const std::uint8_t> bytes) {
         line.push_back({written, Bytes(bytes.begin(), bytes.end())});

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -75,8 +76,10 @@ class DownloadRig {
     void StopPanel() { sim_.reset(); }
 
     // The data file the panel stored for its index-th item ("bin" or "info"); empty when none.
+    // Items count from 1 in order of arrival; one refused before its description has no files.
     Bytes PanelFile(int index, std::string_view extension) const;
-    int PanelFileCount(std::string_view extension) const;
+    // All files with the extension, in item order.
+    std::vector<Bytes> PanelFiles(std::string_view extension) const;
 
     Workspace ws;
     std::string panelDir;
@@ -113,6 +116,9 @@ class DownloadFixture : public ::testing::Test {
     int CountWritten(char letter, std::uint16_t parameter) const;
     std::vector<std::string> Texts() const { return ui.Texts(); }
     bool Shown(std::string_view text) const;
+
+    // Runs on the form's environment before the form is built (e.g. another timing log path).
+    std::function<void(FormEnvironment&)> adjustEnvironment;
 
     DownloadRig rig;
     RecordingUi ui;

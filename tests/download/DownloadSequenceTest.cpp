@@ -1,0 +1,413 @@
+// The Download button from the form's side: what is refused before the port is opened, how the
+// line is set up, which message ends a download, the timing log, and the form afterwards. The
+// fixture's Download() checks on every exit that the priority is back and the form is idle.
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <filesystem>
+#include <memory>
+#include <ostream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/DownloadFixture.h"
+#include "support/PtyPair.h"
+
+namespace tarvex::test {
+namespace {
+
+class DownloadSequence : public DownloadFixture {};
+
+constexpr char kNotSuccessful[] = "Download not successful!";
+constexpr char kCannotOpen[] =
+    "Cannot open Communication Port.Please\nquit the application & re-start your PC.";
+
+// --- Before the line is touched ------------------------------------------------------------------
+
+enum class ContainerKind { Good, Damaged, ForOtherProduct };
+
+struct RefusalCase {
+    const char* name;
+    const char* hmiType;
+    const char* bootloader;
+    Ticks ticks;
+    ContainerKind container;
+    const char* slaveId;
+    bool unmatchedVersion;  // the configuration file names the chosen version otherwise
+    MessageKind kind;
+    const char* text;  // the whole message, or (partial) a part of it
+    bool partial;
+    DownloadOutcome outcome;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DownloadRefusals : public DownloadSequence,
+                         public ::testing::WithParamInterface<RefusalCase> {};
+
+// The port is listed when the form starts and gone when Download is pressed, so every refusal
+// that came after opening it would show the port's error box instead of its own notice.
+TEST_P(DownloadRefusals, ComeBeforeThePortIsOpened) {
+    const RefusalCase& c = GetParam();
+    rig.WriteDownloadData(c.hmiType);
+    if (c.unmatchedVersion) {
+        ProductSpec product = PanelProduct();
+        product.versions.push_back({.name = "V4.0-1", .firmwareList = "F2.0", .formatList = "0"});
+        rig.ws.Write("Vxx/Panel.CFG", BootLoaderFileText(product));
+        product.versions.back().name = "V4.0-1x";
+        rig.ws.Write("Pxx/Panel.CFG", CfgFileText(product));
+    }
+    ContainerParts parts{.productCode = kPanelProductCode,
+                         .application = PatternBytes(40),
+                         .font = PatternBytes(40),
+                         .bitmap = PatternBytes(40)};
+    if (c.container == ContainerKind::ForOtherProduct) {
+        parts.productCode = kPanelProductCode + 1;
+    }
+    Bytes container = BuildContainer(parts);
+    if (c.container == ContainerKind::Damaged) {
+        SpoilHeaderChecksum(container);  // either checksum alone would let it pass
+        SpoilBodyChecksum(container);
+    }
+    rig.WriteContainerBytes(container);
+    auto pty = std::make_unique<PtyPair>();
+    StartForm({pty->slavePath()}, c.bootloader,
+              std::string_view(c.bootloader) == "V1.3-7" ? "F3.1" : "F2.0");
+    Tick(c.ticks);
+    if (form->m_editSlaveID.IsVisible()) {
+        ASSERT_TRUE(form->UserSetText(form->m_editSlaveID, c.slaveId));
+    }
+    pty.reset();
+    Download();
+
+    ASSERT_EQ(ui.messages.size(), 1u) << ::testing::PrintToString(Texts());
+    const RecordedMessage& m = ui.messages.front();
+    EXPECT_EQ(m.kind, c.kind);
+    if (c.partial) {
+        EXPECT_NE(m.text.find(c.text), std::string::npos) << m.text;
+    } else {
+        EXPECT_EQ(m.text, c.text);
+    }
+    EXPECT_EQ(form->LastDownloadOutcome(), c.outcome);
+    EXPECT_TRUE(line.empty());
+    // The settings are saved only once the checks have passed.
+    EXPECT_EQ(std::filesystem::exists(rig.ws / "dnld.sv"), c.outcome != DownloadOutcome::Refused);
+}
+
+constexpr Ticks kApplication{};
+constexpr Ticks kWithBitmap{.application = true, .bitmap = true};
+constexpr Ticks kFontAlone{.application = false, .font = true};
+
+INSTANTIATE_TEST_SUITE_P(
+    Checks, DownloadRefusals,
+    ::testing::Values(
+        RefusalCase{"SlaveIdOutOfRange", "USER_HMI", "V1.3-7", kApplication, ContainerKind::Good,
+                    "0", false, MessageKind::Notice,
+                    "Invalid Slave ID! Valid Range for Slave ID is 1 - 255.", false,
+                    DownloadOutcome::Refused},
+        RefusalCase{"DamagedContainer", "USER_HMI", "V1.3-7", kApplication, ContainerKind::Damaged,
+                    "1", false, MessageKind::Notice, "Invalid file for download!", false,
+                    DownloadOutcome::Refused},
+        RefusalCase{"ContainerForAnotherProduct", "USER_HMI", "V1.3-7", kApplication,
+                    ContainerKind::ForOtherProduct, "1", false, MessageKind::Notice,
+                    "Invalid file for download, file is compiled for diffrent product and user "
+                    "selected different product!",
+                    false, DownloadOutcome::Refused},
+        RefusalCase{"BitmapForAnUnknownHmiType", "PANEL_HMI", "V1.3-7", kWithBitmap,
+                    ContainerKind::Good, "1", false, MessageKind::Notice, "\"PANEL_HMI\"", true,
+                    DownloadOutcome::Refused},
+        RefusalCase{"FontForAnUnknownHmiType", "", "V1.3-7", kFontAlone, ContainerKind::Good, "1",
+                    false, MessageKind::Notice, "HMI type \"\"", true, DownloadOutcome::Refused},
+        RefusalCase{"VersionWithoutSlaveAddress", "USER_HMI", "V2.0-1", kApplication,
+                    ContainerKind::Good, "1", false, MessageKind::Notice, "not supported", true,
+                    DownloadOutcome::Refused},
+        RefusalCase{"PacketSizeZero", "USER_HMI", "V3.0-1", kApplication, ContainerKind::Good, "1",
+                    false, MessageKind::Notice, "packet size", true, DownloadOutcome::Refused},
+        RefusalCase{"NoPacketSizeForTheVersionName", "USER_HMI", "V4.0-1", kApplication,
+                    ContainerKind::Good, "1", true, MessageKind::Notice, "packet size", true,
+                    DownloadOutcome::Refused},
+        // The application alone goes to any HMI type; here the port is tried and fails.
+        RefusalCase{"ApplicationForAnUnknownHmiType", "PANEL_HMI", "V1.3-7", kApplication,
+                    ContainerKind::Good, "1", false, MessageKind::ErrorBox, kCannotOpen, false,
+                    DownloadOutcome::PortFailed}),
+    [](const ::testing::TestParamInfo<RefusalCase>& p) { return std::string(p.param.name); });
+
+TEST_F(DownloadSequence, MissingItemsAreNamedAndNothingIsSent) {
+    rig.WriteContainer(
+        {.productCode = kPanelProductCode, .application = PatternBytes(40), .recipeTable = false});
+    rig.StartPanel();
+    StartForm();
+    Tick({.application = true, .font = true, .recipe = true});
+    Download();
+
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Font doesnot exist to download!",
+                                                 "Recipe doesnot exist to download!"}));
+    EXPECT_EQ(form->LastDownloadOutcome(), DownloadOutcome::ItemMissing);
+    EXPECT_TRUE(line.empty());
+}
+
+// --- The line ------------------------------------------------------------------------------------
+
+struct LineCase {
+    const char* baud;
+    const char* parity;
+    const char* stopBits;
+    const char* dataBits;
+    speed_t speed;
+    bool twoStopBits;
+    bool oddParity;
+};
+
+void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << c.baud << " " << c.parity << " " << c.stopBits << " " << c.dataBits;
+}
+
+class DownloadLineSettings : public DownloadSequence,
+                             public ::testing::WithParamInterface<LineCase> {};
+
+// A pseudo-terminal keeps the speed, the stop bits and the parity sense it is given (it forces
+// 8 data bits and no parity generation of its own, so those are not seen here).
+TEST_P(DownloadLineSettings, ReachThePort) {
+    const LineCase& c = GetParam();
+    rig.WriteContainer({.productCode = kPanelProductCode, .application = PatternBytes(20)});
+    rig.StartPanel();
+    StartForm();
+    Tick({});
+    ASSERT_TRUE(Select(form->m_cmbBaudRate, c.baud));
+    ASSERT_TRUE(Select(form->m_cmbParity, c.parity));
+    ASSERT_TRUE(Select(form->m_cmbStopBits, c.stopBits));
+    ASSERT_TRUE(Select(form->m_cmbDataBits, c.dataBits));
+    std::optional<termios> seen;
+    ui.onPump = [&] {
+        termios t{};
+        if (!seen && ::tcgetattr(form->SerialPort().NativeHandle(), &t) == 0) {
+            seen = t;
+        }
+    };
+    Download();
+
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Download Complete!"});
+    ASSERT_TRUE(seen.has_value());
+    EXPECT_EQ(::cfgetospeed(&*seen), c.speed);
+    EXPECT_EQ((seen->c_cflag & CSTOPB) != 0, c.twoStopBits);
+    EXPECT_EQ((seen->c_cflag & PARODD) != 0, c.oddParity);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lists, DownloadLineSettings,
+                         ::testing::Values(LineCase{"57600", "Odd", "2", "7", B57600, true, true},
+                                           LineCase{"9600", "Even", "1", "8", B9600, false,
+                                                    false}));
+
+// With neither mode button checked (a view may show the group so) the mode of the download
+// before stays: the opening command keeps the USB link byte.
+TEST_F(DownloadSequence, WithNeitherModeCheckedThePreviousModeStays) {
+    rig.WriteContainer({.productCode = kPanelProductCode, .application = PatternBytes(20)});
+    rig.StartPanel();
+    StartForm({}, "V1.3-7", "F2.9");
+    Tick({});
+    ASSERT_TRUE(form->UserClick(form->m_radUSBDownload));
+    Download();
+    form->m_radUSBDownload.SetCheck(false);
+    ASSERT_FALSE(form->m_radSerialDownload.GetCheck());
+    Download();
+
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Download Complete!", "Download Complete!"}));
+    EXPECT_TRUE(form->m_bUSBDownload);
+    int openings = 0;
+    for (const WireFrame& f : Written()) {
+        if (f.letter == 'Q' && f.parameter == 0x0000) {
+            ++openings;
+            EXPECT_EQ(f.payload, Bytes{1});
+        }
+    }
+    EXPECT_EQ(openings, 2);
+    EXPECT_EQ(rig.PanelFile(2, "bin"), PatternBytes(20));
+}
+
+// --- How a download ends -------------------------------------------------------------------------
+
+struct CodeCase {
+    const char* name;
+    const char* reply;  // what the panel does to every opening of the Application
+    bool usb;
+    std::uint8_t targetCode;
+    MessageKind kind;
+    const char* caption;
+    const char* text;
+};
+
+void PrintTo(const CodeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DownloadPanelCodes : public DownloadSequence,
+                           public ::testing::WithParamInterface<CodeCase> {};
+
+TEST_P(DownloadPanelCodes, GiveTheirMessages) {
+    const CodeCase& c = GetParam();
+    rig.WriteContainer({.productCode = kPanelProductCode, .application = PatternBytes(20)});
+    rig.StartPanel({"--fault", std::string("item=application,phase=open,count=always:") + c.reply});
+    StartForm({}, "V1.3-7", "F2.9");
+    Tick({});
+    if (c.usb) {
+        ASSERT_TRUE(form->UserClick(form->m_radUSBDownload));
+    }
+    Download();
+
+    EXPECT_EQ(CountWritten('Q', 0x0000), 3);
+    EXPECT_EQ(Written().size(), 3u) << "nothing after the refused opening, no Over";
+    EXPECT_EQ(form->m_nTargetCode, c.targetCode);
+    ASSERT_EQ(ui.messages.size(), 1u) << ::testing::PrintToString(Texts());
+    EXPECT_EQ(ui.messages[0].kind, c.kind);
+    EXPECT_EQ(ui.messages[0].caption, c.caption);
+    EXPECT_EQ(ui.messages[0].text, c.text);
+    const bool panelCode = c.targetCode >= 1 && c.targetCode <= 9;
+    EXPECT_EQ(form->LastDownloadOutcome(),
+              panelCode ? DownloadOutcome::PanelCode : DownloadOutcome::Failed);
+    EXPECT_EQ(form->OutcomePanelCode(), panelCode ? c.targetCode : 0);
+}
+
+const char kApp[] = "Tarvex";
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, DownloadPanelCodes,
+    ::testing::Values(
+        CodeCase{"InvalidCommand", "status=1", false, 1, MessageKind::PlainBox, "Error",
+                 "Received an invalid command!"},
+        CodeCase{"Password", "status=2", false, 2, MessageKind::PlainBox, "Error",
+                 "Password Verification Failed!"},
+        CodeCase{"ProductId", "status=3", false, 3, MessageKind::PlainBox, "Error",
+                 "Product ID Verification Failed!"},
+        CodeCase{"FileSize", "status=4", false, 4, MessageKind::PlainBox, "Error",
+                 "File size has exceeded!"},
+        CodeCase{"Software", "status=5", false, 5, MessageKind::PlainBox, "Error",
+                 "Software version mismatch!"},
+        CodeCase{"Hardware", "status=6", false, 6, MessageKind::PlainBox, "Error",
+                 "Hardware version mismatch!"},
+        CodeCase{"SdCard", "status=7", false, 7, MessageKind::PlainBox, "Error",
+                 "SD Card not found!"},
+        CodeCase{"Recipe", "status=8", false, 8, MessageKind::PlainBox, "Error",
+                 "Could not find Recipe File for Download!"},
+        CodeCase{"WrongPortSerial", "status=9", false, 9, MessageKind::Notice, kApp,
+                 "Invalid comm port selected,please select comm port applicable to serial "
+                 "downloading"},
+        CodeCase{"WrongPortUsb", "status=9", true, 9, MessageKind::Notice, kApp,
+                 "Invalid comm port selected,please select comm port applicable to USB "
+                 "downloading"},
+        CodeCase{"OtherCode", "status=200", false, 200, MessageKind::PlainBox, "Error",
+                 kNotSuccessful},
+        // Replies that echo another request record no code at all.
+        CodeCase{"NoCode", "bad-echo", false, 255, MessageKind::PlainBox, "Error", kNotSuccessful}),
+    [](const ::testing::TestParamInfo<CodeCase>& p) { return std::string(p.param.name); });
+
+// An item that fails does not stop the items after it, and their success does not hide it.
+struct FailedItemCase {
+    const char* name;
+    Ticks ticks;
+    const char* fault;
+    std::vector<std::string> texts;
+    DownloadOutcome outcome;
+    std::uint8_t code;
+};
+
+void PrintTo(const FailedItemCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DownloadFailedItem : public DownloadSequence,
+                           public ::testing::WithParamInterface<FailedItemCase> {};
+
+TEST_P(DownloadFailedItem, IsReportedAfterTheLaterItemsRan) {
+    const FailedItemCase& c = GetParam();
+    rig.WriteContainer({.productCode = kPanelProductCode,
+                        .application = PatternBytes(40),
+                        .bitmap = PatternBytes(20),
+                        .recipes = {{"R1.bin", PatternBytes(20)}, {"R2.bin", PatternBytes(20)}}});
+    rig.StartPanel({"--fault", c.fault});
+    StartForm();
+    Tick(c.ticks);
+    Download();
+
+    const std::vector<Bytes> stored = rig.PanelFiles("bin");
+    ASSERT_FALSE(stored.empty());
+    EXPECT_EQ(stored.back(), PatternBytes(40)) << "the Application still went through";
+    EXPECT_EQ(CountWritten('Q', kOverCode), 1);
+    EXPECT_EQ(Texts(), c.texts);
+    EXPECT_EQ(ui.messages.back().kind, MessageKind::PlainBox);
+    EXPECT_EQ(form->LastDownloadOutcome(), c.outcome);
+    EXPECT_EQ(form->OutcomePanelCode(), c.code);
+    EXPECT_FALSE(std::filesystem::exists(rig.ws / "ReadTimeDiff.csv"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Items, DownloadFailedItem,
+    ::testing::Values(
+        // The recipe's code is shown at once, and again as the download's outcome.
+        FailedItemCase{"RecipeWithAPanelCode",
+                       {.application = true, .recipe = true},
+                       "item=recipe,phase=open,count=always:status=8",
+                       {"Could not find Recipe File for Download!",
+                        "Could not find Recipe File for Download!"},
+                       DownloadOutcome::PanelCode,
+                       8},
+        FailedItemCase{"RecipeWithoutACode",
+                       {.application = true, .recipe = true},
+                       "item=recipe,phase=data,packet=0,count=always:bad-crc",
+                       {kNotSuccessful},
+                       DownloadOutcome::Failed,
+                       0},
+        // The panel refuses the bitmap's description while it is awaited in rounds.
+        FailedItemCase{"BitmapDescriptionRefused",
+                       {.application = true, .bitmap = true},
+                       "item=bitmap,phase=info:status=6",
+                       {"Hardware version mismatch!"},
+                       DownloadOutcome::PanelCode,
+                       6}),
+    [](const ::testing::TestParamInfo<FailedItemCase>& p) { return std::string(p.param.name); });
+
+// --- The timing log -----------------------------------------------------------------------------
+
+// With nothing ticked only the closing command goes out, and the download is complete.
+TEST_F(DownloadSequence, CompleteDownloadWritesTheTimingLog) {
+    rig.WriteContainer({.productCode = kPanelProductCode, .application = PatternBytes(20)});
+    rig.StartPanel();
+    StartForm();
+    Tick({.application = false});
+    Download();
+
+    const std::vector<WireFrame> frames = Written();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].letter, 'Q');
+    EXPECT_EQ(frames[0].parameter, kOverCode);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Download Complete!"});
+    EXPECT_EQ(form->LastDownloadOutcome(), DownloadOutcome::Complete);
+
+    // No bitmap was sent by this form: the time runs from the start of this transfer.
+    const std::string log = ReadFileText(rig.ws / "ReadTimeDiff.csv");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(
+        log, m, std::regex("Total Download Time,(-?[0-9]+)\r\nNo of Packets,0\r\n\r\n\\[EOF\\]")))
+        << log;
+    const long elapsed = std::stol(m[1]);
+    EXPECT_GE(elapsed, 0);
+    EXPECT_LT(elapsed, 60000);
+}
+
+TEST_F(DownloadSequence, TimingLogInAMissingFolderIsSkippedSilently) {
+    const std::string path = rig.ws / "no-such-folder/ReadTimeDiff.csv";
+    adjustEnvironment = [&](FormEnvironment& env) { env.timingLogPath = path; };
+    rig.WriteContainer({.productCode = kPanelProductCode, .application = PatternBytes(20)});
+    rig.StartPanel();
+    StartForm();
+    Tick({});
+    Download();
+
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Download Complete!"});
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(path).parent_path()));
+}
+
+}  // namespace
+}  // namespace tarvex::test
