@@ -326,17 +326,30 @@ TEST_F(SelectionTest, ChoosingProductAndVersionFillsListsAndShowsOrHidesSlaveId)
     EXPECT_EQ(EntriesOf(firmware), QStringList({"Select Firmware Version"}));
     EXPECT_EQ(f.m_strDnldProduct, "Alpha");
 
+    // A password typed and to be remembered...
+    auto* password = h.widget<QLineEdit>(f.m_editPassword);
+    auto* remember = h.widget<QCheckBox>(f.m_chkRememberPassword);
+    password->setFocus();
+    QTest::keyClicks(password, QStringLiteral("1234"));
+    ClickWidget(remember);
+    ASSERT_TRUE(f.m_chkRememberPassword.GetCheck());
+
+    // ... is dropped by a version without password support, which also has no slave ID.
     PickEntry(bootloader, QStringLiteral("V2.0-B"));
     EXPECT_EQ(EntriesOf(firmware),
               QStringList({"Select Firmware Version", "F2.0", "F2.1", "F2.2"}));
     EXPECT_EQ(firmware->currentIndex(), 0);
     EXPECT_TRUE(slaveId->isHidden());
     EXPECT_TRUE(slaveIdLabel->isHidden());
+    EXPECT_EQ(password->text(), QString());
+    EXPECT_FALSE(remember->isChecked());
 
     PickEntry(bootloader, QStringLiteral("V1.0-A"));
     EXPECT_EQ(EntriesOf(firmware), QStringList({"Select Firmware Version", "F1.0", "F1.1"}));
     EXPECT_TRUE(slaveId->isVisible());
     EXPECT_TRUE(slaveIdLabel->isVisible());
+    EXPECT_TRUE(password->isVisible());
+    EXPECT_TRUE(remember->isVisible());
 
     PickEntry(firmware, QStringLiteral("F1.0"));
     EXPECT_EQ(f.m_cmbFirmwareVersion.GetCurSel(), 1);
