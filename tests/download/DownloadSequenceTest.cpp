@@ -376,6 +376,18 @@ TEST_F(DownloadSequence, CompleteDownloadWritesTheTimingLog) {
     rig.StartPanel();
     StartForm();
     Tick({.application = false});
+    // A click on Cancel before the download is forgotten when it starts.
+    ASSERT_TRUE(form->UserClick(form->m_btnCancel));
+    // While the port is open only Cancel acts; the log is written once the notice is closed.
+    ui.onPump = [this] {
+        EXPECT_TRUE(form->m_bPortOpen);
+        EXPECT_FALSE(form->UserClick(form->m_btnDownload));
+        EXPECT_FALSE(form->UserClick(form->m_btnClose));
+        EXPECT_FALSE(form->IsEnded());
+    };
+    ui.onMessage = [this](const RecordedMessage&) {
+        EXPECT_FALSE(std::filesystem::exists(rig.ws / "ReadTimeDiff.csv"));
+    };
     Download();
 
     const std::vector<WireFrame> frames = Written();

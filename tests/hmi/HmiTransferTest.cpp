@@ -96,6 +96,9 @@ TEST_F(HmiTransfer, AllItemsArriveByteForByteInNumberedPaddedPackets) {
     ASSERT_TRUE(form->UserClick(form->m_radUSBDownload));
     Tick({.application = true, .bitmap = true, .font = true, .recipe = true});
 
+    // The progress bar as each reply is awaited: (position, upper bound).
+    std::vector<std::pair<int, int>> bar;
+    ui.onPump = [&] { bar.emplace_back(form->m_progress.GetPos(), form->m_progress.Upper()); };
     const platform::UtcDate dayBefore = platform::CurrentUtcDate();
     Download();
     const platform::UtcDate dayAfter = platform::CurrentUtcDate();
@@ -154,6 +157,12 @@ TEST_F(HmiTransfer, AllItemsArriveByteForByteInNumberedPaddedPackets) {
     EXPECT_EQ(over->parameter, kOverCode);
     EXPECT_EQ(over->size, 6u) << "Over carries no link byte";
     EXPECT_EQ(at, frames.size()) << "frames after Over";
+
+    // The Bitmap's bar counts its packets and four more, one of them taken before the opening;
+    // the Application's is full when the closing command waits for its reply.
+    ASSERT_FALSE(bar.empty());
+    EXPECT_EQ(bar.front(), std::make_pair(1, 2 + 4));
+    EXPECT_EQ(bar.back(), std::make_pair(4, 4));
 
     // The timing log counts the bitmap's packets.
     const std::string log = ReadFileText(rig.ws / "ReadTimeDiff.csv");
