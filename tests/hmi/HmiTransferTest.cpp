@@ -302,7 +302,7 @@ void CancelAtPump(RecordingUi& ui, CTarvexDlg& form, int n) {
 TEST_F(HmiTransfer, CancelDuringTheApplicationDataSendsCancelAndEndsTheItem) {
     rig.WriteContainer({.productCode = kPanelProductCode, .application = PatternBytes(80)});
     rig.StartPanel();
-    StartForm();
+    StartForm({}, "V1.3-7", "F2.9");  // format 1: the opening carries the link byte
     Tick({});
     // Pumps: opening 1, file information 2, packet 0 is 3, packet 1 is 4.
     CancelAtPump(ui, *form, 4);
@@ -318,17 +318,27 @@ TEST_F(HmiTransfer, CancelDuringTheApplicationDataSendsCancelAndEndsTheItem) {
 
     const std::vector<WireFrame> frames = Written();
     ASSERT_GE(frames.size(), 6u);
+    EXPECT_EQ(frames[0].payload, Bytes{0}) << "link byte: serial";
     // Packet 1 was confirmed before the request was seen; packet 2 goes out, then Cancel.
     EXPECT_EQ(frames[4].letter, 'P');
     EXPECT_EQ(frames[4].parameter, 2);
     for (std::size_t i = 5; i < frames.size(); ++i) {
         EXPECT_EQ(frames[i].letter, 'Q');
         EXPECT_EQ(frames[i].parameter, kCancelCode);
-        EXPECT_EQ(frames[i].size, 6u);
+        EXPECT_EQ(frames[i].size, 6u) << "Cancel carries no link byte";
     }
     EXPECT_EQ(CountWritten('Q', kOverCode), 0);
     EXPECT_FALSE(Shown("Download Complete!"));
     EXPECT_EQ(form->LastDownloadOutcome(), DownloadOutcome::Cancelled);
+
+    // The next press starts afresh and sends the whole item.
+    ui.onPump = nullptr;
+    ui.onMessage = nullptr;
+    ui.Clear();
+    Download();
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Download Complete!"});
+    EXPECT_EQ(form->LastDownloadOutcome(), DownloadOutcome::Complete);
+    EXPECT_EQ(rig.PanelFiles("bin").back(), PatternBytes(80));
 }
 
 // Cancel pressed when nothing is left to cancel: the last packet (confirmed, or let pass with a
