@@ -224,7 +224,7 @@ TEST_F(DownloadSequence, WithNeitherModeCheckedThePreviousModeStays) {
         }
     }
     EXPECT_EQ(openings, 2);
-    EXPECT_EQ(rig.PanelFile(2, "bin"), PatternBytes(20));
+    EXPECT_EQ(rig.PanelFiles("bin"), std::vector<Bytes>(2, PatternBytes(20)));
 }
 
 // --- How a download ends -------------------------------------------------------------------------

@@ -415,10 +415,9 @@ TEST_F(HmiTransfer, CancelDuringTheBitmapLetsTheOtherItemsRun) {
     EXPECT_EQ((cancel - 1)->letter, 'P');
     EXPECT_EQ((cancel - 1)->parameter, 1) << "Cancel follows the packet written after the click";
     // Font, Recipe and Application each clear the request and go through; Over closes.
-    EXPECT_EQ(rig.PanelFile(1, "bin"), Bytes(parts.bitmap.begin(), parts.bitmap.begin() + 32));
-    EXPECT_EQ(rig.PanelFile(2, "bin"), parts.font);
-    EXPECT_EQ(rig.PanelFile(3, "bin"), parts.recipes[0].data);
-    EXPECT_EQ(rig.PanelFile(4, "bin"), parts.application);
+    EXPECT_EQ(rig.PanelFiles("bin"),
+              (std::vector<Bytes>{Bytes(parts.bitmap.begin(), parts.bitmap.begin() + 32),
+                                  parts.font, parts.recipes[0].data, parts.application}));
     EXPECT_EQ(frames.back().parameter, kOverCode);
     EXPECT_FALSE(Shown("Download Complete!"));
     EXPECT_EQ(Texts().back(), kNotSuccessful);

@@ -1,7 +1,9 @@
 #include "support/DownloadFixture.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <stdexcept>
 #include <thread>
 
 #include "download/Crc16.h"
@@ -55,7 +57,6 @@ DownloadRig::DownloadRig() {
     ws.AddProduct(OtherProduct());
     WriteDownloadData("USER_HMI");
     panelDir = ws.dir().MakeDir("panel");
-    containerPath = ws / "project/H1.bin";
 }
 
 void DownloadRig::WriteDownloadData(std::string_view hmiType) {
@@ -77,30 +78,6 @@ PanelSimProcess& DownloadRig::StartPanel(std::vector<std::string> options) {
         throw std::runtime_error("the simulated panel did not start");
     }
     return *sim_;
-}
-
-namespace {
-
-std::optional<std::string> FindPanelFile(const std::string& dir, int index,
-                                         std::string_view extension) {
-    char prefix[8];
-    std::snprintf(prefix, sizeof prefix, "%02d-", index);
-    const std::string suffix = "." + std::string(extension);
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind(prefix, 0) == 0 && name.size() > suffix.size() &&
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-            return entry.path().string();
-        }
-    }
-    return std::nullopt;
-}
-
-}  // namespace
-
-Bytes DownloadRig::PanelFile(int index, std::string_view extension) const {
-    const auto path = FindPanelFile(panelDir, index, extension);
-    return path ? ReadFileBytes(*path) : Bytes{};
 }
 
 std::vector<Bytes> DownloadRig::PanelFiles(std::string_view extension) const {

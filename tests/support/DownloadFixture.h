@@ -73,17 +73,13 @@ class DownloadRig {
     // Starts the simulated panel; its stored items go to panel/.
     PanelSimProcess& StartPanel(std::vector<std::string> options = {});
     const std::string& PanelPort() const { return sim_->port(); }
-    void StopPanel() { sim_.reset(); }
 
-    // The data file the panel stored for its index-th item ("bin" or "info"); empty when none.
-    // Items count from 1 in order of arrival; one refused before its description has no files.
-    Bytes PanelFile(int index, std::string_view extension) const;
-    // All files with the extension, in item order.
+    // The files the panel stored with the extension ("bin": data, "info": the block), in order
+    // of arrival; an item refused before its description has none.
     std::vector<Bytes> PanelFiles(std::string_view extension) const;
 
     Workspace ws;
     std::string panelDir;
-    std::string containerPath;
 
   private:
     std::unique_ptr<PanelSimProcess> sim_;
