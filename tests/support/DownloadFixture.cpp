@@ -1,7 +1,6 @@
 #include "support/DownloadFixture.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
