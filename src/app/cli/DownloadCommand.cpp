@@ -243,6 +243,7 @@ void RegisterDownloadCommand(CLI::App& app, int& exitStatus) {
     cmd->add_option("--trace", options->trace,
                     "Write every frame sent and every reply read to FILE: milliseconds since "
                     "Download, tx or rx, the bytes in hex")
+        ->type_name("FILE")
         ->group("Download");
     cmd->add_option("--progress", options->progress,
                     "auto (a bar on a terminal, plain lines otherwise), bar, lines or none")
@@ -253,7 +254,8 @@ void RegisterDownloadCommand(CLI::App& app, int& exitStatus) {
         "DnldData.txt are read from the current directory, and dnld.sv is rewritten, as the "
         "dialog does. Messages the form shows go to standard error as \"Caption: text\"; "
         "progress goes to standard output. Ctrl-C or SIGTERM presses Cancel (the panel is "
-        "told); a second one stops at once, closing the port.\n\n"
+        "told); a second one stops at once, putting the port back as it was found (exit status "
+        "128 + the signal: 130 for Ctrl-C).\n\n"
         "Exit status:\n"
         "  0      \"Download Complete!\"\n"
         "  1      any other failure: no reply, attempts used up, the line lost; also after a "
