@@ -27,7 +27,8 @@ std::int32_t ParseDecimal(std::string_view text) {
         ++i;
     }
     // Accumulate in 64 bits and saturate, so that an overlong number cannot overflow.
-    constexpr std::int64_t kLimit = static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1;
+    constexpr std::int64_t kLimit =
+        static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1;
     std::int64_t value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         value = std::min<std::int64_t>(value * 10 + (text[i] - '0'), kLimit);
@@ -39,9 +40,9 @@ std::int32_t ParseDecimal(std::string_view text) {
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAscii(x) == LowerAscii(y);
+           });
 }
 
 std::string ToUpperAscii(std::string_view text) {

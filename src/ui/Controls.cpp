@@ -86,7 +86,9 @@ void ProgressBar::SetRange(int lower, int upper) {
     NotifyChanged();
 }
 
-void ProgressBar::SetStep(int step) { step_ = step; }
+void ProgressBar::SetStep(int step) {
+    step_ = step;
+}
 
 int ProgressBar::StepIt() {
     const int previous = position_;

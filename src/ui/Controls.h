@@ -26,7 +26,7 @@
 namespace tarvex {
 
 class Control {
-public:
+  public:
     using Listener = std::function<void(const Control&)>;
 
     Control(int id, std::string caption) : id_(id), caption_(std::move(caption)) {}
@@ -45,10 +45,10 @@ public:
     // One listener per control: the view that mirrors it.
     void SetListener(Listener listener) { listener_ = std::move(listener); }
 
-protected:
+  protected:
     void NotifyChanged() const;
 
-private:
+  private:
     int id_;
     std::string caption_;
     bool enabled_ = true;
@@ -57,7 +57,7 @@ private:
 };
 
 class ComboBox : public Control {
-public:
+  public:
     using Control::Control;
 
     void ResetContent();
@@ -76,51 +76,51 @@ public:
     // text equals `text` without regard to letter case, else entry 0 if it matches; -1 if none.
     int FindStringExact(std::string_view text) const;
 
-private:
+  private:
     std::vector<std::string> entries_;
     int current_ = -1;
 };
 
 class CheckBox : public Control {
-public:
+  public:
     using Control::Control;
     bool GetCheck() const { return checked_; }
     void SetCheck(bool checked);
 
-private:
+  private:
     bool checked_ = false;
 };
 
 class RadioButton : public CheckBox {
-public:
+  public:
     using CheckBox::CheckBox;
 };
 
 class EditField : public Control {
-public:
+  public:
     EditField(int id, std::string caption, bool hideCharacters = false)
         : Control(id, std::move(caption)), hidden_(hideCharacters) {}
     const std::string& GetWindowText() const { return text_; }
     void SetWindowText(std::string text);
     bool HidesCharacters() const { return hidden_; }
 
-private:
+  private:
     std::string text_;
     bool hidden_;
 };
 
 class Button : public Control {
-public:
+  public:
     using Control::Control;
 };
 
 class Label : public Control {
-public:
+  public:
     using Control::Control;
 };
 
 class ProgressBar : public Control {
-public:
+  public:
     using Control::Control;
     void SetRange(int lower, int upper);
     void SetStep(int step);
@@ -130,7 +130,7 @@ public:
     int Lower() const { return lower_; }
     int Upper() const { return upper_; }
 
-private:
+  private:
     int lower_ = 0;
     int upper_ = 100;
     int step_ = 10;

@@ -15,7 +15,8 @@ std::uint16_t BitwiseCrc(const std::uint8_t* data, std::uint16_t count) {
     for (std::uint16_t i = 0; i < count; ++i) {
         reg ^= data[i];
         for (int b = 0; b < 8; ++b) {
-            reg = (reg & 1) ? static_cast<std::uint16_t>((reg >> 1) ^ 0xA001) : static_cast<std::uint16_t>(reg >> 1);
+            reg = (reg & 1) ? static_cast<std::uint16_t>((reg >> 1) ^ 0xA001)
+                            : static_cast<std::uint16_t>(reg >> 1);
         }
     }
     return reg;

@@ -67,7 +67,9 @@ std::vector<std::uint8_t> PtyPair::Read(std::size_t count, std::chrono::millisec
         if (left.count() <= 0) {
             break;
         }
-        struct pollfd pfd {master_.get(), POLLIN, 0};
+        struct pollfd pfd {
+            master_.get(), POLLIN, 0
+        };
         const int r = ::poll(&pfd, 1, static_cast<int>(left.count()));
         if (r < 0 && errno == EINTR) {
             continue;

@@ -11,7 +11,7 @@ namespace tarvex::test {
 
 // Owns one file descriptor.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
@@ -28,12 +28,12 @@ public:
     }
     void reset(int fd = -1);
 
-private:
+  private:
     int fd_ = -1;
 };
 
 class PtyPair {
-public:
+  public:
     // Opens a pair in raw mode. The slave descriptor is closed again at once unless
     // keepSlaveOpen is set: while no one holds the slave, the master reads EIO, so tests that
     // write before the code under test opens the slave keep it open.
@@ -49,7 +49,7 @@ public:
     // Reads from the master side until count bytes arrived or the time-out passed.
     std::vector<std::uint8_t> Read(std::size_t count, std::chrono::milliseconds timeout);
 
-private:
+  private:
     UniqueFd master_;
     UniqueFd slave_;
     std::string slavePath_;

@@ -26,7 +26,9 @@ void RecordingUi::PumpEvents() {
     }
 }
 
-void RecordingUi::Idle() { ++idleCount; }
+void RecordingUi::Idle() {
+    ++idleCount;
+}
 
 std::vector<std::string> RecordingUi::Texts() const {
     std::vector<std::string> out;

@@ -19,7 +19,7 @@ struct RecordedMessage {
 };
 
 class RecordingUi : public IUserInterface {
-public:
+  public:
     void ShowMessage(MessageKind kind, std::string_view caption, std::string_view text) override;
     std::optional<std::string> AskOpenFile(std::string_view filter,
                                            std::string_view initialDir) override;
@@ -29,7 +29,7 @@ public:
     std::vector<RecordedMessage> messages;
     std::vector<std::string> filtersAsked;
     std::deque<std::optional<std::string>> fileAnswers;  // empty queue: the user cancels
-    std::function<void()> onPump;                       // run by every PumpEvents
+    std::function<void()> onPump;                        // run by every PumpEvents
     std::function<void(const RecordedMessage&)> onMessage;
     int pumpCount = 0;
     int idleCount = 0;

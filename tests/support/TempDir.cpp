@@ -40,7 +40,8 @@ std::string TempDir::Write(std::string_view relative, std::string_view content) 
 
 std::string TempDir::WriteBytes(std::string_view relative,
                                 const std::vector<std::uint8_t>& bytes) const {
-    return Write(relative, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    return Write(relative,
+                 std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 std::string TempDir::MakeDir(std::string_view relative) const {

@@ -10,7 +10,7 @@
 namespace tarvex::test {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -24,7 +24,7 @@ public:
     std::string WriteBytes(std::string_view relative, const std::vector<std::uint8_t>& bytes) const;
     std::string MakeDir(std::string_view relative) const;
 
-private:
+  private:
     std::string path_;
 };
 
