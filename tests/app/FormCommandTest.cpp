@@ -1,15 +1,14 @@
 // tarvex-cli form, run as a user runs it: in a workspace folder, with its options.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Files.h"
 #include "support/PtyPair.h"
 #include "support/RunProgram.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/Workspace.h"
 
@@ -43,19 +42,9 @@ class FormCommand : public ::testing::Test {
         for (const std::string& p : ports) {
             extra += (extra.empty() ? "" : ":") + p;
         }
-        const std::optional<std::string> old =
-            getenv("TARVEX_EXTRA_PORTS") ? std::optional<std::string>(getenv("TARVEX_EXTRA_PORTS"))
-                                         : std::nullopt;
-        setenv("TARVEX_EXTRA_PORTS", extra.c_str(), 1);
+        const ScopedEnv env("TARVEX_EXTRA_PORTS", extra.c_str());
         args.insert(args.begin(), {"form", "--sysfs-root", sysfs.path()});
-        ProgramResult r =
-            RunProgram(ProjectBinary("tarvex-cli"), args, std::chrono::seconds(20), ws.path());
-        if (old) {
-            setenv("TARVEX_EXTRA_PORTS", old->c_str(), 1);
-        } else {
-            unsetenv("TARVEX_EXTRA_PORTS");
-        }
-        return r;
+        return RunProgram(ProjectBinary("tarvex-cli"), args, std::chrono::seconds(20), ws.path());
     }
 
     nlohmann::json FormJson(Strings args, const Strings& ports = {}, int expectedExit = 0) {

@@ -1,14 +1,12 @@
 // Ticks, pauses and the clock. Waits here are short and only bounded from below: how much
 // longer a pause takes depends on the machine, not on the code.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <time.h>
 
 #include <chrono>
-#include <optional>
-#include <string>
 
 #include "platform/Time.h"
+#include "support/ScopedEnv.h"
 
 namespace tarvex::platform {
 namespace {
@@ -79,29 +77,17 @@ TEST(Time, UtcDateIsTodayInUtc) {
     EXPECT_TRUE(same(before) || same(after)) << d.year << "-" << d.month << "-" << d.day;
 }
 
-// Sets TZ for the life of the object.
+// Sets TZ for the life of the object. The members go in reverse order: TZ is restored first,
+// then read again.
 class ScopedTimeZone {
   public:
-    explicit ScopedTimeZone(const char* tz) {
-        if (const char* old = getenv("TZ")) {
-            old_ = old;
-        }
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~ScopedTimeZone() {
-        if (old_) {
-            setenv("TZ", old_->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-    ScopedTimeZone(const ScopedTimeZone&) = delete;
-    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+    explicit ScopedTimeZone(const char* tz) : env_("TZ", tz) { tzset(); }
 
   private:
-    std::optional<std::string> old_;
+    struct ReadAgainAtEnd {
+        ~ReadAgainAtEnd() { tzset(); }
+    } readAgain_;
+    test::ScopedEnv env_;
 };
 
 int UtcMinuteOfDay() {
