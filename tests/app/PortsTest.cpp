@@ -1,66 +1,36 @@
-// tarvex-cli ports, run as the user runs it. The real /sys is never used: a machine's own
-// serial ports (possibly its console) are not the tests' to open.
+// tarvex-cli ports, run as the user runs it, over a fake sysfs tree.
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "serial/SerialPort.h"
+#include "support/FakeSysfs.h"
 #include "support/PtyPair.h"
 #include "support/RecordingUi.h"
 #include "support/RunProgram.h"
-#include "support/TempDir.h"
+#include "support/ScopedEnv.h"
 
 namespace tarvex {
 namespace {
 
-namespace fs = std::filesystem;
 using test::ProgramResult;
-
-// Sets an environment variable for the life of the object (the tool inherits it) and puts the
-// old value back.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name)) {
-            old_ = old;
-        }
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 class PortsCommand : public ::testing::Test {
   protected:
-    // Runs the command against an empty system: no sysfs entries, no device nodes.
-    ProgramResult Ports(std::vector<std::string> extraArgs = {}) {
-        std::vector<std::string> args = {"ports", "--sysfs-root", dir / "sys", "--dev-root",
-                                         dir / "dev"};
+    // The command against the fake system, empty unless a test fills it.
+    std::vector<std::string> Args(std::vector<std::string> extraArgs = {}) const {
+        std::vector<std::string> args = {"ports", "--sysfs-root", sys.sysfs(), "--dev-root",
+                                         sys.dev()};
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-        return test::RunProgram(test::ProjectBinary("tarvex-cli"), args);
+        return args;
+    }
+    ProgramResult Ports(std::vector<std::string> extraArgs = {}) {
+        return test::RunProgram(test::ProjectBinary("tarvex-cli"), Args(std::move(extraArgs)));
     }
 
     nlohmann::json PortsJson() {
@@ -76,11 +46,11 @@ class PortsCommand : public ::testing::Test {
         return j;
     }
 
-    test::TempDir dir;
+    test::FakeSysfs sys;
 };
 
 TEST_F(PortsCommand, NoSerialHardwareSaysSo) {
-    ScopedEnv env("TARVEX_EXTRA_PORTS", nullptr);
+    test::ScopedEnv env("TARVEX_EXTRA_PORTS", nullptr);
     const ProgramResult r = Ports();
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out, "No serial ports found.\n");
@@ -89,7 +59,7 @@ TEST_F(PortsCommand, NoSerialHardwareSaysSo) {
 
 TEST_F(PortsCommand, ListsAPseudoTerminalNamedInTheEnvironment) {
     test::PtyPair pty;
-    ScopedEnv env("TARVEX_EXTRA_PORTS", pty.slavePath().c_str());
+    test::ScopedEnv env("TARVEX_EXTRA_PORTS", pty.slavePath().c_str());
     const ProgramResult r = Ports();
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out.rfind(pty.slavePath() + "  ok", 0), 0u) << r.out;
@@ -109,7 +79,7 @@ TEST_F(PortsCommand, APortHeldByThisProcessIsBusyForTheTool) {
     test::RecordingUi ui;
     CSerialPort holder(ui);
     ASSERT_TRUE(holder.Open(pty.slavePath()));
-    ScopedEnv env("TARVEX_EXTRA_PORTS", pty.slavePath().c_str());
+    test::ScopedEnv env("TARVEX_EXTRA_PORTS", pty.slavePath().c_str());
     const ProgramResult r = Ports();
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_NE(r.out.find(pty.slavePath() + "  busy"), std::string::npos) << r.out;
@@ -120,29 +90,20 @@ TEST_F(PortsCommand, APortHeldByThisProcessIsBusyForTheTool) {
 }
 
 TEST_F(PortsCommand, UsbAdapterShowsItsIdsAndStrings) {
-    ScopedEnv env("TARVEX_EXTRA_PORTS", nullptr);
+    test::ScopedEnv env("TARVEX_EXTRA_PORTS", nullptr);
     test::PtyPair pty;
-    const std::string usbDev = "sys/devices/pci0000:00/usb1/1-1";
-    dir.Write(usbDev + "/idVendor", "067b\n");
-    dir.Write(usbDev + "/idProduct", "2303\n");
-    dir.Write(usbDev + "/manufacturer", "Prolific Technology Inc.\n");
-    dir.Write(usbDev + "/product", "USB-Serial Controller\n");
-    const fs::path port = dir / (usbDev + "/1-1:1.0/ttyUSB3");
-    const fs::path tty = port / "tty/ttyUSB3";
-    fs::create_directories(tty);
-    fs::create_directories(dir / "sys/bus/usb-serial/drivers/pl2303");
-    fs::create_directory_symlink(fs::relative(dir / "sys/bus/usb-serial/drivers/pl2303", port),
-                                 port / "driver");
-    fs::create_directory_symlink(fs::relative(port, tty), tty / "device");
-    fs::create_directories(dir / "sys/class/tty");
-    fs::create_directory_symlink(fs::relative(tty, dir / "sys/class/tty"),
-                                 dir / "sys/class/tty/ttyUSB3");
-    fs::create_directories(dir / "dev");
-    fs::create_symlink(pty.slavePath(), dir / "dev/ttyUSB3");
+    const std::string usbDev = "devices/pci0000:00/usb1/1-1";
+    sys.Attribute(usbDev, "idVendor", "067b");
+    sys.Attribute(usbDev, "idProduct", "2303");
+    sys.Attribute(usbDev, "manufacturer", "Prolific Technology Inc.");
+    sys.Attribute(usbDev, "product", "USB-Serial Controller");
+    sys.Bind(usbDev + "/1-1:1.0/ttyUSB3", "usb-serial", "pl2303");
+    sys.AddTty("ttyUSB3", usbDev + "/1-1:1.0/ttyUSB3");
+    sys.Node("ttyUSB3", pty.slavePath());
 
     const ProgramResult r = Ports();
     EXPECT_EQ(r.exitStatus, 0);
-    EXPECT_EQ(r.out, dir / "dev/ttyUSB3" +
+    EXPECT_EQ(r.out, sys.dev() + "/ttyUSB3" +
                          "  ok; driver pl2303, USB 067b:2303 Prolific Technology Inc. "
                          "USB-Serial Controller\n");
     const nlohmann::json j = PortsJson();
@@ -159,8 +120,7 @@ TEST_F(PortsCommand, PermissionDeniedNamesTheGroupToJoin) {
     // A pseudo-terminal slave belongs to its owner and the tty group, mode 0620: anyone else
     // may not open it for reading. As root the tool runs as "nobody" for this.
     std::string program = test::ProjectBinary("tarvex-cli");
-    std::vector<std::string> args = {"ports", "--sysfs-root", dir / "sys", "--dev-root",
-                                     dir / "dev"};
+    std::vector<std::string> args = Args();
     if (geteuid() == 0) {
         const char* setpriv = "/usr/bin/setpriv";
         if (access(setpriv, X_OK) != 0) {
@@ -178,7 +138,7 @@ TEST_F(PortsCommand, PermissionDeniedNamesTheGroupToJoin) {
     ASSERT_NE(owner, nullptr);
     const std::string groupName = owner->gr_name;
 
-    ScopedEnv env("TARVEX_EXTRA_PORTS", pty.slavePath().c_str());
+    test::ScopedEnv env("TARVEX_EXTRA_PORTS", pty.slavePath().c_str());
     const ProgramResult r = test::RunProgram(program, args);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_NE(r.out.find(pty.slavePath() + "  permission denied"), std::string::npos) << r.out;

@@ -1,122 +1,25 @@
-// Port probing over a fake sysfs tree laid out like a real one (class links into a device tree,
-// driver and subsystem links, USB attribute files), with device nodes that are links to real
-// pseudo-terminals so that opening them means something.
+// Port probing over a fake sysfs tree, with device nodes that are links to real pseudo-terminals.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <termios.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "serial/PortProbe.h"
+#include "support/FakeSysfs.h"
 #include "support/PtyPair.h"
 #include "support/RecordingUi.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace tarvex {
 namespace {
 
-namespace fs = std::filesystem;
+using test::FakeSysfs;
 using test::PtyPair;
+using test::ScopedEnv;
 using test::TempDir;
-
-// Sets an environment variable for the life of the object and puts the old value back.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name)) {
-            old_ = old;
-        }
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-class FakeSystem {
-  public:
-    FakeSystem() {
-        fs::create_directories(Sys("class/tty"));
-        fs::create_directories(Dev(""));
-    }
-
-    std::string sysfs() const { return dir_ / "sys"; }
-    std::string dev() const { return dir_ / "dev"; }
-
-    // A tty entry as the kernel lays it out: the class entry is a link into the device tree,
-    // where the tty directory holds a "device" link to the device that drives it.
-    void AddTty(const std::string& name, const std::string& devicePath,
-                const std::optional<std::string>& type = std::nullopt) {
-        const fs::path ttyDir = Sys(devicePath + "/tty/" + name);
-        fs::create_directories(ttyDir);
-        fs::create_directory_symlink(fs::relative(Sys(devicePath), ttyDir), ttyDir / "device");
-        if (type) {
-            dir_.Write("sys/" + devicePath + "/tty/" + name + "/type", *type + "\n");
-        }
-        fs::create_directory_symlink(fs::relative(ttyDir, Sys("class/tty")),
-                                     Sys("class/tty/" + name));
-    }
-
-    // A virtual terminal: a class entry without a device behind it.
-    void AddVirtualTty(const std::string& name) {
-        fs::create_directories(Sys("devices/virtual/tty/" + name));
-        fs::create_directory_symlink(
-            fs::relative(Sys("devices/virtual/tty/" + name), Sys("class/tty")),
-            Sys("class/tty/" + name));
-    }
-
-    void Bind(const std::string& devicePath, const std::string& bus, const std::string& driver) {
-        fs::create_directories(Sys(devicePath));
-        fs::create_directories(Sys("bus/" + bus + "/drivers/" + driver));
-        fs::create_directory_symlink(
-            fs::relative(Sys("bus/" + bus + "/drivers/" + driver), Sys(devicePath)),
-            Sys(devicePath + "/driver"));
-        fs::create_directory_symlink(fs::relative(Sys("bus/" + bus), Sys(devicePath)),
-                                     Sys(devicePath + "/subsystem"));
-    }
-
-    void Attribute(const std::string& devicePath, const std::string& name,
-                   const std::string& value) {
-        dir_.Write("sys/" + devicePath + "/" + name, value + "\n");
-    }
-
-    // The device node: a link to a real pseudo-terminal slave.
-    void Node(const std::string& name, const std::string& target) {
-        fs::create_symlink(target, Dev(name));
-    }
-
-    ProbeOptions Options() const {
-        ProbeOptions options;
-        options.sysfsRoot = sysfs();
-        options.devRoot = dev();
-        return options;
-    }
-
-  private:
-    fs::path Sys(const std::string& rel) const { return fs::path(dir_ / "sys") / rel; }
-    fs::path Dev(const std::string& rel) const { return fs::path(dir_ / "dev") / rel; }
-
-    TempDir dir_;
-};
 
 const PortInfo* Find(const std::vector<PortInfo>& ports, const std::string& path) {
     const auto it =
@@ -166,7 +69,7 @@ TEST(ProbeOptionsFromEnvironment, ExtraPortsAreSplitAtColonsWithoutEmptiesOrRepe
 }
 
 TEST(ProbePorts, ReadsTheSystemsSerialDevicesAndLeavesTheRestOut) {
-    FakeSystem sys;
+    FakeSysfs sys;
     PtyPair s1;
     PtyPair s2;
     PtyPair s10;
@@ -253,7 +156,7 @@ TEST(ProbePorts, ReadsTheSystemsSerialDevicesAndLeavesTheRestOut) {
 }
 
 TEST(ProbePorts, AHeldPortIsListedAsBusyAndNotOffered) {
-    FakeSystem sys;
+    FakeSysfs sys;
     PtyPair a;
     PtyPair b;
     sys.Bind("devices/pnp0/00:01", "pnp", "serial");
@@ -281,7 +184,7 @@ TEST(ProbePorts, AHeldPortIsListedAsBusyAndNotOffered) {
 }
 
 TEST(ProbePorts, ExtraPortsJoinTheListOnce) {
-    FakeSystem sys;
+    FakeSysfs sys;
     PtyPair known;
     PtyPair extra;
     sys.Bind("devices/pnp0/00:01", "pnp", "serial");
