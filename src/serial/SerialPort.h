@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -147,6 +148,8 @@ class CSerialPort {
 
     bool Fail(SerialError e);
     bool LineUsable();
+    // The checks a block transfer starts with: none (go on) or the transfer's result.
+    std::optional<bool> StartBlock(const void* data, std::size_t length);
 };
 
 }  // namespace tarvex

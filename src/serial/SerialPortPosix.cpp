@@ -76,10 +76,17 @@ struct Waiter {
     const platform::IdleHook& idle;
     Clock::time_point nextIdle;
 
-    WaitResult Wait(std::optional<Clock::time_point> deadline, short& revents, int& err) {
+    Waiter(const int& port, short wanted, const platform::IdleHook& hook, Clock::time_point start)
+        : fd(port),
+          events(wanted),
+          idle(hook),
+          nextIdle(start + std::chrono::milliseconds(platform::kIdleSliceMs)) {}
+
+    // On Ready, `revents` holds what poll() reported; on Failed, `error` says why.
+    WaitResult Wait(std::optional<Clock::time_point> deadline, short& revents, SerialError& error) {
         for (;;) {
             if (fd < 0) {
-                err = EBADF;
+                error = IoErrorFromErrno(EBADF);
                 return WaitResult::Failed;
             }
             const Clock::time_point now = Clock::now();
@@ -102,10 +109,14 @@ struct Waiter {
                 if (errno == EINTR) {
                     continue;  // the deadline is absolute, so the remaining time stays right
                 }
-                err = errno;
+                error = IoErrorFromErrno(errno);
                 return WaitResult::Failed;
             }
             if (r > 0) {
+                if ((pfd.revents & POLLNVAL) != 0) {
+                    error = SerialError::Io;
+                    return WaitResult::Failed;
+                }
                 revents = pfd.revents;
                 return WaitResult::Ready;
             }
@@ -454,8 +465,7 @@ bool CSerialPort::LineUsable() {
     return !lineFailed_;
 }
 
-bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_t& received) {
-    received = 0;
+std::optional<bool> CSerialPort::StartBlock(const void* data, std::size_t length) {
     if (fd_ < 0) {
         return Fail(SerialError::NotOpen);
     }
@@ -465,8 +475,16 @@ bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_
     if (length == 0) {
         return true;
     }
-    if (buffer == nullptr) {
+    if (data == nullptr) {
         return Fail(SerialError::Io);
+    }
+    return std::nullopt;
+}
+
+bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_t& received) {
+    received = 0;
+    if (const std::optional<bool> early = StartBlock(buffer, length)) {
+        return *early;
     }
 
     const Clock::time_point start = Clock::now();
@@ -477,7 +495,7 @@ bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_
     const bool useInterval = timeouts_.readInterval != 0 && !immediate;
     Clock::time_point lastByte = start;
     bool hangupSeen = false;
-    Waiter waiter{fd_, POLLIN, idle_, start + std::chrono::milliseconds(platform::kIdleSliceMs)};
+    Waiter waiter(fd_, POLLIN, idle_, start);
 
     for (;;) {
         const ssize_t n = ::read(fd_, buffer + received, length - received);
@@ -516,18 +534,15 @@ bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_
             deadline = deadline ? std::min(*deadline, gapEnd) : gapEnd;
         }
         short revents = 0;
-        int waitErr = 0;
-        switch (waiter.Wait(deadline, revents, waitErr)) {
+        SerialError waitError = SerialError::None;
+        switch (waiter.Wait(deadline, revents, waitError)) {
             case WaitResult::TimedOut:
                 // A time-out is no failure: the caller judges what arrived.
                 return LineUsable() || Fail(SerialError::LineError);
             case WaitResult::Failed:
-                return Fail(IoErrorFromErrno(waitErr));
+                return Fail(waitError);
             case WaitResult::Ready:
                 break;
-        }
-        if ((revents & POLLNVAL) != 0) {
-            return Fail(SerialError::Io);
         }
         // On POLLHUP or POLLERR read once more: bytes the device sent before it went away are
         // still queued and belong to the caller; the read after them reports the end.
@@ -543,17 +558,8 @@ bool CSerialPort::WriteBlock(const std::uint8_t* data, std::size_t length, std::
         }
     };
     report();
-    if (fd_ < 0) {
-        return Fail(SerialError::NotOpen);
-    }
-    if (!LineUsable()) {
-        return Fail(SerialError::LineError);
-    }
-    if (length == 0) {
-        return true;
-    }
-    if (data == nullptr) {
-        return Fail(SerialError::Io);
+    if (const std::optional<bool> early = StartBlock(data, length)) {
+        return *early;
     }
 
     // The block counts as written once the driver has taken all of it. Waiting for the last
@@ -563,7 +569,7 @@ bool CSerialPort::WriteBlock(const std::uint8_t* data, std::size_t length, std::
     const Clock::time_point start = Clock::now();
     const auto deadline =
         TotalDeadline(start, timeouts_.writeMultiplier, timeouts_.writeConstant, length);
-    Waiter waiter{fd_, POLLOUT, idle_, start + std::chrono::milliseconds(platform::kIdleSliceMs)};
+    Waiter waiter(fd_, POLLOUT, idle_, start);
 
     while (done < length) {
         const ssize_t n = ::write(fd_, data + done, length - done);
@@ -583,17 +589,14 @@ bool CSerialPort::WriteBlock(const std::uint8_t* data, std::size_t length, std::
         }
         // The driver's queue is full: wait for room.
         short revents = 0;
-        int waitErr = 0;
-        switch (waiter.Wait(deadline, revents, waitErr)) {
+        SerialError waitError = SerialError::None;
+        switch (waiter.Wait(deadline, revents, waitError)) {
             case WaitResult::TimedOut:
                 return Fail(SerialError::Timeout);
             case WaitResult::Failed:
-                return Fail(IoErrorFromErrno(waitErr));
+                return Fail(waitError);
             case WaitResult::Ready:
                 break;
-        }
-        if ((revents & POLLNVAL) != 0) {
-            return Fail(SerialError::Io);
         }
         if ((revents & (POLLHUP | POLLERR)) != 0 && (revents & POLLOUT) == 0) {
             return Fail(SerialError::Disconnected);
