@@ -39,10 +39,16 @@ FileBytes ReadWholeFile(const std::string& path, std::uint64_t maxBytes);
 // Nothing when the file cannot be opened or read.
 std::optional<std::vector<std::string>> ReadTextLines(const std::string& path);
 
+// Whether WriteFileAtomically waits until the new file is on the disk before it renames it.
+// Without it a crash may leave an empty file behind, but the call does not wait for the disk.
+enum class FileSync { ToDisk, None };
+
 // Writes content to a temporary file in the same folder, flushes it and renames it over path,
 // so that readers see either the old or the new file, never a half-written one. mode is used
-// for a newly created file. Returns false (and leaves the old file) on any failure.
-bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0600);
+// for a newly created file. Returns false (and leaves the old file) on any failure; errno then
+// tells why.
+bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0600,
+                         FileSync sync = FileSync::ToDisk);
 
 // The entry of dir whose name equals name without regard to ASCII letter case; an exact match
 // wins over other spellings. Returns the full path.

@@ -156,7 +156,8 @@ std::optional<std::vector<std::string>> ReadTextLines(const std::string& path) {
     return lines;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode) {
+bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode,
+                         FileSync sync) {
     const std::filesystem::path target(path);
     const std::filesystem::path dir =
         target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
@@ -169,13 +170,21 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, unsi
     struct stat st {};
     const mode_t wanted =
         (::stat(path.c_str(), &st) == 0) ? (st.st_mode & 07777) : static_cast<mode_t>(mode);
-    bool ok =
-        ::fchmod(fd.get(), wanted) == 0 && WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0;
-    ok = (::close(fd.release()) == 0) && ok;
-    if (ok && ::rename(tmpl.c_str(), path.c_str()) == 0) {
-        return true;
+    bool ok = ::fchmod(fd.get(), wanted) == 0 && WriteAll(fd.get(), content) &&
+              (sync == FileSync::None || ::fsync(fd.get()) == 0);
+    int error = errno;
+    if (::close(fd.release()) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok) {
+        if (::rename(tmpl.c_str(), path.c_str()) == 0) {
+            return true;
+        }
+        error = errno;
     }
     ::unlink(tmpl.c_str());
+    errno = error;
     return false;
 }
 

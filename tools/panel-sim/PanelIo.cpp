@@ -312,29 +312,12 @@ class OutputDir {
     }
 
   private:
-    // A new file beside the old one, renamed into place, so that a reader never sees half of
-    // it. Not synced to disk: the files are for whoever watches the run, and syncing would
-    // hold up the reply behind every item.
+    // Not synced to disk: the files are for whoever watches the run, and syncing would hold up
+    // the reply behind every item.
     static void Write(const std::string& path, const void* data, std::size_t size) {
-        std::string temp = path + ".XXXXXX";
-        Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-        if (!fd.valid()) {
-            ThrowErrno("cannot create a file beside " + path);
-        }
         const std::string_view content(static_cast<const char*>(data), size);
-        bool ok = ::fchmod(fd.get(), 0644) == 0 && WriteAllFd(fd.get(), content);
-        int error = errno;
-        if (ok && ::close(fd.release()) != 0) {
-            ok = false;
-            error = errno;
-        }
-        if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-            ok = false;
-            error = errno;
-        }
-        if (!ok) {
-            (void)::unlink(temp.c_str());
-            ThrowErrno("cannot write " + path, error);
+        if (!platform::WriteFileAtomically(path, content, 0644, platform::FileSync::None)) {
+            ThrowErrno("cannot write " + path);
         }
     }
 
