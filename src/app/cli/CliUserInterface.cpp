@@ -1,5 +1,6 @@
 #include "app/cli/CliUserInterface.h"
 
+#include <cstdio>
 #include <ostream>
 
 namespace tarvex::cli {
@@ -44,6 +45,20 @@ const char* MessageKindKey(MessageKind kind) {
             return "plain";
     }
     return "notice";
+}
+
+std::string Printable(std::string_view raw, bool rawBytes) {
+    std::string out;
+    for (const unsigned char c : raw) {
+        if (c < 0x20 || c == 0x7F || (rawBytes && (c > 0x7F || c == '\\'))) {
+            char buf[5];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out.append(buf);
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
 }
 
 }  // namespace tarvex::cli

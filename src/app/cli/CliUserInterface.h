@@ -48,4 +48,9 @@ class CliUserInterface : public IUserInterface {
 // "notice", "error", "plain": how a message was presented, for reports.
 const char* MessageKindKey(MessageKind kind);
 
+// Text from files written elsewhere, safe to print: control characters and DEL as \xHH, so that
+// a damaged file cannot send control sequences to the terminal. With `rawBytes` (names and
+// signatures that need not be text at all) also every byte outside ASCII and the backslash.
+std::string Printable(std::string_view raw, bool rawBytes = false);
+
 }  // namespace tarvex::cli

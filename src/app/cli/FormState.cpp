@@ -1,27 +1,11 @@
 #include "app/cli/FormState.h"
 
-#include <cstdio>
 #include <ostream>
 #include <string>
 #include <utility>
 
 namespace tarvex::cli {
 namespace {
-
-// Texts come from files written elsewhere: control characters are shown escaped.
-std::string Printable(std::string_view raw) {
-    std::string out;
-    for (unsigned char c : raw) {
-        if (c < 0x20 || c == 0x7F) {
-            char buf[5];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out.append(buf);
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    return out;
-}
 
 std::string Masked(const EditField& field) {
     const std::string& text = field.GetWindowText();

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/cli/CliUserInterface.h"
 #include "app/cli/Commands.h"
 #include "download/DownloadContainer.h"
 
@@ -41,22 +42,6 @@ const char* FaultKey(ContainerFault fault) {
             return "recipe_offsets_invalid";
     }
     return "unknown";
-}
-
-// Names and signatures are raw bytes: printable ASCII as it is, everything else as \xHH, so
-// that a damaged file cannot send control characters to the terminal.
-std::string Printable(std::string_view raw) {
-    std::string out;
-    for (unsigned char c : raw) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out.push_back(static_cast<char>(c));
-        } else {
-            char buf[5];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out.append(buf);
-        }
-    }
-    return out;
 }
 
 std::string Hex16(std::uint16_t value) {
@@ -135,7 +120,7 @@ void PrintText(std::ostream& out, const std::string& path, const ContainerReport
     if (r.fault == ContainerFault::CannotOpen || r.fault == ContainerFault::TooLarge) {
         return;
     }
-    out << "Signature:       \"" << Printable(r.signature) << "\"\n";
+    out << "Signature:       \"" << Printable(r.signature, true) << "\"\n";
     if (r.productCode >= 0) {
         out << "Product code:    " << r.productCode << '\n';
     }
@@ -168,7 +153,7 @@ void PrintText(std::ostream& out, const std::string& path, const ContainerReport
     out << "Recipes:         " << r.recipeNames.size() << '\n';
     for (std::size_t i = 0; i < r.recipeNames.size(); ++i) {
         out << "  " << std::setw(3) << i + 1 << "  " << std::left << std::setw(24)
-            << Printable(r.recipeNames[i]) << std::right;
+            << Printable(r.recipeNames[i], true) << std::right;
         if (i < r.recipeOffsets.size()) {
             out << " offset " << std::setw(6) << r.recipeOffsets[i];
         }
