@@ -12,24 +12,22 @@ std::string Masked(const EditField& field) {
     return field.HidesCharacters() ? std::string(text.size(), '*') : text;
 }
 
+template <typename Kind>
+bool Is(const Control& control) {
+    return dynamic_cast<const Kind*>(&control) != nullptr;
+}
+
+// Looked at in order: a radio button is also a check box.
+constexpr std::pair<bool (*)(const Control&), const char*> kKindKeys[] = {
+    {Is<ComboBox>, "list"},   {Is<RadioButton>, "radio"},    {Is<CheckBox>, "check"},
+    {Is<EditField>, "field"}, {Is<ProgressBar>, "progress"}, {Is<Button>, "button"},
+};
+
 const char* KindKey(const Control& control) {
-    if (dynamic_cast<const ComboBox*>(&control) != nullptr) {
-        return "list";
-    }
-    if (dynamic_cast<const RadioButton*>(&control) != nullptr) {
-        return "radio";
-    }
-    if (dynamic_cast<const CheckBox*>(&control) != nullptr) {
-        return "check";
-    }
-    if (dynamic_cast<const EditField*>(&control) != nullptr) {
-        return "field";
-    }
-    if (dynamic_cast<const ProgressBar*>(&control) != nullptr) {
-        return "progress";
-    }
-    if (dynamic_cast<const Button*>(&control) != nullptr) {
-        return "button";
+    for (const auto& [is, key] : kKindKeys) {
+        if (is(control)) {
+            return key;
+        }
     }
     return "label";
 }
