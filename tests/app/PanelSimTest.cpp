@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "download/Crc16.h"
+#include "support/HandFrames.h"
 #include "support/PanelSimProcess.h"
 #include "support/PtyPair.h"
 #include "support/RunProgram.h"
@@ -30,59 +30,7 @@
 namespace tarvex::test {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
-
-Bytes Frame(std::uint8_t address, std::uint8_t letter, std::uint16_t parameter,
-            const Bytes& payload = {}) {
-    Bytes frame{address, letter, static_cast<std::uint8_t>(parameter & 0xFF),
-                static_cast<std::uint8_t>(parameter >> 8)};
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    const std::uint16_t crc = CRC16(frame.data(), frame.size());
-    frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return frame;
-}
-
-Bytes Expected(const Bytes& request, std::uint8_t status) {
-    Bytes reply(request.begin(), request.begin() + 4);
-    reply.push_back(status);
-    const std::uint16_t crc = CRC16(reply.data(), reply.size());
-    reply.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    reply.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return reply;
-}
-
-Bytes Block(const std::string& name, std::uint16_t packetSize, const Bytes& data) {
-    Bytes block(48, 0);
-    std::copy(name.begin(), name.end(), block.begin());
-    block[16] = 0x34;  // product code 0x1234
-    block[17] = 0x12;
-    block[18] = 0xE1;  // password 4321
-    block[19] = 0x10;
-    block[20] = 0xE8;  // 2024-05-17 13:45
-    block[21] = 0x07;
-    block[22] = 5;
-    block[23] = 17;
-    block[24] = 13;
-    block[25] = 45;
-    block[26] = static_cast<std::uint8_t>(packetSize & 0xFF);
-    block[27] = static_cast<std::uint8_t>(packetSize >> 8);
-    const auto size = static_cast<std::uint32_t>(data.size());
-    for (int i = 0; i < 4; ++i) {
-        block[28 + i] = static_cast<std::uint8_t>(size >> (8 * i));
-    }
-    std::uint32_t sum = 0;
-    for (const std::uint8_t b : data) {
-        sum += b;
-    }
-    block[32] = static_cast<std::uint8_t>(sum & 0xFF);
-    block[33] = static_cast<std::uint8_t>((sum >> 8) & 0xFF);
-    block[35] = 1;
-    block[36] = 2;
-    block[37] = 9;
-    return block;
-}
 
 bool Exists(const std::string& path) {
     struct stat st {};
@@ -165,23 +113,23 @@ TEST(PanelSimProgram, ReceivesItemsIntoTheOutputFolder) {
     for (std::size_t i = 0; i < app.size(); ++i) {
         app[i] = static_cast<std::uint8_t>(0xA0 + i);
     }
-    const Bytes appBlock = Block("Line-7", 16, app);
-    const Bytes open = Frame(1, 'Q', 0x0000, {1});  // USB link byte
-    EXPECT_EQ(line.Exchange(open), Expected(open, 0));
-    const Bytes info = Frame(1, 'R', 0x0000, appBlock);
-    EXPECT_EQ(line.Exchange(info), Expected(info, 0));
+    const Bytes appBlock = InfoBlock(BlockFor(app, 16, "Line-7"));
+    const Bytes open = RequestFrame(1, 'Q', 0x0000, {1});  // USB link byte
+    EXPECT_EQ(line.Exchange(open), ReplyFrame(open, 0));
+    const Bytes info = RequestFrame(1, 'R', 0x0000, appBlock);
+    EXPECT_EQ(line.Exchange(info), ReplyFrame(info, 0));
     for (std::uint16_t n = 0; n < 3; ++n) {
         Bytes packet(app.begin() + n * 16, app.begin() + std::min<std::size_t>(n * 16 + 16, 33));
         packet.resize(16, 0);
-        const Bytes frame = Frame(1, 'P', n, packet);
-        EXPECT_EQ(line.Exchange(frame), Expected(frame, 0)) << "packet " << n;
+        const Bytes frame = RequestFrame(1, 'P', n, packet);
+        EXPECT_EQ(line.Exchange(frame), ReplyFrame(frame, 0)) << "packet " << n;
     }
-    const Bytes recipeOpen = Frame(1, 'Q', 0x0004);
-    EXPECT_EQ(line.Exchange(recipeOpen), Expected(recipeOpen, 0));
-    const Bytes recipeInfo = Frame(1, 'R', 0x0004, Block("R 1", 16, {}));
-    EXPECT_EQ(line.Exchange(recipeInfo), Expected(recipeInfo, 0));
-    const Bytes over = Frame(1, 'Q', 0x0200);
-    EXPECT_EQ(line.Exchange(over), Expected(over, 0));
+    const Bytes recipeOpen = RequestFrame(1, 'Q', 0x0004);
+    EXPECT_EQ(line.Exchange(recipeOpen), ReplyFrame(recipeOpen, 0));
+    const Bytes recipeInfo = RequestFrame(1, 'R', 0x0004, InfoBlock(BlockFor({}, 16, "R 1")));
+    EXPECT_EQ(line.Exchange(recipeInfo), ReplyFrame(recipeInfo, 0));
+    const Bytes over = RequestFrame(1, 'Q', 0x0200);
+    EXPECT_EQ(line.Exchange(over), ReplyFrame(over, 0));
     EXPECT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
 
     EXPECT_EQ(ReadFileBytes(out + "/01-application-Line-7.bin"), app);
@@ -226,14 +174,14 @@ TEST(PanelSimProgram, FaultRefusesTheApplicationWithPasswordStatus) {
                   "item=application,phase=open,count=always:status=2", "--fault",
                   "frame=4:no-reply"});
     Line line(sim.port());
-    const Bytes open = Frame(1, 'Q', 0x0000);
+    const Bytes open = RequestFrame(1, 'Q', 0x0000);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        EXPECT_EQ(line.Exchange(open), Expected(open, 2)) << "attempt " << attempt;
+        EXPECT_EQ(line.Exchange(open), ReplyFrame(open, 2)) << "attempt " << attempt;
     }
-    const Bytes over = Frame(1, 'Q', 0x0200);
+    const Bytes over = RequestFrame(1, 'Q', 0x0200);
     line.Write(over);
     EXPECT_TRUE(line.Read(7, 150ms).empty());  // the 4th frame's reply is lost
-    EXPECT_EQ(line.Exchange(over), Expected(over, 0));
+    EXPECT_EQ(line.Exchange(over), ReplyFrame(over, 0));
 
     sim.Signal(SIGTERM);
     ASSERT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
@@ -246,8 +194,8 @@ TEST(PanelSimProgram, FaultRefusesTheApplicationWithPasswordStatus) {
 TEST(PanelSimProgram, CloseAfterHangsUpTheLine) {
     PanelSim sim({"--close-after", "1"});
     Line line(sim.port());
-    const Bytes open = Frame(1, 'Q', 0x0000);
-    EXPECT_EQ(line.Exchange(open), Expected(open, 0));  // answered before the line drops
+    const Bytes open = RequestFrame(1, 'Q', 0x0000);
+    EXPECT_EQ(line.Exchange(open), ReplyFrame(open, 0));  // answered before the line drops
     EXPECT_TRUE(line.Read(1, 3000ms).empty());
     EXPECT_TRUE(line.hungUp());
     errno = 0;
@@ -267,8 +215,8 @@ TEST(PanelSimProgram, LinkAndPortFileNameTheSlave) {
     EXPECT_EQ(ReadFileText(portFile), sim.port() + "\n");
 
     Line line(link);
-    const Bytes over = Frame(1, 'Q', 0x0200);
-    EXPECT_EQ(line.Exchange(over), Expected(over, 0));
+    const Bytes over = RequestFrame(1, 'Q', 0x0200);
+    EXPECT_EQ(line.Exchange(over), ReplyFrame(over, 0));
     sim.Signal(SIGINT);
     EXPECT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
     EXPECT_FALSE(Exists(link));
@@ -276,27 +224,27 @@ TEST(PanelSimProgram, LinkAndPortFileNameTheSlave) {
 
 TEST(PanelSimProgram, PortSurvivesTheToolClosingIt) {
     PanelSim sim({});
-    const Bytes open = Frame(1, 'Q', 0x0003);
+    const Bytes open = RequestFrame(1, 'Q', 0x0003);
     {
         Line first(sim.port());
-        EXPECT_EQ(first.Exchange(open), Expected(open, 0));
+        EXPECT_EQ(first.Exchange(open), ReplyFrame(open, 0));
     }
     Line second(sim.port());
-    EXPECT_EQ(second.Exchange(open), Expected(open, 0));
+    EXPECT_EQ(second.Exchange(open), ReplyFrame(open, 0));
 }
 
 TEST(PanelSimProgram, StaysSilentForOtherAddressesAndNoise) {
     TempDir dir;
     PanelSim sim({"--slave-id", "7", "--out", dir / "out"});
     Line line(sim.port());
-    line.Write(Frame(1, 'Q', 0x0000));
+    line.Write(RequestFrame(1, 'Q', 0x0000));
     EXPECT_TRUE(line.Read(7, 150ms).empty());
 
     Bytes noisy{0xFF, 0x00, 0x42};
-    const Bytes open = Frame(7, 'Q', 0x0002);
+    const Bytes open = RequestFrame(7, 'Q', 0x0002);
     noisy.insert(noisy.end(), open.begin(), open.end());
     line.Write(noisy);
-    EXPECT_EQ(line.Read(7, 2000ms), Expected(open, 0));
+    EXPECT_EQ(line.Read(7, 2000ms), ReplyFrame(open, 0));
 
     sim.Signal(SIGTERM);
     ASSERT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
@@ -311,12 +259,12 @@ TEST(PanelSimProgram, StopSignalKeepsTheUnfinishedItem) {
     PanelSim sim({"--out", dir / "out"});
     Line line(sim.port());
     const Bytes data(40, 0x5A);
-    const Bytes open = Frame(1, 'Q', 0x0005);
-    ASSERT_EQ(line.Exchange(open), Expected(open, 0));
-    const Bytes info = Frame(1, 'R', 0x0005, Block("logo", 16, data));
-    ASSERT_EQ(line.Exchange(info), Expected(info, 0));
-    const Bytes packet = Frame(1, 'P', 0, Bytes(16, 0x5A));
-    ASSERT_EQ(line.Exchange(packet), Expected(packet, 0));
+    const Bytes open = RequestFrame(1, 'Q', 0x0005);
+    ASSERT_EQ(line.Exchange(open), ReplyFrame(open, 0));
+    const Bytes info = RequestFrame(1, 'R', 0x0005, InfoBlock(BlockFor(data, 16, "logo")));
+    ASSERT_EQ(line.Exchange(info), ReplyFrame(info, 0));
+    const Bytes packet = RequestFrame(1, 'P', 0, Bytes(16, 0x5A));
+    ASSERT_EQ(line.Exchange(packet), ReplyFrame(packet, 0));
 
     sim.Signal(SIGTERM);
     ASSERT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
@@ -331,9 +279,9 @@ TEST(PanelSimProgram, PacedLineTakesTheTimeOfItsBytes) {
     // At 1200 baud a byte takes 8.3 ms: 6 bytes in and 7 bytes out cannot take less than 108 ms.
     PanelSim sim({"--baud", "1200"});
     Line line(sim.port());
-    const Bytes over = Frame(1, 'Q', 0x0200);
+    const Bytes over = RequestFrame(1, 'Q', 0x0200);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(line.Exchange(over), Expected(over, 0));
+    EXPECT_EQ(line.Exchange(over), ReplyFrame(over, 0));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 105ms);
 }
 

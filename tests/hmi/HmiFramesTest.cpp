@@ -5,18 +5,13 @@
 #include <vector>
 
 #include "download/Crc16.h"
+#include "support/HandFrames.h"
 
 namespace tarvex::hmi {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes WithCrc(Bytes bytes) {
-    const std::uint16_t crc = CRC16(bytes);
-    bytes.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return bytes;
-}
+using test::Bytes;
+using test::WithCrc;
 
 TEST(HmiItemCodes, FollowTheHmiType) {
     EXPECT_EQ(EncodeItemAction(kItemApplication, kActionDownload, kHmiTypeUser), 0x0000);

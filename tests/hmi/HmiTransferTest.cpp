@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "download/Crc16.h"
 #include "platform/Time.h"
 #include "support/DownloadFixture.h"
+#include "support/HandFrames.h"
 #include "support/PtyPair.h"
 
 namespace tarvex::test {
@@ -21,28 +21,6 @@ namespace {
 using namespace std::chrono_literals;
 
 class HmiTransfer : public DownloadFixture {};
-
-std::uint16_t Le16(const Bytes& b, std::size_t at) {
-    return static_cast<std::uint16_t>(b.at(at) | (b.at(at + 1) << 8));
-}
-
-std::uint16_t Sum16(const Bytes& bytes) {
-    std::uint32_t sum = 0;
-    for (std::uint8_t b : bytes) {
-        sum += b;
-    }
-    return static_cast<std::uint16_t>(sum);
-}
-
-// The reply a panel gives to a request whose first four bytes are `head`.
-Bytes Reply(const Bytes& head, std::uint8_t status) {
-    Bytes reply(head.begin(), head.begin() + 4);
-    reply.push_back(status);
-    const std::uint16_t crc = CRC16(reply.data(), reply.size());
-    reply.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    reply.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return reply;
-}
 
 // One item as the panel must receive it.
 struct SentItem {
@@ -59,17 +37,17 @@ void ExpectBlock(const Bytes& block, const SentItem& item, std::uint16_t packetS
     Bytes expectedName(item.blockName.begin(), item.blockName.end());
     expectedName.resize(16, 0);
     EXPECT_EQ(name, expectedName) << item.blockName;
-    EXPECT_EQ(Le16(block, 16), kPanelProductCode);
-    EXPECT_EQ(Le16(block, 18), 4321);
+    EXPECT_EQ(GetLe16(block, 16), kPanelProductCode);
+    EXPECT_EQ(GetLe16(block, 18), 4321);
     const auto sameDay = [&](const platform::UtcDate& d) {
-        return Le16(block, 20) == d.year && block[22] == d.month && block[23] == d.day;
+        return GetLe16(block, 20) == d.year && block[22] == d.month && block[23] == d.day;
     };
     EXPECT_TRUE(sameDay(dayBefore) || sameDay(dayAfter));
     EXPECT_LT(block[24], 24);
     EXPECT_LT(block[25], 60);
-    EXPECT_EQ(Le16(block, 26), packetSize);
-    EXPECT_EQ(Le16(block, 28) | (Le16(block, 30) << 16), item.data.size());
-    EXPECT_EQ(Le16(block, 32), Sum16(item.data));
+    EXPECT_EQ(GetLe16(block, 26), packetSize);
+    EXPECT_EQ(GetLe16(block, 28) | (GetLe16(block, 30) << 16), item.data.size());
+    EXPECT_EQ(GetLe16(block, 32), Sum16(item.data));
     EXPECT_EQ(block[34], 0x00);
     EXPECT_EQ(block[35], 0x01);
     EXPECT_EQ(block[36], 3);  // "V1.3-7"
@@ -506,12 +484,12 @@ TEST_F(HmiTransfer, BytesWaitingBeforeARequestAreNotItsAnswer) {
     PtyPair pty;
     ScriptedPanel panel(pty, kSerialPacketSize, [](const WireFrame& f) {
         if (f.letter == 'Q' && f.parameter == 0x0000) {
-            Bytes out = Reply(Head(f), 0);
-            const Bytes early = Reply({f.slave, 'R', 0x00, 0x00}, 0);
+            Bytes out = ReplyFrame(Head(f), 0);
+            const Bytes early = ReplyFrame({f.slave, 'R', 0x00, 0x00}, 0);
             out.insert(out.end(), early.begin(), early.end());
             return out;
         }
-        return Reply(Head(f), f.letter == 'R' ? 2 : 0);
+        return ReplyFrame(Head(f), f.letter == 'R' ? 2 : 0);
     });
     StartForm({pty.slavePath()});
     Tick({});

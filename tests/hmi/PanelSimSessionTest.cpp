@@ -7,91 +7,40 @@
 #include <string>
 #include <vector>
 
-#include "download/Crc16.h"
 #include "panel-sim/FaultPlan.h"
 #include "panel-sim/FrameSplitter.h"
 #include "panel-sim/PanelSession.h"
 #include "panel-sim/Protocol.h"
 #include "panel-sim/SessionReport.h"
+#include "support/HandFrames.h"
 
 namespace tarvex::panelsim {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes Frame(std::uint8_t address, std::uint8_t letter, std::uint16_t parameter,
-            const Bytes& payload = {}) {
-    Bytes frame{address, letter, static_cast<std::uint8_t>(parameter & 0xFF),
-                static_cast<std::uint8_t>(parameter >> 8)};
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    const std::uint16_t crc = CRC16(frame.data(), frame.size());
-    frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return frame;
-}
+using test::BlockFor;
+using test::Bytes;
+using test::CrcGood;
+using test::HandBlock;
+using test::InfoBlock;
+using test::RequestFrame;
 
 Bytes Download(std::uint8_t itemCode, std::optional<std::uint8_t> link = std::nullopt,
                std::uint8_t address = 1) {
-    return Frame(address, kLetterCommand, itemCode, link ? Bytes{*link} : Bytes{});
+    return RequestFrame(address, kLetterCommand, itemCode, link ? Bytes{*link} : Bytes{});
 }
 Bytes Over() {
-    return Frame(1, kLetterCommand, 0x0200);
+    return RequestFrame(1, kLetterCommand, 0x0200);
 }
 Bytes Cancel() {
-    return Frame(1, kLetterCommand, 0x0300);
+    return RequestFrame(1, kLetterCommand, 0x0300);
 }
 
-struct Block {
-    std::string name = "Panel1";
-    std::uint16_t productCode = 0x1234;
-    std::uint16_t password = 4321;
-    std::uint16_t packetSize = 4;
-    std::uint32_t size = 0;
-    std::optional<std::uint16_t> byteSum;  // none: the sum of data
-    Bytes data;
-};
-
-Bytes InfoBlock(const Block& b) {
-    Bytes block(kFileInfoSize, 0);
-    for (std::size_t i = 0; i < b.name.size() && i < kNameSize; ++i) {
-        block[i] = static_cast<std::uint8_t>(b.name[i]);
-    }
-    const auto put16 = [&block](std::size_t at, std::uint16_t v) {
-        block[at] = static_cast<std::uint8_t>(v & 0xFF);
-        block[at + 1] = static_cast<std::uint8_t>(v >> 8);
-    };
-    put16(16, b.productCode);
-    put16(18, b.password);
-    put16(20, 2024);
-    block[22] = 5;
-    block[23] = 17;
-    block[24] = 13;
-    block[25] = 45;
-    put16(26, b.packetSize);
-    for (int i = 0; i < 4; ++i) {
-        block[28 + i] = static_cast<std::uint8_t>(b.size >> (8 * i));
-    }
-    put16(32, b.byteSum ? *b.byteSum : ByteSum16(b.data));
-    block[35] = 1;
-    block[36] = 3;
-    block[37] = 7;
-    return block;
-}
-
-Bytes Info(std::uint8_t itemCode, const Block& b) {
-    return Frame(1, kLetterFileInfo, itemCode, InfoBlock(b));
+Bytes Info(std::uint8_t itemCode, const HandBlock& b) {
+    return RequestFrame(1, kLetterFileInfo, itemCode, InfoBlock(b));
 }
 
 Bytes Data(std::uint16_t number, Bytes payload) {
-    return Frame(1, kLetterData, number, payload);
-}
-
-Block BlockFor(const Bytes& data, std::uint16_t packetSize) {
-    Block b;
-    b.data = data;
-    b.size = static_cast<std::uint32_t>(data.size());
-    b.packetSize = packetSize;
-    return b;
+    return RequestFrame(1, kLetterData, number, payload);
 }
 
 // The padded packets of an item, as the tool cuts them.
@@ -134,11 +83,6 @@ std::uint8_t StatusOf(PanelSession& session, const Bytes& frame) {
     return step.reply ? (*step.reply)[4] : 0xFF;
 }
 
-bool ReplyCrcGood(const Reply& reply) {
-    const std::uint16_t crc = CRC16(reply.data(), 5);
-    return reply[5] == (crc & 0xFF) && reply[6] == (crc >> 8);
-}
-
 Bytes Iota(std::size_t size, std::uint8_t first = 1) {
     Bytes data(size);
     for (std::size_t i = 0; i < size; ++i) {
@@ -151,7 +95,7 @@ Bytes Iota(std::size_t size, std::uint8_t first = 1) {
 std::vector<std::uint8_t> SendItem(PanelSession& session, std::uint8_t itemCode, const Bytes& data,
                                    std::uint16_t packetSize) {
     std::vector<std::uint8_t> statuses{StatusOf(session, Download(itemCode))};
-    Block b = BlockFor(data, packetSize);
+    HandBlock b = BlockFor(data, packetSize);
     statuses.push_back(StatusOf(session, Info(itemCode, b)));
     std::uint16_t n = 0;
     for (const Bytes& p : Packets(data, packetSize)) {
@@ -170,7 +114,8 @@ TEST(PanelSimSplitter, CommandLengthIsDecidedByTheCrc) {
             for (std::uint8_t link = 0; link < 2; ++link) {
                 FrameSplitter splitter(static_cast<std::uint8_t>(address));
                 const Bytes frame = Download(code, link, static_cast<std::uint8_t>(address));
-                const Bytes over = Frame(static_cast<std::uint8_t>(address), kLetterCommand, 0x200);
+                const Bytes over =
+                    RequestFrame(static_cast<std::uint8_t>(address), kLetterCommand, 0x200);
                 Bytes stream = frame;
                 stream.insert(stream.end(), over.begin(), over.end());
                 splitter.Append(stream);
@@ -309,9 +254,9 @@ TEST(PanelSimSession, ItemIsReceivedWithPaddingCutAndSumChecked) {
     Step open = Exchange(session, Download(0, 1));
     ASSERT_TRUE(open.reply);
     EXPECT_EQ(*open.reply, BuildReply(Download(0, 1), 0));
-    EXPECT_TRUE(ReplyCrcGood(*open.reply));
+    EXPECT_TRUE(CrcGood(*open.reply));
 
-    const Block b = BlockFor(data, 4);
+    const HandBlock b = BlockFor(data, 4);
     const Step info = Exchange(session, Info(0, b));
     ASSERT_TRUE(info.reply);
     EXPECT_EQ((*info.reply)[1], kLetterFileInfo);
@@ -368,7 +313,7 @@ TEST(PanelSimSession, ResentPacketOverwritesInsteadOfAppending) {
 TEST(PanelSimSession, ByteSumMismatchIsRecordedNotRefused) {
     PanelSession session(PanelConfig{});
     const Bytes data = Iota(6);
-    Block b = BlockFor(data, 4);
+    HandBlock b = BlockFor(data, 4);
     b.byteSum = static_cast<std::uint16_t>(ByteSum16(data) + 1);
     ASSERT_EQ(StatusOf(session, Download(0)), 0);
     ASSERT_EQ(StatusOf(session, Info(0, b)), 0);
@@ -411,7 +356,7 @@ TEST(PanelSimSession, BlockIsCheckedAgainstThePanel) {
     PanelSession session(config);
     ASSERT_EQ(StatusOf(session, Download(0)), 0);
 
-    Block b = BlockFor(Iota(10), 4);
+    HandBlock b = BlockFor(Iota(10), 4);
     b.productCode = 0x1235;
     b.password = 1;  // product is looked at first
     EXPECT_EQ(StatusOf(session, Info(0, b)), kStatusProductIdFailed);
@@ -429,7 +374,7 @@ TEST(PanelSimSession, BlockIsCheckedAgainstThePanel) {
 
 TEST(PanelSimSession, PanelWithoutSettingsAcceptsAnyBlock) {
     PanelSession session(PanelConfig{});
-    Block b = BlockFor(Iota(10), 4);
+    HandBlock b = BlockFor(Iota(10), 4);
     b.productCode = 0xFFFF;
     b.password = 0xBEEF;
     b.size = 0xFFFFFFFF;  // nothing is reserved for the announced size
@@ -440,13 +385,13 @@ TEST(PanelSimSession, PanelWithoutSettingsAcceptsAnyBlock) {
 
 TEST(PanelSimSession, RequestsOutOfPlaceAreInvalid) {
     PanelSession session(PanelConfig{});
-    const Block b = BlockFor(Iota(8), 4);
-    EXPECT_EQ(StatusOf(session, Info(0, b)), kStatusInvalidCommand);            // no item
-    EXPECT_EQ(StatusOf(session, Data(0, Bytes(4, 0))), kStatusInvalidCommand);  // no item
-    EXPECT_EQ(StatusOf(session, Frame(1, kLetterCommand, 0x0100)), 1);          // upload
-    EXPECT_EQ(StatusOf(session, Frame(1, kLetterCommand, 0x0700)), 1);          // no action 7
-    EXPECT_EQ(StatusOf(session, Frame(1, kLetterCommand, 0x0200, {1})), 1);     // Over + link
-    EXPECT_EQ(StatusOf(session, Download(0, 2)), kStatusInvalidCommand);        // no link 2
+    const HandBlock b = BlockFor(Iota(8), 4);
+    EXPECT_EQ(StatusOf(session, Info(0, b)), kStatusInvalidCommand);                // no item
+    EXPECT_EQ(StatusOf(session, Data(0, Bytes(4, 0))), kStatusInvalidCommand);      // no item
+    EXPECT_EQ(StatusOf(session, RequestFrame(1, kLetterCommand, 0x0100)), 1);       // upload
+    EXPECT_EQ(StatusOf(session, RequestFrame(1, kLetterCommand, 0x0700)), 1);       // no action 7
+    EXPECT_EQ(StatusOf(session, RequestFrame(1, kLetterCommand, 0x0200, {1})), 1);  // Over + link
+    EXPECT_EQ(StatusOf(session, Download(0, 2)), kStatusInvalidCommand);            // no link 2
     EXPECT_TRUE(session.items().empty());
 
     ASSERT_EQ(StatusOf(session, Download(2)), 0);
@@ -532,7 +477,7 @@ TEST(PanelSimSession, DelaysForThinkingAndFlashErase) {
     config.replyDelayMs = 5;
     config.infoDelayMs = 300;
     PanelSession session(config);
-    const Block b = BlockFor(Iota(4), 4);
+    const HandBlock b = BlockFor(Iota(4), 4);
     EXPECT_EQ(Exchange(session, Download(5)).delayMs, 5u);
     EXPECT_EQ(Exchange(session, Info(5, b)).delayMs, 305u);  // bitmap
     SendItem(session, 7, {}, 4);
@@ -658,17 +603,17 @@ TEST(PanelSimFaults, PacketRuleHitsOnlyThatPacketOfThatItem) {
     ASSERT_EQ(StatusOf(session, Data(0, Packets(data, 4)[0])), 0);
     const Step hit = Exchange(session, frame1);
     ASSERT_TRUE(hit.reply);
-    EXPECT_FALSE(ReplyCrcGood(*hit.reply));
+    EXPECT_FALSE(CrcGood(*hit.reply));
     EXPECT_TRUE(std::equal(frame1.begin(), frame1.begin() + 4, hit.reply->begin()));
-    EXPECT_TRUE(session.item(2).complete);                        // taken in all the same
-    EXPECT_TRUE(ReplyCrcGood(*Exchange(session, frame1).reply));  // count used up
+    EXPECT_TRUE(session.item(2).complete);                   // taken in all the same
+    EXPECT_TRUE(CrcGood(*Exchange(session, frame1).reply));  // count used up
 
     ASSERT_EQ(StatusOf(session, Download(3)), 0);
     ASSERT_EQ(StatusOf(session, Info(3, BlockFor(data, 4))), 0);
     const Bytes font0 = Data(0, Packets(data, 4)[0]);
     const Step echo = Exchange(session, font0);
     ASSERT_TRUE(echo.reply);
-    EXPECT_TRUE(ReplyCrcGood(*echo.reply));
+    EXPECT_TRUE(CrcGood(*echo.reply));
     EXPECT_FALSE(std::equal(font0.begin(), font0.begin() + 4, echo.reply->begin()));
 }
 
@@ -703,7 +648,7 @@ TEST(PanelSimReport, SessionJsonDescribesItemsAndCounters) {
     PanelSession session(PanelConfig{});
     const Bytes data = Iota(5);
     ASSERT_EQ(StatusOf(session, Download(0, 0)), 0);
-    Block b = BlockFor(data, 4);
+    HandBlock b = BlockFor(data, 4);
     b.name = "A/b\xE9";
     ASSERT_EQ(StatusOf(session, Info(0, b)), 0);
     for (std::uint16_t i = 0; i < 2; ++i) {

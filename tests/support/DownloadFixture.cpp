@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "download/Crc16.h"
+#include "support/HandFrames.h"
 
 namespace tarvex::test {
 
@@ -46,8 +46,7 @@ std::optional<WireFrame> ParseWireFrame(const Bytes& bytes) {
     f.letter = static_cast<char>(bytes[1]);
     f.parameter = static_cast<std::uint16_t>(bytes[2] | (bytes[3] << 8));
     f.payload.assign(bytes.begin() + 4, bytes.end() - 2);
-    const std::uint16_t crc = CRC16(bytes.data(), bytes.size() - 2);
-    f.crcOk = bytes[bytes.size() - 2] == (crc & 0xFF) && bytes[bytes.size() - 1] == (crc >> 8);
+    f.crcOk = CrcGood(bytes);
     return f;
 }
 
