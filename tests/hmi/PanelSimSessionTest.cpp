@@ -91,15 +91,16 @@ Bytes Iota(std::size_t size, std::uint8_t first = 1) {
     return data;
 }
 
-// Runs one whole item through the session; returns the status of every reply.
-std::vector<std::uint8_t> SendItem(PanelSession& session, std::uint8_t itemCode, const Bytes& data,
-                                   std::uint16_t packetSize) {
-    std::vector<std::uint8_t> statuses{StatusOf(session, Download(itemCode))};
-    HandBlock b = BlockFor(data, packetSize);
-    statuses.push_back(StatusOf(session, Info(itemCode, b)));
-    std::uint16_t n = 0;
-    for (const Bytes& p : Packets(data, packetSize)) {
-        statuses.push_back(StatusOf(session, Data(n++, p)));
+using Statuses = std::vector<std::uint8_t>;
+
+// Opens an item, describes it with `b` and sends the first `packets` of its packets (all unless
+// given); returns the status of every reply.
+Statuses SendItem(PanelSession& session, std::uint8_t itemCode, const HandBlock& b,
+                  std::size_t packets = SIZE_MAX) {
+    Statuses statuses{StatusOf(session, Download(itemCode)), StatusOf(session, Info(itemCode, b))};
+    const std::vector<Bytes> all = Packets(b.data, b.packetSize);
+    for (std::size_t n = 0; n < all.size() && n < packets; ++n) {
+        statuses.push_back(StatusOf(session, Data(static_cast<std::uint16_t>(n), all[n])));
     }
     return statuses;
 }
@@ -292,8 +293,7 @@ TEST(PanelSimSession, ItemIsReceivedWithPaddingCutAndSumChecked) {
 TEST(PanelSimSession, ResentPacketOverwritesInsteadOfAppending) {
     PanelSession session(PanelConfig{});
     const Bytes data = Iota(8);
-    ASSERT_EQ(StatusOf(session, Download(4)), 0);
-    ASSERT_EQ(StatusOf(session, Info(4, BlockFor(data, 4))), 0);
+    ASSERT_EQ(SendItem(session, 4, BlockFor(data, 4), 0), (Statuses{0, 0}));
     ASSERT_EQ(StatusOf(session, Data(0, {9, 9, 9, 9})), 0);
     ASSERT_EQ(StatusOf(session, Data(0, {data[0], data[1], data[2], data[3]})), 0);
     EXPECT_EQ(session.item(1).packetsReceived, 1u);
@@ -315,12 +315,7 @@ TEST(PanelSimSession, ByteSumMismatchIsRecordedNotRefused) {
     const Bytes data = Iota(6);
     HandBlock b = BlockFor(data, 4);
     b.byteSum = static_cast<std::uint16_t>(ByteSum16(data) + 1);
-    ASSERT_EQ(StatusOf(session, Download(0)), 0);
-    ASSERT_EQ(StatusOf(session, Info(0, b)), 0);
-    const auto packets = Packets(data, 4);
-    for (std::uint16_t i = 0; i < packets.size(); ++i) {
-        EXPECT_EQ(StatusOf(session, Data(i, packets[i])), kStatusAccepted);
-    }
+    ASSERT_EQ(SendItem(session, 0, b), (Statuses{0, 0, kStatusAccepted, kStatusAccepted}));
     EXPECT_TRUE(session.item(1).complete);
     EXPECT_EQ(session.item(1).ReceivedByteSum(), ByteSum16(data));
     EXPECT_FALSE(session.item(1).ByteSumOk());
@@ -339,9 +334,7 @@ TEST(PanelSimSession, EmptyItemIsCompleteWithItsDescription) {
 
 TEST(PanelSimSession, PacketBeyondTheItemIsRefused) {
     PanelSession session(PanelConfig{});
-    const Bytes data = Iota(8);
-    ASSERT_EQ(StatusOf(session, Download(0)), 0);
-    ASSERT_EQ(StatusOf(session, Info(0, BlockFor(data, 4))), 0);
+    ASSERT_EQ(SendItem(session, 0, BlockFor(Iota(8), 4), 0), (Statuses{0, 0}));
     EXPECT_EQ(StatusOf(session, Data(2, Bytes(4, 1))), kStatusInvalidCommand);
     EXPECT_EQ(session.item(1).packetsReceived, 0u);
 }
@@ -405,10 +398,10 @@ TEST(PanelSimSession, RequestsOutOfPlaceAreInvalid) {
 TEST(PanelSimSession, ResentDownloadIsTheSameItemButTheNextRecipeIsNew) {
     PanelSession session(PanelConfig{});
     ASSERT_EQ(StatusOf(session, Download(4)), 0);
-    SendItem(session, 4, {}, 8);  // its reply was lost, so the tool opens the item again
+    SendItem(session, 4, BlockFor({}, 8));  // its reply was lost, so the tool opens the item again
     ASSERT_EQ(session.items().size(), 1u);
     EXPECT_TRUE(session.item(1).complete);
-    SendItem(session, 4, Iota(3), 8);  // the next recipe has the same item code
+    SendItem(session, 4, BlockFor(Iota(3), 8));  // the next recipe has the same item code
     ASSERT_EQ(session.items().size(), 2u);
     EXPECT_TRUE(session.item(1).ended);
     EXPECT_TRUE(session.item(2).complete);
@@ -422,9 +415,7 @@ TEST(PanelSimSession, ResentDownloadIsTheSameItemButTheNextRecipeIsNew) {
 TEST(PanelSimSession, CancelAbandonsTheItemInProgress) {
     PanelSession session(PanelConfig{});
     const Bytes data = Iota(12);
-    ASSERT_EQ(StatusOf(session, Download(0)), 0);
-    ASSERT_EQ(StatusOf(session, Info(0, BlockFor(data, 4))), 0);
-    ASSERT_EQ(StatusOf(session, Data(0, Packets(data, 4)[0])), 0);
+    ASSERT_EQ(SendItem(session, 0, BlockFor(data, 4), 1), (Statuses{0, 0, 0}));
 
     const Step cancel = Exchange(session, Cancel());
     EXPECT_EQ((*cancel.reply)[4], kStatusAccepted);
@@ -444,9 +435,7 @@ TEST(PanelSimSession, CancelAbandonsTheItemInProgress) {
 TEST(PanelSimSession, OverEndsTheSessionAndDownloadStartsTheNext) {
     PanelSession session(PanelConfig{});
     const Bytes data = Iota(8);
-    ASSERT_EQ(StatusOf(session, Download(2)), 0);
-    ASSERT_EQ(StatusOf(session, Info(2, BlockFor(data, 4))), 0);
-    ASSERT_EQ(StatusOf(session, Data(0, Packets(data, 4)[0])), 0);
+    ASSERT_EQ(SendItem(session, 2, BlockFor(data, 4), 1), (Statuses{0, 0, 0}));
     const Step over = Exchange(session, Over());
     EXPECT_TRUE(over.endsSession);
     EXPECT_EQ(over.itemsToWrite, std::vector<std::size_t>{1});  // kept as far as it got
@@ -455,7 +444,7 @@ TEST(PanelSimSession, OverEndsTheSessionAndDownloadStartsTheNext) {
     EXPECT_TRUE(Exchange(session, Over()).endsSession);  // resent: still one session
     EXPECT_EQ(session.stats().sessionsOver, 1u);
 
-    SendItem(session, 0, data, 4);
+    SendItem(session, 0, BlockFor(data, 4));
     ASSERT_EQ(session.items().size(), 2u);
     EXPECT_EQ(session.item(1).session, 1u);
     EXPECT_EQ(session.item(2).session, 2u);
@@ -465,8 +454,7 @@ TEST(PanelSimSession, OverEndsTheSessionAndDownloadStartsTheNext) {
 
 TEST(PanelSimSession, FinishKeepsTheUnfinishedItem) {
     PanelSession session(PanelConfig{});
-    ASSERT_EQ(StatusOf(session, Download(0)), 0);
-    ASSERT_EQ(StatusOf(session, Info(0, BlockFor(Iota(8), 4))), 0);
+    ASSERT_EQ(SendItem(session, 0, BlockFor(Iota(8), 4), 0), (Statuses{0, 0}));
     EXPECT_EQ(session.Finish(), std::vector<std::size_t>{1});
     EXPECT_TRUE(session.item(1).ended);
     EXPECT_TRUE(session.Finish().empty());
@@ -480,7 +468,7 @@ TEST(PanelSimSession, DelaysForThinkingAndFlashErase) {
     const HandBlock b = BlockFor(Iota(4), 4);
     EXPECT_EQ(Exchange(session, Download(5)).delayMs, 5u);
     EXPECT_EQ(Exchange(session, Info(5, b)).delayMs, 305u);  // bitmap
-    SendItem(session, 7, {}, 4);
+    SendItem(session, 7, BlockFor({}, 4));
     EXPECT_EQ(Exchange(session, Download(4)).delayMs, 5u);
     EXPECT_EQ(Exchange(session, Info(4, b)).delayMs, 5u);  // recipes need no erase
 }
@@ -499,8 +487,7 @@ TEST(PanelSimSession, PacketNumbersWrapPast65535) {
     // A whole item of more than 65536 packets of one byte.
     PanelSession session(PanelConfig{});
     const Bytes data = Iota(65536 + 3);
-    ASSERT_EQ(StatusOf(session, Download(0)), 0);
-    ASSERT_EQ(StatusOf(session, Info(0, BlockFor(data, 1))), 0);
+    ASSERT_EQ(SendItem(session, 0, BlockFor(data, 1), 0), (Statuses{0, 0}));
     Bytes stream;
     for (std::size_t i = 0; i < data.size(); ++i) {
         const Bytes frame = Data(static_cast<std::uint16_t>(i), {data[i]});
@@ -597,10 +584,8 @@ TEST(PanelSimFaults, PacketRuleHitsOnlyThatPacketOfThatItem) {
                                               "item=font,phase=data,packet=0:bad-echo"}));
     const Bytes data = Iota(8);
     const Bytes frame1 = Data(1, Packets(data, 4)[1]);
-    SendItem(session, 0, data, 4);  // the application's packet 1 is untouched
-    ASSERT_EQ(StatusOf(session, Download(2)), 0);
-    ASSERT_EQ(StatusOf(session, Info(2, BlockFor(data, 4))), 0);
-    ASSERT_EQ(StatusOf(session, Data(0, Packets(data, 4)[0])), 0);
+    SendItem(session, 0, BlockFor(data, 4));  // the application's packet 1 is untouched
+    ASSERT_EQ(SendItem(session, 2, BlockFor(data, 4), 1), (Statuses{0, 0, 0}));
     const Step hit = Exchange(session, frame1);
     ASSERT_TRUE(hit.reply);
     EXPECT_FALSE(CrcGood(*hit.reply));
@@ -608,8 +593,7 @@ TEST(PanelSimFaults, PacketRuleHitsOnlyThatPacketOfThatItem) {
     EXPECT_TRUE(session.item(2).complete);                   // taken in all the same
     EXPECT_TRUE(CrcGood(*Exchange(session, frame1).reply));  // count used up
 
-    ASSERT_EQ(StatusOf(session, Download(3)), 0);
-    ASSERT_EQ(StatusOf(session, Info(3, BlockFor(data, 4))), 0);
+    ASSERT_EQ(SendItem(session, 3, BlockFor(data, 4), 0), (Statuses{0, 0}));
     const Bytes font0 = Data(0, Packets(data, 4)[0]);
     const Step echo = Exchange(session, font0);
     ASSERT_TRUE(echo.reply);
@@ -654,7 +638,7 @@ TEST(PanelSimReport, SessionJsonDescribesItemsAndCounters) {
     for (std::uint16_t i = 0; i < 2; ++i) {
         ASSERT_EQ(StatusOf(session, Data(i, Packets(data, 4)[i])), 0);
     }
-    SendItem(session, 5, {}, 4);
+    SendItem(session, 5, BlockFor({}, 4));
     Feed(session, {0x77}, true);
     Exchange(session, Over());
     session.NoteReplySent();
