@@ -1,11 +1,8 @@
 // tarvex-panel-sim as a program: each test starts it, plays the tool on the printed pty slave
 // (plain POSIX open, raw mode, hand-built frames) and looks at what the panel wrote.
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,7 +15,6 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/HandFrames.h"
@@ -60,27 +56,7 @@ class Line {
 
     // Up to count bytes, within the time-out.
     Bytes Read(std::size_t count, std::chrono::milliseconds timeout) {
-        Bytes out;
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (out.size() < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            struct pollfd pfd {
-                fd_.get(), POLLIN, 0
-            };
-            if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
-                break;
-            }
-            std::uint8_t buffer[64];
-            const ssize_t n =
-                ::read(fd_.get(), buffer, std::min(sizeof buffer, count - out.size()));
-            if (n <= 0) {
-                hungUp_ = true;
-                break;
-            }
-            out.insert(out.end(), buffer, buffer + n);
-        }
-        return out;
+        return ReadFor(fd_.get(), count, timeout, &hungUp_);
     }
 
     Bytes Exchange(const Bytes& frame) {
@@ -98,6 +74,13 @@ class Line {
 
 nlohmann::json ReadJson(const std::string& path) {
     return nlohmann::json::parse(ReadFileText(path));
+}
+
+// Stops the panel as a user would and reads the report it writes on the way out.
+nlohmann::json StopAndReport(PanelSim& sim, const std::string& out) {
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
+    return ReadJson(out + "/session.json");
 }
 
 TEST(PanelSimProgram, ReceivesItemsIntoTheOutputFolder) {
@@ -183,9 +166,7 @@ TEST(PanelSimProgram, FaultRefusesTheApplicationWithPasswordStatus) {
     EXPECT_TRUE(line.Read(7, 150ms).empty());  // the 4th frame's reply is lost
     EXPECT_EQ(line.Exchange(over), ReplyFrame(over, 0));
 
-    sim.Signal(SIGTERM);
-    ASSERT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
-    const nlohmann::json report = ReadJson(dir / "out/session.json");
+    const nlohmann::json report = StopAndReport(sim, dir / "out");
     EXPECT_TRUE(report["items"].empty());
     EXPECT_EQ(report["frames_received"], 5);
     EXPECT_EQ(report["replies_sent"], 4);
@@ -246,9 +227,7 @@ TEST(PanelSimProgram, StaysSilentForOtherAddressesAndNoise) {
     line.Write(noisy);
     EXPECT_EQ(line.Read(7, 2000ms), ReplyFrame(open, 0));
 
-    sim.Signal(SIGTERM);
-    ASSERT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
-    const nlohmann::json report = ReadJson(dir / "out/session.json");
+    const nlohmann::json report = StopAndReport(sim, dir / "out");
     EXPECT_EQ(report["ignored_frames"], 1);
     EXPECT_EQ(report["frames_received"], 1);
     EXPECT_GE(report["garbage_bytes"].get<int>(), 3);
@@ -266,10 +245,8 @@ TEST(PanelSimProgram, StopSignalKeepsTheUnfinishedItem) {
     const Bytes packet = RequestFrame(1, 'P', 0, Bytes(16, 0x5A));
     ASSERT_EQ(line.Exchange(packet), ReplyFrame(packet, 0));
 
-    sim.Signal(SIGTERM);
-    ASSERT_EQ(sim.WaitExit(3000ms), std::optional<int>(0));
+    const nlohmann::json item = StopAndReport(sim, dir / "out")["items"][0];
     EXPECT_EQ(ReadFileBytes(dir / "out/01-bitmap-logo.bin"), Bytes(16, 0x5A));
-    const nlohmann::json item = ReadJson(dir / "out/session.json")["items"][0];
     EXPECT_EQ(item["complete"], false);
     EXPECT_EQ(item["cancelled"], false);
     EXPECT_EQ(item["packets_received"], 1);

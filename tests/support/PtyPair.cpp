@@ -59,6 +59,11 @@ void PtyPair::Write(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::vector<std::uint8_t> PtyPair::Read(std::size_t count, std::chrono::milliseconds timeout) {
+    return ReadFor(master_.get(), count, timeout);
+}
+
+std::vector<std::uint8_t> ReadFor(int fd, std::size_t count, std::chrono::milliseconds timeout,
+                                  bool* ended) {
     std::vector<std::uint8_t> out;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (out.size() < count) {
@@ -68,7 +73,7 @@ std::vector<std::uint8_t> PtyPair::Read(std::size_t count, std::chrono::millisec
             break;
         }
         struct pollfd pfd {
-            master_.get(), POLLIN, 0
+            fd, POLLIN, 0
         };
         const int r = ::poll(&pfd, 1, static_cast<int>(left.count()));
         if (r < 0 && errno == EINTR) {
@@ -79,10 +84,13 @@ std::vector<std::uint8_t> PtyPair::Read(std::size_t count, std::chrono::millisec
         }
         std::uint8_t buf[4096];
         const std::size_t want = std::min(sizeof buf, count - out.size());
-        const ssize_t n = ::read(master_.get(), buf, want);
+        const ssize_t n = ::read(fd, buf, want);
         if (n <= 0) {
             if (n < 0 && errno == EINTR) {
                 continue;
+            }
+            if (ended != nullptr) {
+                *ended = true;
             }
             break;
         }

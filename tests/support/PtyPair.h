@@ -32,6 +32,11 @@ class UniqueFd {
     int fd_ = -1;
 };
 
+// Reads from fd until count bytes arrived or the time-out passed. When the other end is gone
+// (end of file or a read error), stops there and sets `ended` if given.
+std::vector<std::uint8_t> ReadFor(int fd, std::size_t count, std::chrono::milliseconds timeout,
+                                  bool* ended = nullptr);
+
 class PtyPair {
   public:
     // Opens a pair in raw mode. The slave descriptor is closed again at once unless
