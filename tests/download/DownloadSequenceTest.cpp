@@ -12,10 +12,13 @@
 #include <vector>
 
 #include "support/DownloadFixture.h"
+#include "support/NamedCases.h"
 #include "support/PtyPair.h"
 
 namespace tarvex::test {
 namespace {
+
+using test::PrintTo;
 
 class DownloadSequence : public DownloadFixture {};
 
@@ -41,12 +44,7 @@ struct RefusalCase {
     DownloadOutcome outcome;
 };
 
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class DownloadRefusals : public DownloadSequence,
-                         public ::testing::WithParamInterface<RefusalCase> {};
+using DownloadRefusals = DownloadCases<RefusalCase>;
 
 // The port is listed when the form starts and gone when Download is pressed, so every refusal
 // that came after opening it would show the port's error box instead of its own notice.
@@ -133,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"ApplicationForAnUnknownHmiType", "PANEL_HMI", "V1.3-7", kApplication,
                     ContainerKind::Good, "1", false, MessageKind::ErrorBox, kCannotOpen, false,
                     DownloadOutcome::PortFailed}),
-    [](const ::testing::TestParamInfo<RefusalCase>& p) { return std::string(p.param.name); });
+    CaseName());
 
 TEST_F(DownloadSequence, MissingItemsAreNamedAndNothingIsSent) {
     rig.WriteContainer(
@@ -165,8 +163,7 @@ void PrintTo(const LineCase& c, std::ostream* os) {
     *os << c.baud << " " << c.parity << " " << c.stopBits << " " << c.dataBits;
 }
 
-class DownloadLineSettings : public DownloadSequence,
-                             public ::testing::WithParamInterface<LineCase> {};
+using DownloadLineSettings = DownloadCases<LineCase>;
 
 // A pseudo-terminal keeps the speed, the stop bits and the parity sense it is given (it forces
 // 8 data bits and no parity generation of its own, so those are not seen here).
@@ -239,12 +236,7 @@ struct CodeCase {
     const char* text;
 };
 
-void PrintTo(const CodeCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class DownloadPanelCodes : public DownloadSequence,
-                           public ::testing::WithParamInterface<CodeCase> {};
+using DownloadPanelCodes = DownloadCases<CodeCase>;
 
 TEST_P(DownloadPanelCodes, GiveTheirMessages) {
     const CodeCase& c = GetParam();
@@ -301,7 +293,7 @@ INSTANTIATE_TEST_SUITE_P(
                  kNotSuccessful},
         // Replies that echo another request record no code at all.
         CodeCase{"NoCode", "bad-echo", false, 255, MessageKind::PlainBox, "Error", kNotSuccessful}),
-    [](const ::testing::TestParamInfo<CodeCase>& p) { return std::string(p.param.name); });
+    CaseName());
 
 // An item that fails does not stop the items after it, and their success does not hide it.
 struct FailedItemCase {
@@ -313,12 +305,7 @@ struct FailedItemCase {
     std::uint8_t code;
 };
 
-void PrintTo(const FailedItemCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class DownloadFailedItem : public DownloadSequence,
-                           public ::testing::WithParamInterface<FailedItemCase> {};
+using DownloadFailedItem = DownloadCases<FailedItemCase>;
 
 TEST_P(DownloadFailedItem, IsReportedAfterTheLaterItemsRan) {
     const FailedItemCase& c = GetParam();
@@ -366,7 +353,7 @@ INSTANTIATE_TEST_SUITE_P(
                        {"Hardware version mismatch!"},
                        DownloadOutcome::PanelCode,
                        6}),
-    [](const ::testing::TestParamInfo<FailedItemCase>& p) { return std::string(p.param.name); });
+    CaseName());
 
 // --- The timing log -----------------------------------------------------------------------------
 

@@ -13,10 +13,13 @@
 #include "platform/Time.h"
 #include "support/DownloadFixture.h"
 #include "support/HandFrames.h"
+#include "support/NamedCases.h"
 #include "support/PtyPair.h"
 
 namespace tarvex::test {
 namespace {
+
+using test::PrintTo;
 
 using namespace std::chrono_literals;
 
@@ -162,11 +165,7 @@ struct LimitCase {
     const char* message;
 };
 
-void PrintTo(const LimitCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class HmiTransferLimits : public HmiTransfer, public ::testing::WithParamInterface<LimitCase> {};
+using HmiTransferLimits = DownloadCases<LimitCase>;
 
 TEST_P(HmiTransferLimits, StopAfterTheirAttempts) {
     const LimitCase& c = GetParam();
@@ -266,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
                   8,
                   255,
                   kNotSuccessful}),
-    [](const ::testing::TestParamInfo<LimitCase>& p) { return std::string(p.param.name); });
+    CaseName());
 
 // Presses Cancel the n-th time the transfer pumps the user interface (once per reply awaited).
 void CancelAtPump(RecordingUi& ui, CTarvexDlg& form, int n) {
@@ -331,12 +330,7 @@ struct LateCancelCase {
     bool complete;
 };
 
-void PrintTo(const LateCancelCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class HmiTransferLateCancel : public HmiTransfer,
-                              public ::testing::WithParamInterface<LateCancelCase> {};
+using HmiTransferLateCancel = DownloadCases<LateCancelCase>;
 
 TEST_P(HmiTransferLateCancel, IsCompleteOnlyWhenThePanelConfirmedEverything) {
     const LateCancelCase& c = GetParam();
@@ -369,7 +363,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "item=bitmap,phase=data,packet=2:bad-crc",
                        5,
                        false}),
-    [](const ::testing::TestParamInfo<LateCancelCase>& p) { return std::string(p.param.name); });
+    CaseName());
 
 TEST_F(HmiTransfer, CancelDuringTheBitmapLetsTheOtherItemsRun) {
     const ContainerParts parts{.productCode = kPanelProductCode,
@@ -404,8 +398,7 @@ TEST_F(HmiTransfer, CancelDuringTheBitmapLetsTheOtherItemsRun) {
 
 // The line goes away in the middle of the Application: the transfer ends at once, and the form
 // is idle again with the port closed.
-class HmiTransferLineLost : public HmiTransfer,
-                            public ::testing::WithParamInterface<std::vector<std::string>> {};
+using HmiTransferLineLost = DownloadCases<std::vector<std::string>>;
 
 TEST_P(HmiTransferLineLost, EndsTheDownloadWithoutHanging) {
     rig.WriteContainer({.productCode = kPanelProductCode, .application = PatternBytes(80)});

@@ -129,4 +129,8 @@ class DownloadFixture : public ::testing::Test {
     platform::SavedPriority priorityBefore;
 };
 
+// A download test run once for every case of a table.
+template <typename Case>
+class DownloadCases : public DownloadFixture, public ::testing::WithParamInterface<Case> {};
+
 }  // namespace tarvex::test
