@@ -90,9 +90,7 @@ TEST(ProbePorts, ReadsTheSystemsSerialDevicesAndLeavesTheRestOut) {
     sys.Bind("devices/pnp0/00:01/00:01:0/00:01:0.0", "serial-base", "port");
     sys.AddTty("ttyS1", "devices/pnp0/00:01/00:01:0/00:01:0.0", "4");
     sys.Node("ttyS1", s1.slavePath());
-    sys.Bind("devices/pnp0/00:02", "pnp", "serial");
-    sys.AddTty("ttyS2", "devices/pnp0/00:02", "4");
-    sys.Node("ttyS2", s2.slavePath());
+    sys.AddPnpPort("ttyS2", "00:02", s2.slavePath());
 
     // A USB adapter: tty below the usb-serial port, below the interface, below the device.
     const std::string usbDev = "devices/pci0000:00/0000:00:14.0/usb1/1-2";
@@ -122,8 +120,9 @@ TEST(ProbePorts, ReadsTheSystemsSerialDevicesAndLeavesTheRestOut) {
 
     const std::vector<PortInfo> ports = ProbePorts(sys.Options());
     const std::string d = sys.dev() + "/";
-    EXPECT_EQ(Paths(ports), (std::vector<std::string>{d + "ttyACM0", d + "ttyS1", d + "ttyS2",
-                                                      d + "ttyS10", d + "ttyUSB0"}));
+    const std::vector<std::string> serialPorts = {d + "ttyACM0", d + "ttyS1", d + "ttyS2",
+                                                  d + "ttyS10", d + "ttyUSB0"};
+    EXPECT_EQ(Paths(ports), serialPorts);
 
     const PortInfo* ftdi = Find(ports, d + "ttyUSB0");
     ASSERT_NE(ftdi, nullptr);
@@ -150,21 +149,15 @@ TEST(ProbePorts, ReadsTheSystemsSerialDevicesAndLeavesTheRestOut) {
     EXPECT_FALSE(uart->usbVendorId.has_value());
     EXPECT_EQ(Find(ports, d + "ttyS10")->driver, "serial8250");
 
-    EXPECT_EQ(OpenablePorts(sys.Options()),
-              (std::vector<std::string>{d + "ttyACM0", d + "ttyS1", d + "ttyS2", d + "ttyS10",
-                                        d + "ttyUSB0"}));
+    EXPECT_EQ(OpenablePorts(sys.Options()), serialPorts);
 }
 
 TEST(ProbePorts, AHeldPortIsListedAsBusyAndNotOffered) {
     FakeSysfs sys;
     PtyPair a;
     PtyPair b;
-    sys.Bind("devices/pnp0/00:01", "pnp", "serial");
-    sys.AddTty("ttyS0", "devices/pnp0/00:01", "4");
-    sys.Node("ttyS0", a.slavePath());
-    sys.Bind("devices/pnp0/00:02", "pnp", "serial");
-    sys.AddTty("ttyS1", "devices/pnp0/00:02", "4");
-    sys.Node("ttyS1", b.slavePath());
+    sys.AddPnpPort("ttyS0", "00:01", a.slavePath());
+    sys.AddPnpPort("ttyS1", "00:02", b.slavePath());
 
     test::RecordingUi ui;
     CSerialPort holder(ui);
@@ -187,9 +180,7 @@ TEST(ProbePorts, ExtraPortsJoinTheListOnce) {
     FakeSysfs sys;
     PtyPair known;
     PtyPair extra;
-    sys.Bind("devices/pnp0/00:01", "pnp", "serial");
-    sys.AddTty("ttyS0", "devices/pnp0/00:01", "4");
-    sys.Node("ttyS0", known.slavePath());
+    sys.AddPnpPort("ttyS0", "00:01", known.slavePath());
 
     ProbeOptions options = sys.Options();
     options.extraPorts = {extra.slavePath(), sys.dev() + "/ttyS0", "", sys.dev() + "/missing"};

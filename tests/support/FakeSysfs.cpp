@@ -48,6 +48,13 @@ void FakeSysfs::Node(const std::string& name, const std::string& target) {
     fs::create_symlink(target, dir_ / ("dev/" + name));
 }
 
+void FakeSysfs::AddPnpPort(const std::string& name, const std::string& device,
+                           const std::string& target) {
+    Bind("devices/pnp0/" + device, "pnp", "serial");
+    AddTty(name, "devices/pnp0/" + device, "4");
+    Node(name, target);
+}
+
 ProbeOptions FakeSysfs::Options() const {
     ProbeOptions options;
     options.sysfsRoot = sysfs();

@@ -31,6 +31,9 @@ class FakeSysfs {
                    const std::string& value);
     // The device node: a link to a real pseudo-terminal slave.
     void Node(const std::string& name, const std::string& target);
+    // A UART port on a PnP device (devices/pnp0/<device>) as the 8250_pnp driver ("serial")
+    // binds it, with its node linked to target.
+    void AddPnpPort(const std::string& name, const std::string& device, const std::string& target);
 
     ProbeOptions Options() const;
 
