@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace tarvex {
 namespace {
@@ -72,21 +74,15 @@ TEST(TrimWhitespace, RemovesBlanksAtBothEndsOnly) {
 }
 
 TEST(SplitLabelValue, SplitsAtTheFirstColon) {
-    auto lv = SplitLabelValue("VERSION#1 VERSIONNAME:BL:1.2 ");
-    EXPECT_EQ(lv.label, "VERSION#1 VERSIONNAME");
-    EXPECT_EQ(lv.value, "BL:1.2 ");
-
-    lv = SplitLabelValue("no colon here");
-    EXPECT_EQ(lv.label, "");
-    EXPECT_EQ(lv.value, "no colon here");
-
-    lv = SplitLabelValue(":value");
-    EXPECT_EQ(lv.label, "");
-    EXPECT_EQ(lv.value, "value");
-
-    lv = SplitLabelValue("label:");
-    EXPECT_EQ(lv.label, "label");
-    EXPECT_EQ(lv.value, "");
+    using Parts = std::pair<std::string_view, std::string_view>;
+    const auto split = [](std::string_view line) {
+        const LabelValue lv = SplitLabelValue(line);
+        return Parts(lv.label, lv.value);
+    };
+    EXPECT_EQ(split("VERSION#1 VERSIONNAME:BL:1.2 "), Parts("VERSION#1 VERSIONNAME", "BL:1.2 "));
+    EXPECT_EQ(split("no colon here"), Parts("", "no colon here"));
+    EXPECT_EQ(split(":value"), Parts("", "value"));
+    EXPECT_EQ(split("label:"), Parts("label", ""));
 }
 
 }  // namespace

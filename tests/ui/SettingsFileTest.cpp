@@ -15,6 +15,16 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
+// Slave ID, port, baud rate, parity, word length and stop bits, as text.
+Lines LineSettings(const SettingsFields& f) {
+    return {std::to_string(f.record.m_nSlaveID),
+            f.record.m_strComPort,
+            f.record.m_strBaudRate,
+            f.record.m_strParity,
+            f.record.m_strWordLength,
+            f.record.m_strStopBits};
+}
+
 // --- Reader ------------------------------------------------------------------------------------
 
 TEST(SettingsReader, TakesEveryKeyAndTrimsValues) {
@@ -24,12 +34,7 @@ TEST(SettingsReader, TakesEveryKeyAndTrimsValues) {
          "STOP BITS:1", "REMEMBER PASSWORD:Yes", "PASSWORD:\t p:w d \t", "PRODUCT NAME:Alpha",
          "BOOTLOADER VERSION:V1", "FIRMWARE VERSION:F1", "BIN FILE PATH:/a/b.bin", "[EOF]"},
         f);
-    EXPECT_EQ(f.record.m_nSlaveID, 17);
-    EXPECT_EQ(f.record.m_strComPort, "/dev/ttyUSB0");
-    EXPECT_EQ(f.record.m_strBaudRate, "9600");
-    EXPECT_EQ(f.record.m_strParity, "Odd");
-    EXPECT_EQ(f.record.m_strWordLength, "7");
-    EXPECT_EQ(f.record.m_strStopBits, "1");
+    EXPECT_EQ(LineSettings(f), (Lines{"17", "/dev/ttyUSB0", "9600", "Odd", "7", "1"}));
     EXPECT_TRUE(f.rememberPassword);
     EXPECT_EQ(f.record.m_strSavedPassword, "p:w d");
     EXPECT_EQ(f.productName, "Alpha");
@@ -89,12 +94,7 @@ TEST(SettingsReader, DefaultsLeaveFirmwareAndBinPath) {
     f.productName = "P";
     f.rememberPassword = true;
     SetDefaultSettings(f);
-    EXPECT_EQ(f.record.m_nSlaveID, 1);
-    EXPECT_EQ(f.record.m_strComPort, "COM1");
-    EXPECT_EQ(f.record.m_strBaudRate, "19200");
-    EXPECT_EQ(f.record.m_strParity, "None");
-    EXPECT_EQ(f.record.m_strWordLength, "8");
-    EXPECT_EQ(f.record.m_strStopBits, "2");
+    EXPECT_EQ(LineSettings(f), (Lines{"1", "COM1", "19200", "None", "8", "2"}));
     EXPECT_FALSE(f.rememberPassword);
     EXPECT_EQ(f.productName, "");
     EXPECT_EQ(f.firmwareVersion, "F");
