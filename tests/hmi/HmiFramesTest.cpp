@@ -61,48 +61,30 @@ TEST(HmiFrames, InfoFrameWrapsTheBlock) {
 }
 
 TEST(HmiFileInfo, LaysOutEveryField) {
-    FileInfoFields f;
-    f.name = "Application";
-    f.productCode = 0x1234;
-    f.password = 0xBEEF;
-    f.year = 2026;
-    f.month = 12;
-    f.day = 8;
-    f.hour = 23;
-    f.minute = 59;
-    f.packetSize = 256;
-    f.size = 0x01020304;
-    f.byteSum = 0xCAFE;
-    f.bootloaderNumber = 2;
-    f.firmwareNumber = 5;
+    const FileInfoFields f{.name = "Application",
+                           .productCode = 0x1234,
+                           .password = 0xBEEF,
+                           .year = 2026,
+                           .month = 12,
+                           .day = 8,
+                           .hour = 23,
+                           .minute = 59,
+                           .packetSize = 256,
+                           .size = 0x01020304,
+                           .byteSum = 0xCAFE,
+                           .bootloaderNumber = 2,
+                           .firmwareNumber = 5};
     const auto b = BuildFileInfo(f);
-    EXPECT_EQ(std::string(b.begin(), b.begin() + 11), "Application");
-    for (int i = 11; i < 16; ++i) {
-        EXPECT_EQ(b[i], 0) << i;
-    }
-    EXPECT_EQ(b[16], 0x34);
-    EXPECT_EQ(b[17], 0x12);
-    EXPECT_EQ(b[18], 0xEF);
-    EXPECT_EQ(b[19], 0xBE);
-    EXPECT_EQ(b[20] | (b[21] << 8), 2026);
-    EXPECT_EQ(b[22], 12);
-    EXPECT_EQ(b[23], 8);
-    EXPECT_EQ(b[24], 23);
-    EXPECT_EQ(b[25], 59);
-    EXPECT_EQ(b[26] | (b[27] << 8), 256);
-    EXPECT_EQ(b[28], 0x04);
-    EXPECT_EQ(b[29], 0x03);
-    EXPECT_EQ(b[30], 0x02);
-    EXPECT_EQ(b[31], 0x01);
-    EXPECT_EQ(b[32], 0xFE);
-    EXPECT_EQ(b[33], 0xCA);
-    EXPECT_EQ(b[34], 0x00);
-    EXPECT_EQ(b[35], 0x01);
-    EXPECT_EQ(b[36], 2);
-    EXPECT_EQ(b[37], 5);
-    for (int i = 38; i < 48; ++i) {
-        EXPECT_EQ(b[i], 0) << i;
-    }
+    const Bytes expected = {'A',  'p',  'p',  'l',  'i', 'c', 'a', 't', 'i', 'o',
+                            'n',  0,    0,    0,    0,   0,   // name, zero padded
+                            0x34, 0x12, 0xEF, 0xBE,           // product code, password
+                            0xEA, 0x07, 12,   8,    23,  59,  // 2026-12-08 23:59
+                            0x00, 0x01,                       // packet size 256
+                            0x04, 0x03, 0x02, 0x01,           // size
+                            0xFE, 0xCA,                       // byte sum
+                            0x00, 0x01, 2,    5,              // fixed bytes, versions
+                            0,    0,    0,    0,    0,   0,   0,   0,   0,   0};  // reserved
+    EXPECT_EQ(Bytes(b.begin(), b.end()), expected);
 }
 
 TEST(HmiFileInfo, NamesAreCutTo16BytesAndRecipesLoseTheFirstBinOnly) {
