@@ -37,15 +37,9 @@ std::vector<std::uint8_t> AllByteValues() {
     return bytes;
 }
 
-// An open port on a fresh pair, set up the way a download sets it up.
-class PortOnPty : public ::testing::Test {
+// A port, not yet opened, and a fresh pair whose slave it will open.
+class SerialPortLine : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(port.Open(pty.slavePath()));
-        ASSERT_TRUE(port.ConfigureLine(19200, 8, 0, 0, 0));
-        ASSERT_TRUE(port.SetTimeouts(0, 0, 2000, 0, 0));
-    }
-
     bool Read(std::size_t count, std::vector<std::uint8_t>& out) {
         out.assign(count, 0);
         std::size_t got = 0;
@@ -54,15 +48,35 @@ class PortOnPty : public ::testing::Test {
         return ok;
     }
 
+    // The device goes away, as a pulled USB adapter does.
+    void Unplug() {
+        pty.CloseSlave();
+        pty.CloseMaster();
+    }
+
+    // Another open of the same tty, as another program would make it.
+    test::UniqueFd OpenElsewhere() const {
+        return test::UniqueFd(::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    }
+
     PtyPair pty;
     RecordingUi ui;
     CSerialPort port{ui};
 };
 
-TEST(SerialPortLine, EveryParityAndStopBitChoiceIsAccepted) {
-    PtyPair pty;
-    RecordingUi ui;
-    CSerialPort port(ui);
+// The port open and set up the way a download sets it up.
+class PortOnPty : public SerialPortLine {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(port.Open(pty.slavePath()));
+        ASSERT_TRUE(port.ConfigureLine(19200, 8, 0, 0, 0));
+        ASSERT_TRUE(port.SetTimeouts(0, 0, 2000, 0, 0));
+    }
+};
+
+using SerialPortOpen = SerialPortLine;
+
+TEST_F(SerialPortLine, EveryParityAndStopBitChoiceIsAccepted) {
     ASSERT_TRUE(port.Open(pty.slavePath()));
     for (std::uint8_t parity = 0; parity <= 4; ++parity) {
         for (const std::uint8_t stop : {std::uint8_t{0}, std::uint8_t{2}}) {
@@ -83,17 +97,12 @@ TEST(SerialPortLine, EveryParityAndStopBitChoiceIsAccepted) {
     ASSERT_TRUE(port.WriteBlock(bytes.data(), bytes.size()));
     EXPECT_EQ(pty.Read(bytes.size(), 2000ms), bytes);
     pty.Write(bytes);
-    std::vector<std::uint8_t> in(bytes.size());
-    std::size_t got = 0;
-    ASSERT_TRUE(port.ReadBlock(in.data(), in.size(), got));
-    EXPECT_EQ(got, bytes.size());
+    std::vector<std::uint8_t> in;
+    ASSERT_TRUE(Read(bytes.size(), in));
     EXPECT_EQ(in, bytes);
 }
 
-TEST(SerialPortLine, UnknownSettingsAreRefusedWithoutMessage) {
-    PtyPair pty;
-    RecordingUi ui;
-    CSerialPort port(ui);
+TEST_F(SerialPortLine, UnknownSettingsAreRefusedWithoutMessage) {
     ASSERT_TRUE(port.Open(pty.slavePath()));
     EXPECT_FALSE(port.ConfigureLine(12345, 8, 0, 0, 0));
     EXPECT_EQ(port.LastError(), SerialError::Unsupported);
@@ -102,10 +111,7 @@ TEST(SerialPortLine, UnknownSettingsAreRefusedWithoutMessage) {
     EXPECT_TRUE(port.IsOpen());
 }
 
-TEST(SerialPortLine, CloseRestoresTheSettingsFoundAtOpen) {
-    PtyPair pty;
-    struct termios original {};
-    ASSERT_EQ(tcgetattr(pty.master(), &original), 0);
+TEST_F(SerialPortLine, CloseRestoresTheSettingsFoundAtOpen) {
     // Leave the slave in cooked mode with echo, as a shell would.
     struct termios cooked {};
     ASSERT_EQ(tcgetattr(pty.master(), &cooked), 0);
@@ -113,8 +119,6 @@ TEST(SerialPortLine, CloseRestoresTheSettingsFoundAtOpen) {
     cooked.c_iflag |= ICRNL | IXON;
     ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &cooked), 0);
 
-    RecordingUi ui;
-    CSerialPort port(ui);
     ASSERT_TRUE(port.Open(pty.slavePath()));
     ASSERT_TRUE(port.ConfigureLine(115200, 8, 0, 0, 0));
     struct termios during {};
@@ -128,15 +132,12 @@ TEST(SerialPortLine, CloseRestoresTheSettingsFoundAtOpen) {
     EXPECT_EQ(after.c_iflag & (ICRNL | IXON), static_cast<tcflag_t>(ICRNL | IXON));
 }
 
-TEST(SerialPortLine, EmergencyRestorePutsTheSettingsBack) {
-    PtyPair pty;
+TEST_F(SerialPortLine, EmergencyRestorePutsTheSettingsBack) {
     struct termios cooked {};
     ASSERT_EQ(tcgetattr(pty.master(), &cooked), 0);
     cooked.c_lflag |= ICANON;
     ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &cooked), 0);
 
-    RecordingUi ui;
-    CSerialPort port(ui);
     ASSERT_TRUE(port.Open(pty.slavePath()));
     ASSERT_TRUE(port.ConfigureLine(9600, 8, 0, 0, 0));
     ASSERT_NE(port.SavedSettings(), nullptr);
@@ -317,8 +318,7 @@ TEST_F(PortOnPty, WriteTimeOutWhenNothingTakesTheData) {
 }
 
 TEST_F(PortOnPty, ReadAfterTheOtherSideWentAwayFailsPromptly) {
-    pty.CloseSlave();
-    pty.CloseMaster();
+    Unplug();
     const auto start = Clock::now();
     std::vector<std::uint8_t> reply;
     EXPECT_FALSE(Read(7, reply));
@@ -329,8 +329,7 @@ TEST_F(PortOnPty, ReadAfterTheOtherSideWentAwayFailsPromptly) {
 TEST_F(PortOnPty, ReadThatIsWaitingWhenTheOtherSideGoesAwayFailsPromptly) {
     std::thread unplug([&] {
         std::this_thread::sleep_for(50ms);
-        pty.CloseSlave();
-        pty.CloseMaster();
+        Unplug();
     });
     const auto start = Clock::now();
     std::vector<std::uint8_t> reply;
@@ -342,8 +341,7 @@ TEST_F(PortOnPty, ReadThatIsWaitingWhenTheOtherSideGoesAwayFailsPromptly) {
 }
 
 TEST_F(PortOnPty, WriteAfterTheOtherSideWentAwayFails) {
-    pty.CloseSlave();
-    pty.CloseMaster();
+    Unplug();
     const std::uint8_t frame[] = {1, 2, 3};
     EXPECT_FALSE(port.WriteBlock(frame, sizeof frame));
     EXPECT_EQ(port.LastError(), SerialError::Disconnected);
@@ -353,8 +351,7 @@ TEST_F(PortOnPty, WriteAfterTheOtherSideWentAwayFails) {
 }
 
 TEST_F(PortOnPty, TimeOutsRefusedByAVanishedDeviceCloseThePort) {
-    pty.CloseSlave();
-    pty.CloseMaster();
+    Unplug();
     EXPECT_FALSE(port.SetTimeouts(0, 0, 2000, 0, 0));
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].kind, MessageKind::ErrorBox);
@@ -363,45 +360,36 @@ TEST_F(PortOnPty, TimeOutsRefusedByAVanishedDeviceCloseThePort) {
     EXPECT_FALSE(port.IsOpen());
 }
 
-TEST(SerialPortOpen, AHeldPortCannotBeOpenedAgain) {
-    PtyPair pty;
-    RecordingUi ui;
-    CSerialPort first(ui);
+TEST_F(SerialPortOpen, AHeldPortCannotBeOpenedAgain) {
     CSerialPort second(ui);
-    ASSERT_TRUE(first.Open(pty.slavePath()));
+    ASSERT_TRUE(port.Open(pty.slavePath()));
     EXPECT_FALSE(second.Open(pty.slavePath()));
     EXPECT_EQ(second.LastError(), SerialError::Busy);
     EXPECT_FALSE(second.IsOpen());
     second.Close();  // after a failed open: harmless, and the holder keeps the port
-    EXPECT_TRUE(first.IsOpen());
+    EXPECT_TRUE(port.IsOpen());
 
-    first.Close();
+    port.Close();
     EXPECT_TRUE(second.Open(pty.slavePath()));
     EXPECT_TRUE(ui.messages.empty());
 }
 
-TEST(SerialPortOpen, AnotherProgramsExclusiveModeCountsAsBusy) {
-    PtyPair pty;
-    test::UniqueFd other(::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+TEST_F(SerialPortOpen, AnotherProgramsExclusiveModeCountsAsBusy) {
+    const test::UniqueFd other = OpenElsewhere();
     ASSERT_GE(other.get(), 0);
     ASSERT_EQ(ioctl(other.get(), TIOCEXCL), 0);
-    RecordingUi ui;
-    CSerialPort port(ui);
     EXPECT_FALSE(port.Open(pty.slavePath()));
     EXPECT_EQ(port.LastError(), SerialError::Busy);
     ASSERT_EQ(ioctl(other.get(), TIOCNXCL), 0);
     EXPECT_TRUE(port.Open(pty.slavePath()));
 }
 
-TEST(SerialPortOpen, AnotherInstancesLockCountsAsBusy) {
+TEST_F(SerialPortOpen, AnotherInstancesLockCountsAsBusy) {
     // Another instance of the tool holds the lock but (being privileged, or having opened
     // before) no exclusive mode: the lock alone must keep this one out.
-    PtyPair pty;
-    test::UniqueFd other(::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const test::UniqueFd other = OpenElsewhere();
     ASSERT_GE(other.get(), 0);
     ASSERT_EQ(flock(other.get(), LOCK_EX | LOCK_NB), 0);
-    RecordingUi ui;
-    CSerialPort port(ui);
     EXPECT_FALSE(port.Open(pty.slavePath()));
     EXPECT_EQ(port.LastError(), SerialError::Busy);
     ASSERT_EQ(flock(other.get(), LOCK_UN), 0);
@@ -412,15 +400,12 @@ TEST(SerialPortOpen, AnotherInstancesLockCountsAsBusy) {
     EXPECT_EQ(flock(other.get(), LOCK_EX | LOCK_NB), 0);
 }
 
-TEST(SerialPortOpen, ExclusiveModeLastsUntilClose) {
-    PtyPair pty;
-    RecordingUi ui;
-    CSerialPort port(ui);
+TEST_F(SerialPortOpen, ExclusiveModeLastsUntilClose) {
     ASSERT_TRUE(port.Open(pty.slavePath()));
     {
         // An ordinary user's open is refused outright; a privileged one gets through and
         // finds the mode set.
-        test::UniqueFd other(::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+        const test::UniqueFd other = OpenElsewhere();
         if (other.get() < 0) {
             EXPECT_EQ(errno, EBUSY);
         } else {
@@ -432,17 +417,15 @@ TEST(SerialPortOpen, ExclusiveModeLastsUntilClose) {
     port.Close();
     // The test still holds the slave open, so the tty outlives the port's descriptor: the
     // mode must have been cleared explicitly.
-    test::UniqueFd probe(::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const test::UniqueFd probe = OpenElsewhere();
     ASSERT_GE(probe.get(), 0);
     int exclusive = 1;
     ASSERT_EQ(ioctl(probe.get(), TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 0);
 }
 
-TEST(SerialPortOpen, FailuresAreReportedWithoutMessages) {
+TEST_F(SerialPortOpen, FailuresAreReportedWithoutMessages) {
     test::TempDir dir;
-    RecordingUi ui;
-    CSerialPort port(ui);
     EXPECT_FALSE(port.Open(dir / "ttyNowhere"));
     EXPECT_EQ(port.LastError(), SerialError::NotFound);
     const std::string file = dir.Write("plain.txt", "not a port");
@@ -456,9 +439,7 @@ TEST(SerialPortOpen, FailuresAreReportedWithoutMessages) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
-TEST(SerialPortOpen, ClosedPortRefusesEverything) {
-    RecordingUi ui;
-    CSerialPort port(ui);
+TEST_F(SerialPortOpen, ClosedPortRefusesEverything) {
     std::uint8_t buf[4] = {};
     std::size_t got = 99;
     EXPECT_FALSE(port.ReadBlock(buf, sizeof buf, got));
