@@ -120,16 +120,6 @@ CTarvexDlg& DownloadFixture::StartForm(std::vector<std::string> ports, std::stri
     return *form;
 }
 
-bool DownloadFixture::Select(ComboBox& list, std::string_view text) {
-    for (int i = 0; i < list.GetCount(); ++i) {
-        if (list.GetLBText(i) == text) {
-            return form->UserSelect(list, i);
-        }
-    }
-    ADD_FAILURE() << "no entry " << text;
-    return false;
-}
-
 void DownloadFixture::Tick(const Ticks& ticks) {
     const auto set = [this](CheckBox& box, bool wanted) {
         if (box.GetCheck() != wanted) {

@@ -100,7 +100,7 @@ class DownloadFixture : public ::testing::Test {
     CTarvexDlg& StartForm(std::vector<std::string> ports = {},
                           std::string_view bootloader = "V1.3-7",
                           std::string_view firmware = "F3.1");
-    bool Select(ComboBox& list, std::string_view text);
+    bool Select(ComboBox& list, std::string_view text) { return SelectEntry(*form, list, text); }
     void Tick(const Ticks& ticks);
 
     // Presses Download on a thread of its own (a raised priority stays there) and checks that

@@ -1,5 +1,7 @@
 #include "support/Workspace.h"
 
+#include <gtest/gtest.h>
+
 namespace tarvex::test {
 
 std::string CfgFileText(const ProductSpec& product) {
@@ -90,6 +92,16 @@ FormEnvironment Workspace::Environment(std::vector<std::string> extraPorts) cons
     env.probe.extraPorts = std::move(extraPorts);
     env.timingLogPath = dir_ / "ReadTimeDiff.csv";
     return env;
+}
+
+bool SelectEntry(CTarvexDlg& form, ComboBox& list, std::string_view text) {
+    for (int i = 0; i < list.GetCount(); ++i) {
+        if (list.GetLBText(i) == text) {
+            return form.UserSelect(list, i);
+        }
+    }
+    ADD_FAILURE() << "no entry " << text;
+    return false;
 }
 
 }  // namespace tarvex::test

@@ -48,6 +48,9 @@ std::string BootLoaderFileText(const ProductSpec& product);
 // "KEY:value" lines and the terminator, LF line ends.
 std::string SettingsFileText(const std::vector<std::pair<std::string, std::string>>& pairs);
 
+// Picks the list's entry that reads `text` as a person would; a test failure when there is none.
+bool SelectEntry(CTarvexDlg& form, ComboBox& list, std::string_view text);
+
 class Workspace {
   public:
     Workspace();

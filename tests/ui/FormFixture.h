@@ -60,15 +60,7 @@ class FormTest : public ::testing::Test {
         return *form;
     }
 
-    bool Select(ComboBox& list, std::string_view text) {
-        for (int i = 0; i < list.GetCount(); ++i) {
-            if (list.GetLBText(i) == text) {
-                return form->UserSelect(list, i);
-            }
-        }
-        ADD_FAILURE() << "no entry " << text;
-        return false;
-    }
+    bool Select(ComboBox& list, std::string_view text) { return SelectEntry(*form, list, text); }
 
     // Product, bootloader version and firmware version chosen as a person would.
     void Choose(std::string_view product, std::string_view bootloader,
