@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "support/FormCatalogue.h"
 #include "support/PtyPair.h"
 #include "support/RunProgram.h"
 #include "support/ScopedEnv.h"
@@ -20,18 +21,7 @@ using Strings = std::vector<std::string>;
 class FormCommand : public ::testing::Test {
   protected:
     void SetUp() override {
-        ws.AddProduct({.name = "Alpha",
-                       .productCode = 7,
-                       .versions = {{.name = "V1.0-A",
-                                     .firmwareList = "F1.0,F1.1",
-                                     .formatList = "1,0",
-                                     .frameSize = 128,
-                                     .frameSizeUsb = 512},
-                                    {.name = "V2.0-B",
-                                     .firmwareList = "F2.0",
-                                     .formatList = "1",
-                                     .slaveIdSupport = "0"}}});
-        ws.AddProduct({.name = "beta", .productCode = 9, .versions = {{.name = "B1"}}});
+        AddStandardCatalogue(ws);
         ws.WriteDownloadData("Alpha", "project/");
         ws.Write("project/app.bin", "x");
     }

@@ -212,8 +212,7 @@ TEST_F(FormStartup, ProductWithoutConfigurationRecordDoesNotShiftTheOthers) {
     ProductSpec anteater{.name = "Anteater", .versions = {{.name = "Y1", .firmwareList = "y"}}};
     ws.AddProduct(anteater);
     ws.Write("Pxx/Anteater.CFG", "NOOFVERSIONS:0\n[EOF]\n");
-    ws.AddProduct(AlphaProduct());
-    ws.AddProduct(BetaProduct());
+    AddStandardCatalogue();
     ws.WriteDownloadData("", ws / "p/");
     CTarvexDlg& f = Start();
 
