@@ -7,6 +7,7 @@
 
 #include "platform/Files.h"
 #include "support/FormCatalogue.h"
+#include "support/JsonOutput.h"
 #include "support/PtyPair.h"
 #include "support/RunProgram.h"
 #include "support/ScopedEnv.h"
@@ -39,14 +40,7 @@ class FormCommand : public ::testing::Test {
 
     nlohmann::json FormJson(Strings args, const Strings& ports = {}, int expectedExit = 0) {
         args.push_back("--json");
-        const ProgramResult r = Form(std::move(args), ports);
-        EXPECT_EQ(r.exitStatus, expectedExit) << r.err;
-        try {
-            return nlohmann::json::parse(r.out);
-        } catch (const nlohmann::json::exception& e) {
-            ADD_FAILURE() << "not JSON: " << e.what() << "\n" << r.out << "\n" << r.err;
-            return {};
-        }
+        return JsonOutput(Form(std::move(args), ports), expectedExit);
     }
 
     static std::string Text(const nlohmann::json& j, const char* control) {

@@ -7,6 +7,7 @@
 
 #include "download/DownloadContainer.h"
 #include "support/ContainerBuilder.h"
+#include "support/JsonOutput.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
 
@@ -29,14 +30,7 @@ class PackAndInspectTest : public ::testing::Test {
     }
     // Runs inspect --json and parses its output, which must be exactly one JSON object.
     nlohmann::json InspectJson(const std::string& path, int expectedStatus) {
-        const ProgramResult r = Inspect({path, "--json"});
-        EXPECT_EQ(r.exitStatus, expectedStatus) << r.out << r.err;
-        nlohmann::json j;
-        try {
-            j = nlohmann::json::parse(r.out);
-        } catch (const nlohmann::json::exception& e) {
-            ADD_FAILURE() << "not one JSON object: " << e.what() << "\n" << r.out;
-        }
+        const nlohmann::json j = test::JsonOutput(Inspect({path, "--json"}), expectedStatus);
         EXPECT_TRUE(j.is_object());
         return j;
     }

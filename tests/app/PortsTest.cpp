@@ -10,6 +10,7 @@
 
 #include "serial/SerialPort.h"
 #include "support/FakeSysfs.h"
+#include "support/JsonOutput.h"
 #include "support/PtyPair.h"
 #include "support/RecordingUi.h"
 #include "support/RunProgram.h"
@@ -34,14 +35,7 @@ class PortsCommand : public ::testing::Test {
     }
 
     nlohmann::json PortsJson() {
-        const ProgramResult r = Ports({"--json"});
-        EXPECT_EQ(r.exitStatus, 0) << r.err;
-        nlohmann::json j;
-        try {
-            j = nlohmann::json::parse(r.out);
-        } catch (const nlohmann::json::exception& e) {
-            ADD_FAILURE() << "not JSON: " << e.what() << "\n" << r.out;
-        }
+        const nlohmann::json j = test::JsonOutput(Ports({"--json"}));
         EXPECT_TRUE(j.is_array());
         return j;
     }
