@@ -2,8 +2,6 @@
 // against the simulated panel, judged by its exit status, its messages and what the panel got.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -25,6 +23,7 @@
 #include "support/PtyPair.h"
 #include "support/RecordingUi.h"
 #include "support/RunProgram.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace tarvex::test {
@@ -37,51 +36,31 @@ using Bytes = std::vector<std::uint8_t>;
 
 const Strings kH1 = {"--product", "H1", "--bootloader", "BL1.2-1", "--firmware", "FW1.5"};
 
-// tarvex-cli started without waiting for it, for the tests that interrupt it.
+// tarvex-cli started without waiting for it, for the tests that interrupt it; what it prints
+// goes to a file.
 class RunningCli {
   public:
     RunningCli(const std::string& dir, const Strings& args) : outPath_(dir + "/cli.out") {
-        posix_spawn_file_actions_t actions;
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        ::posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(),
-                                           O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        ::posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-        const std::string program = ProjectBinary("tarvex-cli");
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        const int rc =
-            ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-        ::posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            pid_ = -1;
-        }
+        SpawnActions actions;
+        actions.OpenForWriting(1, outPath_);
+        actions.Dup(1, 2);
+        actions.ChangeDirectory(dir);
+        pid_ = Spawn(ProjectBinary("tarvex-cli"), args, actions);
     }
     ~RunningCli() {
-        if (pid_ > 0 && !status_) {
+        if (!status_) {
             ::kill(pid_, SIGKILL);
             int status = 0;
             ::waitpid(pid_, &status, 0);
         }
     }
 
-    bool Started() const { return pid_ > 0; }
     void Signal(int signal) const { ::kill(pid_, signal); }
 
     // The exit status (128 + n for a signal n) once it has ended within the time-out.
     std::optional<int> WaitExit(std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!status_ && std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            } else {
-                std::this_thread::sleep_for(5ms);
-            }
+        if (!status_) {
+            status_ = ExitStatusWithin(pid_, timeout);
         }
         return status_;
     }
@@ -112,11 +91,7 @@ class DownloadCommand : public ::testing::Test {
     void SetUp() override {
         fs::copy(std::string(TARVEX_BINARY_DIR) + "/sample-workspace", ws.path(),
                  fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-        // The timing log would otherwise go to its fixed path.
-        setenv("TARVEX_TIMING_LOG", (ws / "timing.csv").c_str(), 1);
-        unsetenv("TARVEX_EXTRA_PORTS");
     }
-    void TearDown() override { unsetenv("TARVEX_TIMING_LOG"); }
 
     Strings Args(const Strings& args) const {
         Strings all{"download", "--sysfs-root", sysfs.path(), "--progress", "lines"};
@@ -133,11 +108,29 @@ class DownloadCommand : public ::testing::Test {
     static nlohmann::json Session(const std::string& outDir) {
         return nlohmann::json::parse(ReadFileText(outDir + "/session.json"));
     }
+    // The application sent to the panel at `port`, with a trace to follow it by.
+    RunningCli StartApplicationDownload(const std::string& port) const {
+        return RunningCli(
+            ws.path(),
+            Args(With(kH1, {"--port", port, "--items", "application", "--trace", "trace.txt"})));
+    }
 
     TempDir ws;
+    // The timing log would otherwise go to its fixed path.
+    ScopedEnv timingLog{"TARVEX_TIMING_LOG", (ws / "timing.csv").c_str()};
+    ScopedEnv noExtraPorts{"TARVEX_EXTRA_PORTS", nullptr};
     TempDir sysfs;
     TempDir panelOut;
 };
+
+// The line settings of the tty as another program finds them.
+termios LineSettingsOf(const std::string& path) {
+    termios t{};
+    const test::UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    EXPECT_GE(fd.get(), 0) << path;
+    EXPECT_EQ(::tcgetattr(fd.get(), &t), 0);
+    return t;
+}
 
 TEST_F(DownloadCommand, CompleteDownloadReachesThePanelIntact) {
     PanelSimProcess sim({"--product-code", "17", "--out", panelOut.path(), "--exit-after-over"});
@@ -234,10 +227,7 @@ TEST_F(DownloadCommand, InterruptCancelsOnTheLine) {
     // A slow panel, so that the transfer is surely in its data phase when the signal comes.
     PanelSimProcess sim(
         {"--product-code", "17", "--out", panelOut.path(), "--reply-delay-ms", "60"});
-    RunningCli cli(
-        ws.path(),
-        Args(With(kH1, {"--port", sim.port(), "--items", "application", "--trace", "trace.txt"})));
-    ASSERT_TRUE(cli.Started());
+    RunningCli cli = StartApplicationDownload(sim.port());
     ASSERT_TRUE(WaitForText(ws / "trace.txt", " tx 01 50 01 00 ")) << cli.Output();
     cli.Signal(SIGINT);
     const std::optional<int> status = cli.WaitExit(5s);
@@ -260,17 +250,8 @@ TEST_F(DownloadCommand, SecondInterruptEndsAtOnceAndPutsThePortBack) {
     // waiting on the line with the port open.
     PanelSimProcess sim({"--product-code", "17", "--reply-delay-ms", "40", "--fault",
                          "item=any,phase=cancel,count=always:delay=5000"});
-    struct termios before {};
-    {
-        const int fd = ::open(sim.port().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::tcgetattr(fd, &before), 0);
-        ::close(fd);
-    }
-    RunningCli cli(
-        ws.path(),
-        Args(With(kH1, {"--port", sim.port(), "--items", "application", "--trace", "trace.txt"})));
-    ASSERT_TRUE(cli.Started());
+    const termios before = LineSettingsOf(sim.port());
+    RunningCli cli = StartApplicationDownload(sim.port());
     ASSERT_TRUE(WaitForText(ws / "trace.txt", " tx 01 50 00 00 ")) << cli.Output();
     cli.Signal(SIGINT);
     ASSERT_TRUE(WaitForText(ws / "trace.txt", " tx 01 51 00 03 ")) << cli.Output();
@@ -280,11 +261,7 @@ TEST_F(DownloadCommand, SecondInterruptEndsAtOnceAndPutsThePortBack) {
     EXPECT_EQ(*status, 130) << cli.Output();
 
     // The line is as it was found, and nobody holds it: another program may open it at once.
-    struct termios after {};
-    const int fd = ::open(sim.port().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::tcgetattr(fd, &after), 0);
-    ::close(fd);
+    const termios after = LineSettingsOf(sim.port());
     EXPECT_EQ(after.c_iflag, before.c_iflag);
     EXPECT_EQ(after.c_oflag, before.c_oflag);
     EXPECT_EQ(after.c_lflag, before.c_lflag);

@@ -1,16 +1,11 @@
 #include "support/PanelSimProcess.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <stdexcept>
-#include <thread>
-
-extern char** environ;
+#include "support/RunProgram.h"
 
 namespace tarvex::test {
 
@@ -21,27 +16,10 @@ std::string PanelSimProcess::Path() {
 }
 
 PanelSimProcess::PanelSimProcess(const std::vector<std::string>& args) {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe2 failed");
-    }
-    UniqueFd readEnd(pipeFds[0]);
-    UniqueFd writeEnd(pipeFds[1]);
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 1);
-    const std::string program = Path();
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    const int rc = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-    ::posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        throw std::runtime_error("cannot start " + program);
-    }
+    auto [readEnd, writeEnd] = MakePipe();
+    SpawnActions actions;
+    actions.Dup(writeEnd.get(), 1);
+    pid_ = Spawn(Path(), args, actions);
     writeEnd.reset();
     out_ = std::move(readEnd);
     const std::string line = ReadLine(5000ms);
@@ -66,17 +44,8 @@ void PanelSimProcess::Signal(int signal) const {
 }
 
 std::optional<int> PanelSimProcess::WaitExit(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!status_) {
-        int status = 0;
-        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) {
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        } else if (std::chrono::steady_clock::now() >= deadline) {
-            break;
-        } else {
-            std::this_thread::sleep_for(5ms);
-        }
+    if (!status_) {
+        status_ = ExitStatusWithin(pid_, timeout);
     }
     return status_;
 }

@@ -28,7 +28,7 @@ class PanelSimProcess {
     const std::string& port() const { return port_; }
     void Signal(int signal) const;
 
-    // The exit status once the process has ended within the time-out; -1 for a signal.
+    // The exit status once the process has ended within the time-out; 128 + n for a signal n.
     std::optional<int> WaitExit(std::chrono::milliseconds timeout);
 
     static std::string Path();

@@ -10,8 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
-
-#include "support/PtyPair.h"
+#include <thread>
 
 extern char** environ;
 
@@ -26,54 +25,19 @@ void Check(int rc, const char* what) {
     }
 }
 
-// Owns a posix_spawn_file_actions_t.
-class FileActions {
-  public:
-    FileActions() { Check(::posix_spawn_file_actions_init(&actions_), "file actions"); }
-    ~FileActions() { ::posix_spawn_file_actions_destroy(&actions_); }
-    FileActions(const FileActions&) = delete;
-    FileActions& operator=(const FileActions&) = delete;
-    posix_spawn_file_actions_t* get() { return &actions_; }
-
-  private:
-    posix_spawn_file_actions_t actions_{};
-};
-
 }  // namespace
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          std::chrono::milliseconds timeout, const std::string& workingDir) {
-    int outPipe[2];
-    int errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe2 failed");
-    }
-    UniqueFd outRead(outPipe[0]), outWrite(outPipe[1]);
-    if (::pipe2(errPipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe2 failed");
-    }
-    UniqueFd errRead(errPipe[0]), errWrite(errPipe[1]);
-
-    FileActions actions;
-    Check(::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0), "stdin");
-    Check(::posix_spawn_file_actions_adddup2(actions.get(), outWrite.get(), 1), "stdout");
-    Check(::posix_spawn_file_actions_adddup2(actions.get(), errWrite.get(), 2), "stderr");
+    auto [outRead, outWrite] = MakePipe();
+    auto [errRead, errWrite] = MakePipe();
+    SpawnActions actions;
+    actions.Dup(outWrite.get(), 1);
+    actions.Dup(errWrite.get(), 2);
     if (!workingDir.empty()) {
-        Check(::posix_spawn_file_actions_addchdir_np(actions.get(), workingDir.c_str()), "chdir");
+        actions.ChangeDirectory(workingDir);
     }
-
-    std::vector<std::string> argStrings;
-    argStrings.push_back(program);
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-
-    pid_t pid = -1;
-    Check(::posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ),
-          program.c_str());
+    const pid_t pid = Spawn(program, args, actions);
     outWrite.reset();
     errWrite.reset();
 
@@ -128,6 +92,67 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 
 std::string ProjectBinary(std::string_view name) {
     return std::string(TARVEX_BINARY_DIR) + "/" + std::string(name);
+}
+
+PipeEnds MakePipe() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe2 failed");
+    }
+    return {UniqueFd(fds[0]), UniqueFd(fds[1])};
+}
+
+SpawnActions::SpawnActions() {
+    Check(::posix_spawn_file_actions_init(&actions_), "file actions");
+    Check(::posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0), "stdin");
+}
+
+SpawnActions::~SpawnActions() {
+    ::posix_spawn_file_actions_destroy(&actions_);
+}
+
+void SpawnActions::Dup(int fd, int target) {
+    Check(::posix_spawn_file_actions_adddup2(&actions_, fd, target), "dup2");
+}
+
+void SpawnActions::OpenForWriting(int target, const std::string& path) {
+    Check(::posix_spawn_file_actions_addopen(&actions_, target, path.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644),
+          "open");
+}
+
+void SpawnActions::ChangeDirectory(const std::string& dir) {
+    Check(::posix_spawn_file_actions_addchdir_np(&actions_, dir.c_str()), "chdir");
+}
+
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
+            const SpawnActions& actions) {
+    std::vector<std::string> argStrings;
+    argStrings.push_back(program);
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argStrings) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    Check(::posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ),
+          program.c_str());
+    return pid;
+}
+
+std::optional<int> ExitStatusWithin(pid_t pid, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        if (Clock::now() >= deadline) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 }  // namespace tarvex::test
