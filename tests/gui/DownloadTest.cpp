@@ -16,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "GuiSupport.h"
@@ -79,20 +80,37 @@ class DownloadTest : public ::testing::Test {
         ClickWidget(h.widget<QCheckBox>(f.m_chkAll));
     }
 
+    // Starts the panel with these options besides the sample's product code and its output in
+    // `out`; it stays until the test ends it, so that its last reply is never lost to its exit.
+    // Then shows the dialog on its port and fills the form in.
+    void StartWithPanel(std::vector<std::string> options) {
+        options.insert(options.end(),
+                       {"--product-code", "17", "--idle-exit-ms", "60000", "--out", out.path()});
+        sim = std::make_unique<PanelSimProcess>(options);
+        ASSERT_FALSE(sim->port().empty());
+        harness = std::make_unique<DialogHarness>(sample.Environment({sim->port()}));
+        FillForm(*harness, sim->port());
+    }
+
+    // Ends the panel and reads the report it wrote.
+    nlohmann::json StopPanel() {
+        sim->Signal(SIGTERM);
+        EXPECT_EQ(sim->WaitExit(5s), 0);
+        return nlohmann::json::parse(ReadFileText(out / "session.json"));
+    }
+
     SampleWorkspace sample;
     CurrentDirectory cwd{sample.path()};
     TempDir out;
+    BoxAnswerer answerer;
+    std::unique_ptr<PanelSimProcess> sim;
+    std::unique_ptr<DialogHarness> harness;
 };
 
 TEST_F(DownloadTest, WholeDownloadFromAClickOnDownload) {
-    // The panel stays until the test ends it, so that its last reply is never lost to its exit.
-    PanelSimProcess sim({"--product-code", "17", "--password", "4321", "--idle-exit-ms", "60000",
-                         "--out", out.path()});
-    ASSERT_FALSE(sim.port().empty());
-    BoxAnswerer answerer;
-    DialogHarness h(sample.Environment({sim.port()}));
+    ASSERT_NO_FATAL_FAILURE(StartWithPanel({"--password", "4321"}));
+    DialogHarness& h = *harness;
     CTarvexDlg& f = h.form();
-    FillForm(h, sim.port());
 
     auto* download = h.widget<QPushButton>(f.m_btnDownload);
     auto* close = h.widget<QPushButton>(f.m_btnClose);
@@ -130,8 +148,7 @@ TEST_F(DownloadTest, WholeDownloadFromAClickOnDownload) {
     EXPECT_TRUE(close->isEnabled());
     EXPECT_TRUE(fs::exists(sample / "dnld.sv"));  // in the copy, not in the build tree
 
-    sim.Signal(SIGTERM);
-    ASSERT_EQ(sim.WaitExit(5s), 0);
+    const nlohmann::json session = StopPanel();
     // Bitmap, font, the recipes in container order, then the application.
     const auto items = ReceivedItems(out.path());
     const fs::path parts = fs::path(TARVEX_SOURCE_DIR) / "examples" / "parts";
@@ -150,7 +167,6 @@ TEST_F(DownloadTest, WholeDownloadFromAClickOnDownload) {
     EXPECT_EQ(ReadFileBytes(items.at("recipe")[1]),
               ReadFileBytes(sample / "project/Recipe/Beta.bin"));
 
-    const auto session = nlohmann::json::parse(ReadFileText(out / "session.json"));
     EXPECT_TRUE(session.at("over_received").get<bool>());
     EXPECT_EQ(session.at("items").size(), 5u);
     for (const auto& item : session.at("items")) {
@@ -168,13 +184,9 @@ TEST_F(DownloadTest, WholeDownloadFromAClickOnDownload) {
 
 TEST_F(DownloadTest, CancelClickedDuringTheTransferStopsIt) {
     // A slow panel, so that the transfer is still running when Cancel arrives.
-    PanelSimProcess sim({"--product-code", "17", "--reply-delay-ms", "20", "--idle-exit-ms",
-                         "60000", "--out", out.path()});
-    ASSERT_FALSE(sim.port().empty());
-    BoxAnswerer answerer;
-    DialogHarness h(sample.Environment({sim.port()}));
+    ASSERT_NO_FATAL_FAILURE(StartWithPanel({"--reply-delay-ms", "20"}));
+    DialogHarness& h = *harness;
     CTarvexDlg& f = h.form();
-    FillForm(h, sim.port());
 
     auto* progress = h.widget<QProgressBar>(f.m_progress);
     bool posted = false;
@@ -195,9 +207,7 @@ TEST_F(DownloadTest, CancelClickedDuringTheTransferStopsIt) {
     EXPECT_TRUE(h.dialog().isVisible());
 
     // The panel saw fewer items than were ticked, the last one cancelled or unfinished.
-    sim.Signal(SIGTERM);
-    ASSERT_EQ(sim.WaitExit(5s), 0);
-    const auto session = nlohmann::json::parse(ReadFileText(out / "session.json"));
+    const nlohmann::json session = StopPanel();
     bool allComplete = session.at("items").size() == 5;
     for (const auto& item : session.at("items")) {
         allComplete = allComplete && item.at("complete").get<bool>();
