@@ -15,7 +15,7 @@ using Strings = std::vector<std::string>;
 using Numbers = std::vector<std::uint32_t>;
 
 // Joins lines with LF, or with CR LF, and a line end after the last one.
-std::string Lines(std::initializer_list<std::string_view> lines, const char* eol = "\n") {
+std::string Lines(std::initializer_list<std::string_view> lines, std::string_view eol = "\n") {
     std::string out;
     for (auto line : lines) {
         out.append(line);
@@ -36,12 +36,7 @@ class CfgFileTest : public ::testing::Test {
 
     // One record with a single section made of `sectionLines`.
     CCFGFileDet ReadOneSection(std::initializer_list<std::string_view> sectionLines) {
-        std::string content = "NOOFVERSIONS:1\n";
-        for (auto line : sectionLines) {
-            content.append(line).append("\n");
-        }
-        content += "[EOF]\n";
-        auto records = Read(content);
+        auto records = Read("NOOFVERSIONS:1\n" + Lines(sectionLines) + "[EOF]\n");
         EXPECT_EQ(records.size(), 1U);
         return records.empty() ? CCFGFileDet{} : records.front();
     }
@@ -50,45 +45,50 @@ class CfgFileTest : public ::testing::Test {
     test::RecordingUi ui;
 };
 
-const std::string kTwoVersions = Lines({
-    "Configuration of the H1 panel",
-    "Written by the panel configuration tool",
-    "Do not edit by hand",
-    "NOOFVERSIONS:2",
-    "VERSION#1 VERSIONNAME:BL1.2-1",
-    "VERSION#1 DWNLDFRAMESIZE:256",
-    "VERSION#1 DWNLDFRAMESIZEUSB:512",
-    "VERSION#1 UPLDFRAMESIZE:128",
-    "VERSION#1 DNLDPSWDSUPPORT:1;PW4",
-    "VERSION#1 DNLDCMDSLAVEIDSUPPORT:1",
-    "VERSION#1 DNLDCMDPRODUCTIDSUPPORT:1",
-    "VERSION#1 UPLOADSUPPORT:0",
-    "VERSION#1 NOOFHEADERBYTES:27",
-    "VERSION#1 DNLDBINCOMMAND:Q",
-    "VERSION#1 DNLDSRCCOMMAND:R",
-    "VERSION#1 DNLDBINEXTENTION:bin",
-    "VERSION#1 PRODUCTCODE:17",
-    "VERSION#1 BLSUPPORTEDVERSIONS:BL1.2-1,BL1.3-2",
-    "VERSION#1 BLFORMAT:1,1",
-    "VERSION#1 EEPROMSERNO:0",
-    "VERSION#2 VERSIONNAME:BL1.3-2",
-    "VERSION#2 DWNLDFRAMESIZE:512",
-    "VERSION#2 DWNLDFRAMESIZEUSB:1024",
-    "VERSION#2 UPLDFRAMESIZE:256",
-    "VERSION#2 DNLDPSWDSUPPORT:0",
-    "VERSION#2 DNLDCMDSLAVEIDSUPPORT:0",
-    "VERSION#2 DNLDCMDPRODUCTIDSUPPORT:0",
-    "VERSION#2 UPLOADSUPPORT:1",
-    "VERSION#2 NOOFHEADERBYTES:32",
-    "VERSION#2 DNLDBINCOMMAND:QX",
-    "VERSION#2 DNLDSRCCOMMAND:RX",
-    "VERSION#2 DNLDBINEXTENTION:hbn",
-    "VERSION#2 PRODUCTCODE:18",
-    "VERSION#2 BLSUPPORTEDVERSIONS:BL1.3-2",
-    "VERSION#2 BLFORMAT:0",
-    "VERSION#2 EEPROMSERNO:1",
-    "[EOF]",
-});
+std::string TwoVersions(std::string_view eol = "\n") {
+    return Lines(
+        {
+            "Configuration of the H1 panel",
+            "Written by the panel configuration tool",
+            "Do not edit by hand",
+            "NOOFVERSIONS:2",
+            "VERSION#1 VERSIONNAME:BL1.2-1",
+            "VERSION#1 DWNLDFRAMESIZE:256",
+            "VERSION#1 DWNLDFRAMESIZEUSB:512",
+            "VERSION#1 UPLDFRAMESIZE:128",
+            "VERSION#1 DNLDPSWDSUPPORT:1;PW4",
+            "VERSION#1 DNLDCMDSLAVEIDSUPPORT:1",
+            "VERSION#1 DNLDCMDPRODUCTIDSUPPORT:1",
+            "VERSION#1 UPLOADSUPPORT:0",
+            "VERSION#1 NOOFHEADERBYTES:27",
+            "VERSION#1 DNLDBINCOMMAND:Q",
+            "VERSION#1 DNLDSRCCOMMAND:R",
+            "VERSION#1 DNLDBINEXTENTION:bin",
+            "VERSION#1 PRODUCTCODE:17",
+            "VERSION#1 BLSUPPORTEDVERSIONS:BL1.2-1,BL1.3-2",
+            "VERSION#1 BLFORMAT:1,1",
+            "VERSION#1 EEPROMSERNO:0",
+            "VERSION#2 VERSIONNAME:BL1.3-2",
+            "VERSION#2 DWNLDFRAMESIZE:512",
+            "VERSION#2 DWNLDFRAMESIZEUSB:1024",
+            "VERSION#2 UPLDFRAMESIZE:256",
+            "VERSION#2 DNLDPSWDSUPPORT:0",
+            "VERSION#2 DNLDCMDSLAVEIDSUPPORT:0",
+            "VERSION#2 DNLDCMDPRODUCTIDSUPPORT:0",
+            "VERSION#2 UPLOADSUPPORT:1",
+            "VERSION#2 NOOFHEADERBYTES:32",
+            "VERSION#2 DNLDBINCOMMAND:QX",
+            "VERSION#2 DNLDSRCCOMMAND:RX",
+            "VERSION#2 DNLDBINEXTENTION:hbn",
+            "VERSION#2 PRODUCTCODE:18",
+            "VERSION#2 BLSUPPORTEDVERSIONS:BL1.3-2",
+            "VERSION#2 BLFORMAT:0",
+            "VERSION#2 EEPROMSERNO:1",
+            "[EOF]",
+        },
+        eol);
+}
+const std::string kTwoVersions = TwoVersions();
 
 void ExpectTwoVersions(const CCFGFileDet& r) {
     EXPECT_EQ(r.m_strName, "H1");
@@ -120,14 +120,7 @@ TEST_F(CfgFileTest, PreambleThenTwoCompleteSections) {
 }
 
 TEST_F(CfgFileTest, CarriageReturnLineEndsReadTheSame) {
-    std::string crlf;
-    for (char c : kTwoVersions) {
-        if (c == '\n') {
-            crlf += '\r';
-        }
-        crlf += c;
-    }
-    const auto records = Read(crlf);
+    const auto records = Read(TwoVersions("\r\n"));
     ASSERT_EQ(records.size(), 1U);
     ExpectTwoVersions(records[0]);
 }
