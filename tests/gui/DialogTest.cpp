@@ -21,8 +21,8 @@
 
 #include "GuiSupport.h"
 #include "app/qt/QtUserInterface.h"
+#include "support/FormCatalogue.h"
 #include "support/PtyPair.h"
-#include "support/Workspace.h"
 
 namespace tarvex::test {
 namespace {
@@ -47,7 +47,7 @@ QString GroupOf(const QWidget* w) {
     return {};
 }
 
-class DialogTest : public ::testing::Test {
+class DialogTest : public DialogFixture {
   protected:
     SampleWorkspace sample;
     CurrentDirectory cwd{sample.path()};
@@ -55,8 +55,7 @@ class DialogTest : public ::testing::Test {
 
 TEST_F(DialogTest, StartsInTheSampleWorkspaceAsTheFormSays) {
     PtyPair pty;
-    BoxAnswerer answerer;
-    DialogHarness h(sample.Environment({pty.slavePath()}));
+    DialogHarness& h = Show(sample.Environment({pty.slavePath()}));
     CTarvexDlg& f = h.form();
     qt::TarvexDialog& d = h.dialog();
 
@@ -187,8 +186,7 @@ TEST_F(DialogTest, SavedChoicesComeBackAtStart) {
                     "BOOTLOADER VERSION:BL1.3-2\nFIRMWARE VERSION:FW2.1\n"
                     "BIN FILE PATH:/elsewhere/x.bin\n[EOF]";
     }
-    BoxAnswerer answerer;
-    DialogHarness h(sample.Environment({pty.slavePath()}));
+    DialogHarness& h = Show(sample.Environment({pty.slavePath()}));
     CTarvexDlg& f = h.form();
     EXPECT_EQ(h.widget<QComboBox>(f.m_cmbProduct)->currentText(), QStringLiteral("H1"));
     EXPECT_EQ(EntriesOf(h.widget<QComboBox>(f.m_cmbBootloaderVersion)),
@@ -210,8 +208,7 @@ TEST_F(DialogTest, SavedChoicesComeBackAtStart) {
 }
 
 TEST_F(DialogTest, EscAndTheCloseBoxOnlyCancelCloseEndsTheDialog) {
-    BoxAnswerer answerer;
-    DialogHarness h(sample.Environment());
+    DialogHarness& h = Show(sample.Environment());
     qt::TarvexDialog& d = h.dialog();
     CTarvexDlg& f = h.form();
 
@@ -237,8 +234,7 @@ TEST_F(DialogTest, EscAndTheCloseBoxOnlyCancelCloseEndsTheDialog) {
 }
 
 TEST_F(DialogTest, EnterClosesOnlyWhileCloseIsEnabled) {
-    BoxAnswerer answerer;
-    DialogHarness h(sample.Environment());
+    DialogHarness& h = Show(sample.Environment());
     qt::TarvexDialog& d = h.dialog();
     CTarvexDlg& f = h.form();
 
@@ -259,7 +255,6 @@ TEST_F(DialogTest, EnterClosesOnlyWhileCloseIsEnabled) {
 }
 
 TEST_F(DialogTest, ModalRunEndsOnlyWithClose) {
-    BoxAnswerer answerer;
     CDownloadInfo info;
     qt::TarvexDialog d(info, sample.Environment());
     d.InitDialog();
@@ -290,29 +285,17 @@ TEST_F(DialogTest, ModalRunEndsOnlyWithClose) {
 }
 
 // A catalogue whose versions differ in slave ID and password support.
-class SelectionTest : public ::testing::Test {
+class SelectionTest : public DialogFixture {
   protected:
     SelectionTest() {
-        ws.AddProduct(
-            {.name = "Alpha",
-             .productCode = 7,
-             .versions = {{.name = "V1.0-A", .firmwareList = "F1.0,F1.1,", .formatList = "1,0"},
-                          {.name = "V2.0-B",
-                           .firmwareList = "F2.0,F2.1,F2.2",
-                           .formatList = "1,1",
-                           .passwordSupport = "0",
-                           .slaveIdSupport = "0"}}});
-        ws.AddProduct({.name = "Beta",
-                       .productCode = 9,
-                       .versions = {{.name = "B1", .firmwareList = "G1", .formatList = "3"}}});
+        AddStandardCatalogue(ws);
         ws.WriteDownloadData("Alpha", ws / "project/");
     }
     Workspace ws;
 };
 
 TEST_F(SelectionTest, ChoosingProductAndVersionFillsListsAndShowsOrHidesSlaveId) {
-    BoxAnswerer answerer;
-    DialogHarness h(ws.Environment());
+    DialogHarness& h = Show(ws.Environment());
     CTarvexDlg& f = h.form();
     auto* product = h.widget<QComboBox>(f.m_cmbProduct);
     auto* bootloader = h.widget<QComboBox>(f.m_cmbBootloaderVersion);
@@ -355,15 +338,14 @@ TEST_F(SelectionTest, ChoosingProductAndVersionFillsListsAndShowsOrHidesSlaveId)
     EXPECT_EQ(f.m_cmbFirmwareVersion.GetCurSel(), 1);
 
     // Another product: the version lists start over at their placeholders.
-    PickEntry(product, QStringLiteral("Beta"));
+    PickEntry(product, QStringLiteral("beta"));
     EXPECT_EQ(EntriesOf(bootloader), QStringList({"Select Hardware Version", "B1"}));
     EXPECT_EQ(EntriesOf(firmware), QStringList({"Select Firmware Version"}));
     EXPECT_TRUE(answerer.boxes.empty());
 }
 
 TEST_F(SelectionTest, UsbRefusedForAFirmwareWithoutItInANoticeBox) {
-    BoxAnswerer answerer;
-    DialogHarness h(ws.Environment());
+    DialogHarness& h = Show(ws.Environment());
     CTarvexDlg& f = h.form();
     PickEntry(h.widget<QComboBox>(f.m_cmbProduct), QStringLiteral("Alpha"));
     PickEntry(h.widget<QComboBox>(f.m_cmbBootloaderVersion), QStringLiteral("V1.0-A"));
@@ -396,8 +378,7 @@ TEST_F(SelectionTest, UsbRefusedForAFirmwareWithoutItInANoticeBox) {
 }
 
 TEST_F(SelectionTest, AllTicksAndClearsTheFourBoxes) {
-    BoxAnswerer answerer;
-    DialogHarness h(ws.Environment());
+    DialogHarness& h = Show(ws.Environment());
     CTarvexDlg& f = h.form();
     QCheckBox* boxes[] = {h.widget<QCheckBox>(f.m_chkApplication),
                           h.widget<QCheckBox>(f.m_chkBitmap), h.widget<QCheckBox>(f.m_chkFont),
@@ -423,8 +404,7 @@ TEST_F(SelectionTest, OpeningTheComPortListProbesThePortsAgain) {
     PtyPair second;
     TempDir links;
     const std::string late = links / "late-port";  // does not exist at start-up
-    BoxAnswerer answerer;
-    DialogHarness h(ws.Environment({first.slavePath(), late}));
+    DialogHarness& h = Show(ws.Environment({first.slavePath(), late}));
     auto* ports = h.widget<QComboBox>(h.form().m_cmbComPort);
     EXPECT_EQ(EntriesOf(ports), QStringList({QString::fromStdString(first.slavePath())}));
 
@@ -439,8 +419,7 @@ TEST_F(SelectionTest, OpeningTheComPortListProbesThePortsAgain) {
 }
 
 TEST_F(SelectionTest, TypedTextReachesTheFormWithItsBytes) {
-    BoxAnswerer answerer;
-    DialogHarness h(ws.Environment());
+    DialogHarness& h = Show(ws.Environment());
     CTarvexDlg& f = h.form();
     auto* slaveId = h.widget<QLineEdit>(f.m_editSlaveID);
     slaveId->setFocus();
@@ -467,8 +446,7 @@ TEST_F(SelectionTest, BrowseUsesTheFileDialogWithTheFormsFilter) {
     TempDir project;
     const std::string chosen = project.Write("H7.bin", "x");
     project.Write("Recipe/R1.bin", "r");
-    BoxAnswerer answerer;
-    DialogHarness h(ws.Environment());
+    DialogHarness& h = Show(ws.Environment());
     CTarvexDlg& f = h.form();
     PickEntry(h.widget<QComboBox>(f.m_cmbProduct), QStringLiteral("Alpha"));
     PickEntry(h.widget<QComboBox>(f.m_cmbBootloaderVersion), QStringLiteral("V1.0-A"));
@@ -499,8 +477,7 @@ TEST_F(SelectionTest, BrowseUsesTheFileDialogWithTheFormsFilter) {
 }
 
 TEST_F(SelectionTest, AboutOnF1AndInTheContextMenu) {
-    BoxAnswerer answerer;
-    DialogHarness h(ws.Environment());
+    DialogHarness& h = Show(ws.Environment());
     QAction* about = h.dialog().AboutAction();
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(about->text(), QStringLiteral("&About Tarvex..."));

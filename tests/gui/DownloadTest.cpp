@@ -60,7 +60,7 @@ void PostClick(QWidget* button) {
                                 Qt::NoButton, Qt::NoModifier));
 }
 
-class DownloadTest : public ::testing::Test {
+class DownloadTest : public DialogFixture {
   protected:
     // Chooses what a service engineer chooses for the sample H1 panel.
     void FillForm(DialogHarness& h, const std::string& port) {
@@ -88,8 +88,7 @@ class DownloadTest : public ::testing::Test {
                        {"--product-code", "17", "--idle-exit-ms", "60000", "--out", out.path()});
         sim = std::make_unique<PanelSimProcess>(options);
         ASSERT_FALSE(sim->port().empty());
-        harness = std::make_unique<DialogHarness>(sample.Environment({sim->port()}));
-        FillForm(*harness, sim->port());
+        FillForm(Show(sample.Environment({sim->port()})), sim->port());
     }
 
     // Ends the panel and reads the report it wrote.
@@ -102,14 +101,12 @@ class DownloadTest : public ::testing::Test {
     SampleWorkspace sample;
     CurrentDirectory cwd{sample.path()};
     TempDir out;
-    BoxAnswerer answerer;
     std::unique_ptr<PanelSimProcess> sim;
-    std::unique_ptr<DialogHarness> harness;
 };
 
 TEST_F(DownloadTest, WholeDownloadFromAClickOnDownload) {
     ASSERT_NO_FATAL_FAILURE(StartWithPanel({"--password", "4321"}));
-    DialogHarness& h = *harness;
+    DialogHarness& h = harness();
     CTarvexDlg& f = h.form();
 
     auto* download = h.widget<QPushButton>(f.m_btnDownload);
@@ -185,7 +182,7 @@ TEST_F(DownloadTest, WholeDownloadFromAClickOnDownload) {
 TEST_F(DownloadTest, CancelClickedDuringTheTransferStopsIt) {
     // A slow panel, so that the transfer is still running when Cancel arrives.
     ASSERT_NO_FATAL_FAILURE(StartWithPanel({"--reply-delay-ms", "20"}));
-    DialogHarness& h = *harness;
+    DialogHarness& h = harness();
     CTarvexDlg& f = h.form();
 
     auto* progress = h.widget<QProgressBar>(f.m_progress);

@@ -3,12 +3,15 @@
 //   BoxAnswerer       polls for modal boxes while the test (or a download) runs, records what
 //                     each message box showed and presses its OK button
 //   DialogHarness     a TarvexDialog shown in a start-up directory of the test's choosing
+//   DialogFixture     a test that shows one dialog and answers its boxes
 //   PickEntry         opens a list and picks an entry with the keyboard, as a person would
 //   ClickWidget       a mouse click where a person clicks (a box's indicator, a button's middle)
 //   SampleWorkspace   a copy of <build>/sample-workspace, so that nothing is written into the
 //                     build tree
 //   CurrentDirectory  the process's current directory, for one test
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <QMessageBox>
 #include <QPointer>
@@ -109,6 +112,23 @@ class DialogHarness {
   private:
     CDownloadInfo info_;
     std::unique_ptr<qt::TarvexDialog> dialog_;
+};
+
+// A test that shows one dialog with Show() and answers its message boxes. The dialog goes at
+// TearDown, before the folders of the derived fixture that it may still use.
+class DialogFixture : public ::testing::Test {
+  protected:
+    DialogHarness& Show(FormEnvironment env) {
+        harness_ = std::make_unique<DialogHarness>(std::move(env));
+        return *harness_;
+    }
+    DialogHarness& harness() { return *harness_; }
+    void TearDown() override { harness_.reset(); }
+
+    BoxAnswerer answerer;
+
+  private:
+    std::unique_ptr<DialogHarness> harness_;
 };
 
 // Entries of a list widget, in order.
