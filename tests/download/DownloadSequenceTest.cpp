@@ -95,40 +95,36 @@ TEST_P(DownloadRefusals, ComeBeforeThePortIsOpened) {
     EXPECT_EQ(std::filesystem::exists(rig.ws / "dnld.sv"), c.outcome != DownloadOutcome::Refused);
 }
 
-constexpr Ticks kApplication{};
-constexpr Ticks kWithBitmap{.application = true, .bitmap = true};
-constexpr Ticks kFontAlone{.application = false, .font = true};
-
 INSTANTIATE_TEST_SUITE_P(
     Checks, DownloadRefusals,
     ::testing::Values(
-        RefusalCase{"SlaveIdOutOfRange", "USER_HMI", "V1.3-7", kApplication, ContainerKind::Good,
-                    "0", false, MessageKind::Notice,
+        RefusalCase{"SlaveIdOutOfRange", "USER_HMI", "V1.3-7", kApplicationOnly,
+                    ContainerKind::Good, "0", false, MessageKind::Notice,
                     "Invalid Slave ID! Valid Range for Slave ID is 1 - 255.", false,
                     DownloadOutcome::Refused},
-        RefusalCase{"DamagedContainer", "USER_HMI", "V1.3-7", kApplication, ContainerKind::Damaged,
-                    "1", false, MessageKind::Notice, "Invalid file for download!", false,
-                    DownloadOutcome::Refused},
-        RefusalCase{"ContainerForAnotherProduct", "USER_HMI", "V1.3-7", kApplication,
+        RefusalCase{"DamagedContainer", "USER_HMI", "V1.3-7", kApplicationOnly,
+                    ContainerKind::Damaged, "1", false, MessageKind::Notice,
+                    "Invalid file for download!", false, DownloadOutcome::Refused},
+        RefusalCase{"ContainerForAnotherProduct", "USER_HMI", "V1.3-7", kApplicationOnly,
                     ContainerKind::ForOtherProduct, "1", false, MessageKind::Notice,
                     "Invalid file for download, file is compiled for diffrent product and user "
                     "selected different product!",
                     false, DownloadOutcome::Refused},
-        RefusalCase{"BitmapForAnUnknownHmiType", "PANEL_HMI", "V1.3-7", kWithBitmap,
+        RefusalCase{"BitmapForAnUnknownHmiType", "PANEL_HMI", "V1.3-7", kApplicationAndBitmap,
                     ContainerKind::Good, "1", false, MessageKind::Notice, "\"PANEL_HMI\"", true,
                     DownloadOutcome::Refused},
-        RefusalCase{"FontForAnUnknownHmiType", "", "V1.3-7", kFontAlone, ContainerKind::Good, "1",
+        RefusalCase{"FontForAnUnknownHmiType", "", "V1.3-7", kFontOnly, ContainerKind::Good, "1",
                     false, MessageKind::Notice, "HMI type \"\"", true, DownloadOutcome::Refused},
-        RefusalCase{"VersionWithoutSlaveAddress", "USER_HMI", "V2.0-1", kApplication,
+        RefusalCase{"VersionWithoutSlaveAddress", "USER_HMI", "V2.0-1", kApplicationOnly,
                     ContainerKind::Good, "1", false, MessageKind::Notice, "not supported", true,
                     DownloadOutcome::Refused},
-        RefusalCase{"PacketSizeZero", "USER_HMI", "V3.0-1", kApplication, ContainerKind::Good, "1",
-                    false, MessageKind::Notice, "packet size", true, DownloadOutcome::Refused},
-        RefusalCase{"NoPacketSizeForTheVersionName", "USER_HMI", "V4.0-1", kApplication,
+        RefusalCase{"PacketSizeZero", "USER_HMI", "V3.0-1", kApplicationOnly, ContainerKind::Good,
+                    "1", false, MessageKind::Notice, "packet size", true, DownloadOutcome::Refused},
+        RefusalCase{"NoPacketSizeForTheVersionName", "USER_HMI", "V4.0-1", kApplicationOnly,
                     ContainerKind::Good, "1", true, MessageKind::Notice, "packet size", true,
                     DownloadOutcome::Refused},
         // The application alone goes to any HMI type; here the port is tried and fails.
-        RefusalCase{"ApplicationForAnUnknownHmiType", "PANEL_HMI", "V1.3-7", kApplication,
+        RefusalCase{"ApplicationForAnUnknownHmiType", "PANEL_HMI", "V1.3-7", kApplicationOnly,
                     ContainerKind::Good, "1", false, MessageKind::ErrorBox, kCannotOpen, false,
                     DownloadOutcome::PortFailed}),
     CaseName());
@@ -334,21 +330,21 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // The recipe's code is shown at once, and again as the download's outcome.
         FailedItemCase{"RecipeWithAPanelCode",
-                       {.application = true, .recipe = true},
+                       kApplicationAndRecipe,
                        "item=recipe,phase=open,count=always:status=8",
                        {"Could not find Recipe File for Download!",
                         "Could not find Recipe File for Download!"},
                        DownloadOutcome::PanelCode,
                        8},
         FailedItemCase{"RecipeWithoutACode",
-                       {.application = true, .recipe = true},
+                       kApplicationAndRecipe,
                        "item=recipe,phase=data,packet=0,count=always:bad-crc",
                        {kNotSuccessful},
                        DownloadOutcome::Failed,
                        0},
         // The panel refuses the bitmap's description while it is awaited in rounds.
         FailedItemCase{"BitmapDescriptionRefused",
-                       {.application = true, .bitmap = true},
+                       kApplicationAndBitmap,
                        "item=bitmap,phase=info:status=6",
                        {"Hardware version mismatch!"},
                        DownloadOutcome::PanelCode,

@@ -93,6 +93,14 @@ struct Ticks {
     bool recipe = false;
 };
 
+// The choices the tables of cases use.
+inline constexpr Ticks kApplicationOnly{};
+inline constexpr Ticks kApplicationAndBitmap{.application = true, .bitmap = true};
+inline constexpr Ticks kApplicationAndRecipe{.application = true, .recipe = true};
+inline constexpr Ticks kBitmapOnly{.application = false, .bitmap = true};
+inline constexpr Ticks kFontOnly{.application = false, .font = true};
+inline constexpr Ticks kRecipeOnly{.application = false, .recipe = true};
+
 class DownloadFixture : public ::testing::Test {
   protected:
     // Starts the form with these ports listed (default: the panel's), chooses Panel, the version
