@@ -38,6 +38,13 @@ class FormTest : public ::testing::Test {
         }
     }
 
+    // What the slave ID field and the port and line lists show, in the settings file's order.
+    static std::vector<std::string> LineControls(const CTarvexDlg& f) {
+        return {f.m_editSlaveID.GetWindowText(), f.m_cmbComPort.GetWindowText(),
+                f.m_cmbBaudRate.GetWindowText(), f.m_cmbParity.GetWindowText(),
+                f.m_cmbDataBits.GetWindowText(), f.m_cmbStopBits.GetWindowText()};
+    }
+
     Workspace ws;
     RecordingUi ui;
     CDownloadInfo info;

@@ -177,12 +177,8 @@ TEST_F(FormStartup, SavedLineSettingsPasswordAndSlaveIdReachTheControls) {
     CTarvexDlg& f = Start({first.slavePath(), second.slavePath()});
 
     EXPECT_TRUE(ui.messages.empty());
-    EXPECT_EQ(f.m_editSlaveID.GetWindowText(), "12");
-    EXPECT_EQ(f.m_cmbComPort.GetWindowText(), second.slavePath());
-    EXPECT_EQ(f.m_cmbBaudRate.GetWindowText(), "2400");  // 300 is not offered
-    EXPECT_EQ(f.m_cmbParity.GetWindowText(), "Even");
-    EXPECT_EQ(f.m_cmbDataBits.GetWindowText(), "7");
-    EXPECT_EQ(f.m_cmbStopBits.GetWindowText(), "1");
+    // Baud rate 300 is not offered: the first entry.
+    EXPECT_EQ(LineControls(f), (Entries{"12", second.slavePath(), "2400", "Even", "7", "1"}));
     // Not remembered: the field starts empty though the file keeps the password.
     EXPECT_FALSE(f.m_chkRememberPassword.GetCheck());
     EXPECT_EQ(f.m_editPassword.GetWindowText(), "");

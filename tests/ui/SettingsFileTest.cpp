@@ -168,12 +168,7 @@ TEST_F(SettingsFile, SaveAndLoadGiveTheSameForm) {
     EXPECT_EQ(g.m_cmbProduct.GetWindowText(), "Alpha");
     EXPECT_EQ(g.m_cmbBootloaderVersion.GetWindowText(), "V1.0-A");
     EXPECT_EQ(g.m_cmbFirmwareVersion.GetWindowText(), "F1.1");
-    EXPECT_EQ(g.m_cmbComPort.GetWindowText(), second.slavePath());
-    EXPECT_EQ(g.m_cmbBaudRate.GetWindowText(), "57600");
-    EXPECT_EQ(g.m_cmbParity.GetWindowText(), "Mark");
-    EXPECT_EQ(g.m_cmbDataBits.GetWindowText(), "7");
-    EXPECT_EQ(g.m_cmbStopBits.GetWindowText(), "1");
-    EXPECT_EQ(g.m_editSlaveID.GetWindowText(), "42");
+    EXPECT_EQ(LineControls(g), (Lines{"42", second.slavePath(), "57600", "Mark", "7", "1"}));
     EXPECT_EQ(g.m_editPassword.GetWindowText(), "a:b:c");
     EXPECT_TRUE(g.m_chkRememberPassword.GetCheck());
     // The saved path is read but the field shows the project's container.
