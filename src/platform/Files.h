@@ -43,6 +43,10 @@ std::optional<std::vector<std::string>> ReadTextLines(const std::string& path);
 // Without it a crash may leave an empty file behind, but the call does not wait for the disk.
 enum class FileSync { ToDisk, None };
 
+// Writes all of content to an open descriptor, continuing partial and interrupted writes.
+// False on an error (errno tells why).
+bool WriteAll(int fd, std::string_view content);
+
 // Writes content to a temporary file in the same folder, flushes it and renames it over path,
 // so that readers see either the old or the new file, never a half-written one. mode is used
 // for a newly created file. Returns false (and leaves the old file) on any failure; errno then

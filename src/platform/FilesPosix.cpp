@@ -47,6 +47,8 @@ std::string LowerCopy(std::string_view s) {
     return out;
 }
 
+}  // namespace
+
 bool WriteAll(int fd, std::string_view content) {
     std::size_t done = 0;
     while (done < content.size()) {
@@ -61,8 +63,6 @@ bool WriteAll(int fd, std::string_view content) {
     }
     return true;
 }
-
-}  // namespace
 
 std::string CurrentDirectory() {
     std::error_code ec;

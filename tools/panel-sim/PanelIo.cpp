@@ -106,21 +106,6 @@ void SleepUntil(std::int64_t deadlineNs) {
     }
 }
 
-bool WriteAllFd(int fd, std::string_view text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The pseudo-terminal. The panel keeps a slave descriptor of its own for its whole life: while
 // the tool has the port closed, the master would otherwise read EIO.
 class Pty {
@@ -279,7 +264,7 @@ class EventLog {
         event["t_ms"] = std::round(ms * 1000.0) / 1000.0;
         const std::string line =
             event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-        if (!WriteAllFd(fd_.get(), line)) {
+        if (!platform::WriteAll(fd_.get(), line)) {
             ThrowErrno("cannot write log " + path_);
         }
     }
