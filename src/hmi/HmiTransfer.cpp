@@ -28,6 +28,20 @@ constexpr int kCancelCounterLimit = 3;
 
 }  // namespace
 
+std::string_view TransferItemLabel(TransferItemKind kind) {
+    switch (kind) {
+        case TransferItemKind::Bitmap:
+            return "Bitmap";
+        case TransferItemKind::Font:
+            return "Font";
+        case TransferItemKind::Recipe:
+            return "Recipe";
+        case TransferItemKind::Application:
+            break;
+    }
+    return "Application";
+}
+
 CHmiTransfer::CHmiTransfer(CSerialPort& port, IUserInterface& ui, HmiTransferSettings settings,
                            HmiTransferState& state, std::function<void()> restorePriority)
     : port_(port),
@@ -76,26 +90,22 @@ int CHmiTransfer::RunHMITransfer() {
 }
 
 int CHmiTransfer::SendApplication() {
-    static constexpr ItemProfile kProfile{
-        kItemApplication, true, false, 4, 3, false, true, ItemProfile::Progress::Application};
+    static constexpr ItemProfile kProfile{kItemApplication, true, false, 4, 3, false};
     return SendItem(kProfile, state_.appImage, -1);
 }
 
 int CHmiTransfer::SendBitmap() {
-    static constexpr ItemProfile kProfile{kItemBitmap, false, true,  0,
-                                          4,           false, false, ItemProfile::Progress::Bitmap};
+    static constexpr ItemProfile kProfile{kItemBitmap, false, true, 0, 4, false};
     return SendItem(kProfile, state_.bitmapImage, -1);
 }
 
 int CHmiTransfer::SendFont() {
-    static constexpr ItemProfile kProfile{kItemFont, true, true,  0,
-                                          4,         true, false, ItemProfile::Progress::Bitmap};
+    static constexpr ItemProfile kProfile{kItemFont, true, true, 0, 4, true};
     return SendItem(kProfile, state_.fontImage, -1);
 }
 
 int CHmiTransfer::SendRecipes() {
-    static constexpr ItemProfile kProfile{kItemRecipe, false, false, 3,
-                                          4,           false, false, ItemProfile::Progress::Recipe};
+    static constexpr ItemProfile kProfile{kItemRecipe, false, false, 3, 4, false};
     state_.cancelRequested = false;
     const std::vector<std::uint8_t> all = state_.recipeImage;
     state_.selectedRecipe = "All";
@@ -121,37 +131,47 @@ int CHmiTransfer::SendRecipes() {
 
 int CHmiTransfer::SendItem(const ItemProfile& profile, std::vector<std::uint8_t>& buffer,
                            int recipeIndex) {
+    const int result = SendItemPhases(profile, buffer, recipeIndex);
+    state_.progress.OnItemEnded(result);
+    return result;
+}
+
+int CHmiTransfer::SendItemPhases(const ItemProfile& profile, std::vector<std::uint8_t>& buffer,
+                                 int recipeIndex) {
     if (profile.clearsCancel) {
         state_.cancelRequested = false;
     }
-    ProgressBar& progress = state_.progress;
+    ITransferProgress& progress = state_.progress;
     const std::uint32_t packets =
         hmi::PacketCount(static_cast<std::uint32_t>(buffer.size()), settings_.packetSize);
-    const bool bitmapStyle = profile.progress == ItemProfile::Progress::Bitmap;
-    if (bitmapStyle) {
-        progress.SetRange(0, static_cast<int>(packets) + 4);
-        progress.SetStep(1);
-        progress.SetPos(0);
+    TransferItem announced;
+    announced.kind = profile.item == kItemBitmap   ? TransferItemKind::Bitmap
+                     : profile.item == kItemFont   ? TransferItemKind::Font
+                     : profile.item == kItemRecipe ? TransferItemKind::Recipe
+                                                   : TransferItemKind::Application;
+    if (recipeIndex >= 0 && static_cast<std::size_t>(recipeIndex) < state_.recipeNames.size()) {
+        announced.name = state_.recipeNames[static_cast<std::size_t>(recipeIndex)];
     }
+    announced.recipeIndex = recipeIndex;
+    announced.bytes = buffer.size();
+    announced.packets = packets;
+    announced.packetSize = settings_.packetSize;
     if (profile.item == kItemBitmap) {
         state_.transferStartTick = platform::TickCount();
         state_.transferStartTickSet = true;
     }
-    if (bitmapStyle) {
-        progress.StepIt();
-    }
+    progress.OnItemStarted(announced);
 
     // Opening: announce the item.
     const std::uint16_t openCode =
         hmi::EncodeItemAction(profile.item, kActionDownload, settings_.hmiType);
     m_arrCommandFrame = hmi::BuildCommandFrame(settings_.slaveAddress, openCode, LinkByte());
-    const Exchanged opened = Exchange(profile.item, m_arrCommandFrame, kOpeningAttempts);
+    progress.OnPhase(TransferPhase::Opening);
+    const Exchanged opened =
+        Exchange(profile.item, TransferPhase::Opening, m_arrCommandFrame, kOpeningAttempts);
     switch (opened.outcome) {
         case Outcome::Confirmed:
-            if (bitmapStyle) {
-                progress.StepIt();
-                progress.StepIt();
-            }
+            progress.OnConfirmed(TransferPhase::Opening);
             break;
         case Outcome::CountsAsDone:
             break;
@@ -170,12 +190,14 @@ int CHmiTransfer::SendItem(const ItemProfile& profile, std::vector<std::uint8_t>
     // File information: describe the item.
     BuildFileInfo(profile.item, recipeIndex, buffer);
     m_arrInfoFrame = hmi::BuildInfoFrame(settings_.slaveAddress, openCode, m_arrFileInfo);
+    progress.OnPhase(TransferPhase::Describing);
     if (profile.infoWaitsInRounds) {
         // The panel may take seconds (erasing its flash) before it answers; the frame is not
         // resent, the reply is awaited once a second.
         if (!WriteFrame(m_arrInfoFrame)) {
             return 1;
         }
+        progress.OnPhase(TransferPhase::Erasing);
         for (int round = 1; round <= kInfoRounds; ++round) {
             platform::PauseMs(kInfoRoundPauseMs, [this] { ui_.Idle(); });
             if (state_.cancelRequested) {
@@ -188,17 +210,16 @@ int CHmiTransfer::SendItem(const ItemProfile& profile, std::vector<std::uint8_t>
                 return 1;
             }
         }
-        progress.StepIt();
+        progress.OnDescribeWaitOver();
         if (profile.item == kItemBitmap) {
             state_.packetCount = static_cast<std::int32_t>(packets);
         }
     } else {
-        const Exchanged described = Exchange(profile.item, m_arrInfoFrame, profile.infoAttempts);
+        const Exchanged described =
+            Exchange(profile.item, TransferPhase::Describing, m_arrInfoFrame, profile.infoAttempts);
         switch (described.outcome) {
             case Outcome::Confirmed:
-                if (profile.progress == ItemProfile::Progress::Recipe) {
-                    progress.StepIt();
-                }
+                progress.OnConfirmed(TransferPhase::Describing);
                 break;
             case Outcome::CountsAsDone:
                 break;
@@ -209,11 +230,9 @@ int CHmiTransfer::SendItem(const ItemProfile& profile, std::vector<std::uint8_t>
             case Outcome::WriteFailed:
                 return 1;
         }
-        progress.SetRange(0, static_cast<int>(packets));
-        progress.SetStep(1);
-        progress.SetPos(0);
     }
 
+    progress.OnPhase(TransferPhase::Data);
     return DataPhase(profile, buffer);
 }
 
@@ -241,11 +260,12 @@ int CHmiTransfer::DataPhase(const ItemProfile& profile, std::vector<std::uint8_t
         sent += take;
         m_arrDataFrame = hmi::BuildDataFrame(settings_.slaveAddress,
                                              static_cast<std::uint16_t>(number & 0xFFFFU), packet);
-        const Exchanged exchanged = Exchange(profile.item, m_arrDataFrame, profile.packetAttempts);
+        const Exchanged exchanged =
+            Exchange(profile.item, TransferPhase::Data, m_arrDataFrame, profile.packetAttempts);
         switch (exchanged.outcome) {
             case Outcome::Confirmed:
             case Outcome::CountsAsDone:
-                state_.progress.StepIt();
+                state_.progress.OnPacketSent(number + 1, sent);
                 break;
             case Outcome::CancelNow:
                 return CancelProcedure(profile, exchanged.attempts);
@@ -258,9 +278,12 @@ int CHmiTransfer::DataPhase(const ItemProfile& profile, std::vector<std::uint8_t
     return 0;
 }
 
-CHmiTransfer::Exchanged CHmiTransfer::Exchange(std::string_view item,
+CHmiTransfer::Exchanged CHmiTransfer::Exchange(std::string_view item, TransferPhase phase,
                                                const std::vector<std::uint8_t>& frame, int limit) {
     for (int attempt = 1; attempt <= limit; ++attempt) {
+        if (attempt > 1) {
+            state_.progress.OnResend(phase, attempt);
+        }
         if (!WriteFrame(frame)) {
             return {Outcome::WriteFailed, attempt};
         }
@@ -292,6 +315,7 @@ int CHmiTransfer::LimitReached() {
 }
 
 int CHmiTransfer::CancelProcedure(const ItemProfile& profile, int attempts) {
+    state_.progress.OnPhase(TransferPhase::Cancelling);
     if (state_.portOpen) {
         // The Cancel command always carries the application's item code.
         m_arrCommandFrame = hmi::BuildCommandFrame(
@@ -328,9 +352,7 @@ int CHmiTransfer::CancelProcedure(const ItemProfile& profile, int attempts) {
     if (restorePriority_) {
         restorePriority_();
     }
-    if (profile.resetProgressOnCancel) {
-        state_.progress.SetPos(0);
-    }
+    state_.progress.OnCancelled();
     return 1;
 }
 
@@ -338,7 +360,11 @@ int CHmiTransfer::SendTransferOver() {
     m_arrCommandFrame = hmi::BuildCommandFrame(
         settings_.slaveAddress,
         hmi::EncodeItemAction(kItemApplication, kActionOver, settings_.hmiType));
+    state_.progress.OnPhase(TransferPhase::Closing);
     for (int attempt = 1; attempt <= kOverAttempts; ++attempt) {
+        if (attempt > 1) {
+            state_.progress.OnResend(TransferPhase::Closing, attempt);
+        }
         if (!WriteFrame(m_arrCommandFrame)) {
             return 1;
         }

@@ -10,7 +10,8 @@
 //   AwaitReply(...)    pumps the user interface, waits for one reply and judges it
 //
 // The transfer works on the form's fields through HmiTransferState (the cancel request, the
-// panel's last code, the item buffers, the progress bar) and on a snapshot of the form's
+// panel's last code, the item buffers), reports its steps to an ITransferProgress, and works on
+// a snapshot of the form's
 // choices taken when the download starts (HmiTransferSettings).
 #pragma once
 
@@ -23,8 +24,8 @@
 #include <vector>
 
 #include "hmi/HmiFrames.h"
+#include "hmi/TransferProgress.h"
 #include "serial/SerialPort.h"
-#include "ui/Controls.h"
 #include "ui/UserInterface.h"
 
 namespace tarvex {
@@ -62,7 +63,7 @@ struct HmiTransferState {
     std::vector<std::uint8_t>& recipeImage;
     const std::vector<std::string>& recipeNames;
     const std::vector<std::uint32_t>& recipeSizes;
-    ProgressBar& progress;
+    ITransferProgress& progress;  // told of every step; the form's bar is one listener
 };
 
 class CHmiTransfer {
@@ -110,8 +111,6 @@ class CHmiTransfer {
         int infoAttempts;        // when resent
         int packetAttempts;
         bool fontCancel;  // Cancel command sent once; opening limit enters the cancel
-        bool resetProgressOnCancel;
-        enum class Progress { Application, Bitmap, Recipe } progress;
     };
 
     enum class Outcome {
@@ -127,8 +126,11 @@ class CHmiTransfer {
     };
 
     int SendItem(const ItemProfile& profile, std::vector<std::uint8_t>& buffer, int recipeIndex);
+    int SendItemPhases(const ItemProfile& profile, std::vector<std::uint8_t>& buffer,
+                       int recipeIndex);
     int DataPhase(const ItemProfile& profile, std::vector<std::uint8_t>& buffer);
-    Exchanged Exchange(std::string_view item, const std::vector<std::uint8_t>& frame, int limit);
+    Exchanged Exchange(std::string_view item, TransferPhase phase,
+                       const std::vector<std::uint8_t>& frame, int limit);
     int LimitReached();
     int CancelProcedure(const ItemProfile& profile, int attempts);
     bool WriteFrame(const std::vector<std::uint8_t>& frame);

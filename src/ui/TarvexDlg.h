@@ -36,6 +36,7 @@
 #include "serial/SerialPort.h"
 #include "ui/Controls.h"
 #include "ui/DnldSettings.h"
+#include "ui/TransferProgressBar.h"
 #include "ui/UserInterface.h"
 
 namespace tarvex {
@@ -194,6 +195,9 @@ class CTarvexDlg {
     void SetFrameObserver(CHmiTransfer::FrameObserver observer) {
         m_frameObserver = std::move(observer);
     }
+    // Hears every step of the transfers (items, phases, packets, resends) after the form's own
+    // progress bar has moved; nullptr for none. Not owned; must outlive the downloads.
+    void SetProgressListener(ITransferProgress* listener) { m_progressBarSink.SetNext(listener); }
     // Where the timing log goes: the environment's path, TARVEX_TIMING_LOG, or the fixed path.
     std::string TimingLogPath() const;
 
@@ -320,6 +324,7 @@ class CTarvexDlg {
     bool m_bDownloadRunning = false;
     bool m_bCancelledByUser = false;
     CHmiTransfer::FrameObserver m_frameObserver;
+    TransferProgressBar m_progressBarSink{m_progress};
 };
 
 }  // namespace tarvex

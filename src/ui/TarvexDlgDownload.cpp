@@ -210,7 +210,7 @@ void CTarvexDlg::OnDownload() {
                            m_bTransferStartTickSet, m_nPacketCount,   m_bPortOpen,
                            m_strSelectedRecipe,     m_arrAppImage,    m_arrBitmapImage,
                            m_arrFontImage,          m_arrRecipeImage, m_arrRecipeNames,
-                           m_arrRecipeSizes,        m_progress};
+                           m_arrRecipeSizes,        m_progressBarSink};
     CHmiTransfer transfer(m_serialPort, m_ui, settings, state,
                           [this] { platform::RestoreProcessPriority(m_nSavedPriorityClass); });
     transfer.SetFrameObserver(m_frameObserver);
