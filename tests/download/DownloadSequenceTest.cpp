@@ -71,14 +71,20 @@ TEST_P(DownloadRefusals, ComeBeforeThePortIsOpened) {
         SpoilBodyChecksum(container);
     }
     rig.WriteContainerBytes(container);
+    // The form lists a port that is gone by the time Download is pressed. It is reached through
+    // a link of the test's own, so that a pseudo-terminal of a test running beside this one,
+    // which may get the same number, is never opened instead.
     auto pty = std::make_unique<PtyPair>();
-    StartForm({pty->slavePath()}, c.bootloader,
+    const std::filesystem::path port = rig.ws / "vanishing-port";
+    std::filesystem::create_symlink(pty->slavePath(), port);
+    StartForm({port.string()}, c.bootloader,
               std::string_view(c.bootloader) == "V1.3-7" ? "F3.1" : "F2.0");
     Tick(c.ticks);
     if (form->m_editSlaveID.IsVisible()) {
         ASSERT_TRUE(form->UserSetText(form->m_editSlaveID, c.slaveId));
     }
     pty.reset();
+    std::filesystem::remove(port);
     Download();
 
     ASSERT_EQ(ui.messages.size(), 1u) << ::testing::PrintToString(Texts());
