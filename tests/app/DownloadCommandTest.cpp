@@ -172,6 +172,54 @@ TEST_F(DownloadCommand, CompleteDownloadReachesThePanelIntact) {
     EXPECT_NE(trace.find(" tx 01 51 04 00 00 "), std::string::npos) << trace.substr(0, 400);
 }
 
+// -C DIR (also --workspace after the command, and TARVEX_WORKSPACE) works in the workspace from
+// anywhere: the form reads its files there, the relative paths in them and in the options resolve
+// there, and nothing is written where the program was started.
+TEST_F(DownloadCommand, WorkspaceOptionWorksFromAnotherFolder) {
+    TempDir elsewhere;
+    const std::string cli = ProjectBinary("tarvex-cli");
+    PanelSimProcess sim({"--product-code", "17", "--out", panelOut.path(), "--exit-after-over"});
+    Strings args = {"-C", ws.path()};
+    args = With(args, Args(With(kH1, {"--port", sim.port(), "--items", "application,bitmap",
+                                      "--trace", "trace.txt"})));
+    const std::string settingsBefore = ReadFileText(ws / "dnld.sv");
+    const ProgramResult r = RunProgram(cli, args, 20s, elsewhere.path());
+    ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "Tarvex: Download Complete!\n");
+    // The bitmap comes from the project folder that DnldData.txt names relative to the workspace.
+    EXPECT_EQ(ReadFileBytes(panelOut / "01-bitmap-H1.bin"),
+              ReadFileBytes(ws / "project/BMP/BMP.bin"));
+    EXPECT_TRUE(fs::exists(panelOut / "02-application-H1.bin"));
+    EXPECT_TRUE(fs::exists(ws / "trace.txt"));
+    EXPECT_NE(ReadFileText(ws / "dnld.sv"), settingsBefore);  // the download saved the form
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+
+    struct Case {
+        const char* name;
+        Strings args;
+        const char* env;
+    };
+    const Case cases[] = {
+        {"--workspace after the command", {"form", "--json", "--workspace", ws.path()}, nullptr},
+        {"TARVEX_WORKSPACE", {"form", "--json"}, ws.path().c_str()},
+        {"-C before TARVEX_WORKSPACE", {"-C", ws.path(), "form", "--json"}, "/no-such-folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ScopedEnv env("TARVEX_WORKSPACE", c.env);
+        const nlohmann::json j =
+            nlohmann::json::parse(RunProgram(cli, c.args, 20s, elsewhere.path()).out);
+        EXPECT_EQ(j["fields"]["app_dir"], ws.path() + "/");
+        EXPECT_TRUE(j["controls"]["bitmap"]["checked"].get<bool>());
+    }
+    const ProgramResult missing =
+        RunProgram(cli, {"-C", elsewhere / "no-such-folder", "form"}, 20s, elsewhere.path());
+    EXPECT_EQ(missing.exitStatus, 2);
+    EXPECT_NE(missing.err.find("cannot work in " + (elsewhere / "no-such-folder")),
+              std::string::npos)
+        << missing.err;
+}
+
 TEST_F(DownloadCommand, PanelCodeBecomesTheExitStatus) {
     PanelSimProcess sim({"--product-code", "17", "--password", "4321"});
     const ProgramResult r =

@@ -133,6 +133,7 @@ int main(int argc, char** argv) {
         "Simulated operator panel loader on a pseudo-terminal. Prints \"port: PATH\" "
         "first; the tool under test opens PATH as its serial port.",
         "tarvex-panel-sim"};
+    app.set_version_flag("--version", std::string("tarvex-panel-sim ") + TARVEX_VERSION);
     Settings s;
     AddOptions(app, s);
     try {

@@ -1,6 +1,11 @@
 // tarvex-cli: the headless front end of Tarvex.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <string>
 
 #include "app/cli/Commands.h"
 
@@ -11,6 +16,20 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("tarvex-cli ") + TARVEX_VERSION);
     app.require_subcommand(1);
     app.footer("Run 'tarvex-cli COMMAND --help' for the options and exit status of a command.");
+    // Every command works as if started in the workspace: the form reads its files from there
+    // and resolves the relative paths in them (and in the options) against it.
+    std::string workspace;
+    app.add_option("-C,--workspace", workspace,
+                   "Work in DIR, the workspace that holds Pxx, Vxx, DnldData.txt and dnld.sv, "
+                   "as if started there (default: the current directory)")
+        ->envname("TARVEX_WORKSPACE")
+        ->type_name("DIR")
+        ->each([](const std::string& dir) {
+            if (::chdir(dir.c_str()) != 0) {
+                throw CLI::ValidationError("cannot work in " + dir + ": " + std::strerror(errno));
+            }
+        });
+    app.fallthrough();  // -C may also follow the command
 
     int exitStatus = kExitOk;
     RegisterInspectCommand(app, exitStatus);

@@ -1,5 +1,8 @@
 #include "app/qt/TarvexApp.h"
 
+#include <QProcessEnvironment>
+#include <cstdio>
+
 #include "app/qt/AppIcon.h"
 #include "app/qt/TarvexDialog.h"
 #include "app/qt/TextCodec.h"
@@ -11,13 +14,80 @@ CTarvexApp::CTarvexApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(ToQString(kAppName));
     setApplicationVersion(QStringLiteral(TARVEX_VERSION));
     setWindowIcon(AppIcon());
+    setDesktopFileName(QStringLiteral("org.tarvex.Tarvex"));
 }
 
 int CTarvexApp::InitInstance() {
+    // Qt has taken its own options out of the arguments by now.
+    const DialogCommandLine line = ParseDialogCommandLine(arguments());
+    if (line.action != DialogCommandLine::Action::Run) {
+        std::fprintf(stderr, "tarvex: %s\n", qPrintable(line.error));
+        return 2;
+    }
+    QString named = line.workspace;
+    if (named.isEmpty()) {
+        named = QProcessEnvironment::systemEnvironment().value(
+            QLatin1String(kWorkspaceEnvironmentVariable));
+    }
+    const auto settings = UserSettings();
+    const WorkspaceResult workspace = EnterWorkspace(named, *settings, SystemFolderChooser());
+    if (!workspace.error.isEmpty()) {
+        std::fprintf(stderr, "tarvex: %s\n", qPrintable(workspace.error));
+        return 2;
+    }
+
     TarvexDialog dialog(m_downloadInfo);
     dialog.InitDialog();
     dialog.exec();  // the dialog's result is not looked at
     return 0;
+}
+
+DialogCommandLine ParseDialogCommandLine(const QStringList& arguments) {
+    DialogCommandLine line;
+    bool onlyOperands = false;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (!onlyOperands && arg == QLatin1String("--")) {
+            onlyOperands = true;
+        } else if (!onlyOperands &&
+                   (arg == QLatin1String("-h") || arg == QLatin1String("--help"))) {
+            line.action = DialogCommandLine::Action::Help;
+            return line;
+        } else if (!onlyOperands && arg == QLatin1String("--version")) {
+            line.action = DialogCommandLine::Action::Version;
+            return line;
+        } else if (!onlyOperands && arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+            line.action = DialogCommandLine::Action::Usage;
+            line.error = QStringLiteral("unknown option %1 (try --help)").arg(arg);
+            return line;
+        } else if (line.workspace.isEmpty()) {
+            line.workspace = arg;
+        } else {
+            line.action = DialogCommandLine::Action::Usage;
+            line.error = QStringLiteral("one workspace only: %1 and %2 given (try --help)")
+                             .arg(line.workspace, arg);
+            return line;
+        }
+    }
+    return line;
+}
+
+QString DialogHelpText() {
+    return QStringLiteral(
+        "Usage: tarvex [OPTION]... [DIR]\n"
+        "The desktop dialog of Tarvex: loads an operator panel (HMI) over a serial line.\n"
+        "\n"
+        "DIR is the workspace, the folder that holds the catalogue (Pxx, Vxx), the download\n"
+        "data file DnldData.txt and the settings file dnld.sv. Without DIR, TARVEX_WORKSPACE\n"
+        "names it, else the current directory is used. When that holds neither Pxx nor Vxx,\n"
+        "the dialog starts in the workspace chosen at an earlier start, or asks for one with\n"
+        "a folder chooser and remembers the choice.\n"
+        "\n"
+        "Options:\n"
+        "  -h, --help     display this help and exit\n"
+        "      --version  output version information and exit\n"
+        "\n"
+        "Qt's own options (-platform NAME, -style NAME, ...) are taken as well.\n");
 }
 
 }  // namespace tarvex::qt

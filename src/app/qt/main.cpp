@@ -1,10 +1,28 @@
-// tarvex: the desktop dialog. Start it in the folder that holds the catalogue (Pxx, Vxx), the
-// download data file DnldData.txt and the settings file dnld.sv. TARVEX_EXTRA_PORTS
-// (colon-separated device paths) adds ports the system does not list, such as the simulated
-// panel's pseudo-terminal.
+// tarvex [DIR]: the desktop dialog, started in the workspace DIR (see Workspace.h).
+// TARVEX_EXTRA_PORTS (colon-separated device paths) adds ports the system does not list, such as
+// the simulated panel's pseudo-terminal.
+#include <QStringList>
+#include <cstdio>
+
 #include "app/qt/TarvexApp.h"
 
 int main(int argc, char** argv) {
-    tarvex::qt::CTarvexApp app(argc, argv);
+    using namespace tarvex::qt;
+    // --help and --version are answered before Qt looks for a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    const DialogCommandLine line = ParseDialogCommandLine(arguments);
+    if (line.action == DialogCommandLine::Action::Help) {
+        std::fputs(qPrintable(DialogHelpText()), stdout);
+        return 0;
+    }
+    if (line.action == DialogCommandLine::Action::Version) {
+        std::puts("tarvex " TARVEX_VERSION);
+        return 0;
+    }
+
+    CTarvexApp app(argc, argv);
     return app.InitInstance();
 }
