@@ -119,6 +119,8 @@ class DownloadCommand : public ::testing::Test {
     // The timing log would otherwise go to its fixed path.
     ScopedEnv timingLog{"TARVEX_TIMING_LOG", (ws / "timing.csv").c_str()};
     ScopedEnv noExtraPorts{"TARVEX_EXTRA_PORTS", nullptr};
+    // H1's first version takes a download password; the simulated panel accepts any.
+    ScopedEnv password{"TARVEX_PASSWORD", "1234"};
     TempDir sysfs;
     TempDir panelOut;
 };
@@ -255,6 +257,8 @@ TEST_F(DownloadCommand, SecondInterruptEndsAtOnceAndPutsThePortBack) {
     ASSERT_TRUE(WaitForText(ws / "trace.txt", " tx 01 50 00 00 ")) << cli.Output();
     cli.Signal(SIGINT);
     ASSERT_TRUE(WaitForText(ws / "trace.txt", " tx 01 51 00 03 ")) << cli.Output();
+    // A second signal counts only a second or more after the first.
+    std::this_thread::sleep_for(1100ms);
     cli.Signal(SIGINT);
     const std::optional<int> status = cli.WaitExit(1500ms);
     ASSERT_TRUE(status.has_value()) << "the second interrupt did not end the program";
