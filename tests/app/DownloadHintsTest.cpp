@@ -83,6 +83,14 @@ TEST_F(DownloadHints, NoReplyTellsWhatWasTriedAndWhatToCheck) {
         << r.out;
 }
 
+TEST_F(DownloadHints, ALostLineIsToldAsSuchNotAsASilentPanel) {
+    PanelSimProcess sim({"--product-code", "17", "--fault", "frame=3:close"});
+    const ProgramResult r = Download({"--port", sim.port(), "--password", "1234"});
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_TRUE(Has(r.err, "tarvex-cli: the line was lost: " + sim.port() + " went away")) << r.err;
+    EXPECT_FALSE(Has(r.err, "never replied")) << r.err;
+}
+
 TEST_F(DownloadHints, PasswordComesFromAFileOrTheEnvironmentNeverAsked) {
     PanelSimProcess sim({"--product-code", "17", "--password", "4321"});
     ASSERT_FALSE(sim.port().empty());

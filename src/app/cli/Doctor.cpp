@@ -2,6 +2,8 @@
 // Every port (or the one named), the services that get between the tool and a USB adapter,
 // and the workspace in the current directory, each finding ok, warning or problem with the
 // exact fix. Exit status 0 when nothing is a problem.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,6 +66,18 @@ std::string Why(int error) {
     return std::strerror(error);
 }
 
+// Why a file or folder cannot be read, from the system's answer to opening it.
+std::string ReadFailure(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return Why(errno);
+    }
+    struct stat st {};
+    const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    ::close(fd);
+    return folder ? "it is a folder" : "a read failed";
+}
+
 class Doctor {
   public:
     explicit Doctor(const DoctorOptions& options) : options_(options) {
@@ -108,7 +122,8 @@ class Doctor {
             settingsRead_ = true;
             ApplySettingsLines(*lines, settings_);
         } else {
-            settingsError_ = errno;
+            settingsMissing_ = ::access(path.c_str(), F_OK) != 0;
+            settingsError_ = ReadFailure(path);
         }
     }
 
@@ -306,7 +321,7 @@ class Doctor {
         const auto lines = platform::ReadTextLines(path);
         if (!lines) {
             Add("workspace", path, Level::Problem,
-                "cannot be read (" + Why(errno) +
+                "cannot be read (" + ReadFailure(path) +
                     "): the form starts with \"Download Data File not found!\"",
                 "run the tool in the workspace folder (the one with Pxx, Vxx and DnldData.txt)");
             return;
@@ -338,7 +353,7 @@ class Doctor {
         (void)platform::ListEntriesWithExtension(pxx, "cfg", &opened);
         if (!opened) {
             Add("workspace", pxx, Level::Problem,
-                "the product folder cannot be read (" + Why(errno) +
+                "the product folder cannot be read (" + ReadFailure(pxx) +
                     "): the product list stays empty",
                 "run the tool in the workspace folder (the one with Pxx, Vxx and DnldData.txt)");
             return;
@@ -373,7 +388,7 @@ class Doctor {
         ReadCfgFile(cfgPath, records, ui);
         const CCFGFileDet* record = nullptr;
         if (!ui.Messages().empty()) {
-            faults.push_back("cannot be read (" + Why(errno) + ")");
+            faults.push_back("cannot be read (" + ReadFailure(cfgPath) + ")");
         } else if (records.empty()) {
             faults.push_back("holds no version record (no NOOFVERSIONS line with a count above 0)");
         } else {
@@ -414,7 +429,7 @@ class Doctor {
         warnings.clear();
         CBootLoaderDetails bl;
         if (!platform::ReadTextLines(vPath)) {
-            faults.push_back("cannot be read (" + Why(errno) +
+            faults.push_back("cannot be read (" + ReadFailure(vPath) +
                              "): the product offers no hardware version");
         } else {
             ReadBootLoaderFile(vPath, bl);
@@ -461,13 +476,12 @@ class Doctor {
     void CheckSettingsAndContainer() {
         const std::string path = InApp(kSettingsFileName);
         if (!settingsRead_) {
-            if (settingsError_ == ENOENT) {
+            if (settingsMissing_) {
                 Add("workspace", path, Level::Ok,
                     "not written yet: the form starts with its defaults (port COM1) and writes "
                     "it at the first download");
             } else {
-                Add("workspace", path, Level::Problem,
-                    "cannot be read (" + Why(settingsError_) + ")");
+                Add("workspace", path, Level::Problem, "cannot be read (" + settingsError_ + ")");
             }
             return;
         }
@@ -505,7 +519,8 @@ class Doctor {
     std::vector<PortInfo> ports_;
     SettingsFields settings_;
     bool settingsRead_ = false;
-    int settingsError_ = 0;
+    bool settingsMissing_ = false;
+    std::string settingsError_;
     std::string dataProduct_;
     bool modemManagerRunning_ = false;
     bool brlttyInstalled_ = false;

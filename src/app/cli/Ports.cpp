@@ -91,6 +91,7 @@ nlohmann::json ToJson(const std::vector<PortInfo>& ports) {
         j["product"] = TextOrNull(p.product);
         j["serial_number"] = TextOrNull(p.serialNumber);
         j["group"] = TextOrNull(p.group);
+        j["advice"] = p.opens ? nlohmann::json(nullptr) : nlohmann::json(StateText(p));
         j["from_environment"] = p.fromEnvironment;
         out.push_back(std::move(j));
     }
@@ -126,7 +127,7 @@ void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
     cmd->add_flag("--json", options->json,
                   "Print a JSON array of objects (path, opens, error, driver, usb_vendor_id, "
                   "usb_product_id, manufacturer, product, serial_number, group, "
-                  "from_environment)");
+                  "from_environment, advice)");
     // For tests and odd systems: where sysfs and the device nodes are.
     cmd->add_option("--sysfs-root", options->sysfsRoot, "Root of sysfs (default /sys)");
     cmd->add_option("--dev-root", options->devRoot, "Folder of the device nodes (default /dev)");
