@@ -1,7 +1,9 @@
 // What tarvex-cli download adds to the form's messages and how it behaves as a command-line
 // habit expects: the saved port that is gone, the panel that never replies, the password that
 // does not go on the command line, the cancel status, --quiet and --trace -.
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/PanelSimProcess.h"
@@ -128,6 +131,36 @@ TEST_F(DownloadHints, PasswordComesFromAFileOrTheEnvironmentNeverAsked) {
         EXPECT_EQ(r.exitStatus, c.status) << r.err;
         EXPECT_TRUE(Has(r.err, c.err)) << r.err;
     }
+}
+
+TEST_F(DownloadHints, AMissingPasswordIsAskedForOnATerminalWithoutEcho) {
+    PanelSimProcess sim({"--product-code", "17", "--password", "4321"});
+    PtyPair terminal;
+    // A terminal as a person has it: lines, and what is typed echoed.
+    termios t{};
+    ASSERT_EQ(::tcgetattr(terminal.master(), &t), 0);
+    t.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(::tcsetattr(terminal.master(), TCSANOW, &t), 0);
+    const UniqueFd input(::open(terminal.slavePath().c_str(), O_RDWR | O_NOCTTY));
+    ASSERT_GE(input.get(), 0);
+    const std::string outPath = ws / "cli.out";
+    SpawnActions actions;
+    actions.Dup(input.get(), 0);
+    actions.OpenForWriting(1, outPath);
+    actions.Dup(1, 2);
+    actions.ChangeDirectory(ws.path());
+    const pid_t pid = Spawn(ProjectBinary("tarvex-cli"), Args({"--port", sim.port()}), actions);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!Has(ReadFileText(outPath), "Download password: ") &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    const std::string typed = "4321\n";
+    terminal.Write(std::vector<std::uint8_t>(typed.begin(), typed.end()));
+    EXPECT_EQ(ExitStatusWithin(pid, 20s), 0) << ReadFileText(outPath);
+    EXPECT_TRUE(Has(ReadFileText(outPath), "Tarvex: Download Complete!"));
+    const std::vector<std::uint8_t> echoed = terminal.Read(64, 200ms);
+    EXPECT_FALSE(Has(std::string(echoed.begin(), echoed.end()), "4321")) << "echoed";
 }
 
 TEST_F(DownloadHints, QuietPrintsTheResultAndTheTraceGoesToStandardError) {

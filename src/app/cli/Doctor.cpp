@@ -393,6 +393,9 @@ class Doctor {
             faults.push_back("holds no version record (no NOOFVERSIONS line with a count above 0)");
         } else {
             record = &records.front();
+            if (!record->m_arrProductCode.empty()) {
+                productCodes_.emplace_back(name, record->m_arrProductCode.front() & 0xFFFFU);
+            }
             if (record->m_arrVersionName.empty()) {
                 faults.push_back("no version has a VERSIONNAME");
             } else if (static_cast<std::int64_t>(record->m_arrVersionName.size()) <
@@ -509,6 +512,17 @@ class Doctor {
         }
         Add("workspace", settings_.binFilePath, Level::Ok,
             "valid container, product code " + std::to_string(report.productCode));
+        // The download compares it with the saved product's code before the port is opened.
+        for (const auto& [product, code] : productCodes_) {
+            if (product == settings_.productName && static_cast<int>(code) != report.productCode) {
+                Add("workspace", settings_.binFilePath, Level::Problem,
+                    "built for product code " + std::to_string(report.productCode) +
+                        ", but the saved product " + Printable(product) + " has code " +
+                        std::to_string(code) + ": the download refuses it",
+                    "choose the container built for " + Printable(product) +
+                        " (Browse, or --file), or the product it was built for");
+            }
+        }
     }
 
     DoctorOptions options_;
@@ -522,6 +536,7 @@ class Doctor {
     bool settingsMissing_ = false;
     std::string settingsError_;
     std::string dataProduct_;
+    std::vector<std::pair<std::string, std::uint32_t>> productCodes_;  // first record's code
     bool modemManagerRunning_ = false;
     bool brlttyInstalled_ = false;
     bool ruleInstalled_ = false;
