@@ -8,10 +8,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <chrono>
 #include <filesystem>
@@ -116,9 +118,14 @@ TEST_F(DownloadTest, WholeDownloadFromAClickOnDownload) {
     int ticksWhileRunning = 0;
     bool buttonsRight = true;
     int highestProgress = 0;
+    QStringList statusTexts;  // the status line under the bar, as it changed
     answerer.onTick = [&] {
         if (!f.DownloadRunning()) {
             return;
+        }
+        const QString status = h.dialog().StatusLabel()->text();
+        if (statusTexts.isEmpty() || statusTexts.back() != status) {
+            statusTexts.push_back(status);
         }
         ++ticksWhileRunning;
         buttonsRight =
@@ -130,6 +137,14 @@ TEST_F(DownloadTest, WholeDownloadFromAClickOnDownload) {
     ClickWidget(download);
 
     EXPECT_EQ(answerer.Texts(), QStringList({"Download Complete!"}));
+    // The status line named each item and its progress, and the panel's erase pause.
+    EXPECT_FALSE(statusTexts.filter("Sending Bitmap: the panel is erasing its memory").isEmpty())
+        << statusTexts.join("\n").toStdString();
+    EXPECT_FALSE(statusTexts
+                     .filter(QRegularExpression("^Sending Application: packet \\d+ of "
+                                                "\\d+ \\(\\d+ %\\)$"))
+                     .isEmpty())
+        << statusTexts.join("\n").toStdString();
     ASSERT_EQ(answerer.boxes.size(), 1u);
     EXPECT_EQ(answerer.boxes[0].caption, QStringLiteral("Tarvex"));
     EXPECT_EQ(answerer.boxes[0].icon, QMessageBox::NoIcon);

@@ -22,5 +22,6 @@ void RegisterInspectCommand(CLI::App& app, int& exitStatus);
 void RegisterPortsCommand(CLI::App& app, int& exitStatus);
 void RegisterFormCommand(CLI::App& app, int& exitStatus);
 void RegisterDownloadCommand(CLI::App& app, int& exitStatus);
+void RegisterDoctorCommand(CLI::App& app, int& exitStatus);
 
 }  // namespace tarvex::cli

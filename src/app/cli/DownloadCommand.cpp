@@ -16,11 +16,14 @@
 #include "app/cli/CliUserInterface.h"
 #include "app/cli/Commands.h"
 #include "app/cli/FormOptions.h"
+#include "app/cli/Hints.h"
 #include "app/cli/InterruptWatch.h"
+#include "app/cli/PasswordSource.h"
 #include "app/cli/ProgressReporter.h"
 #include "download/DownloadContainer.h"
 #include "hmi/HmiFrames.h"
 #include "platform/ProcessPriority.h"
+#include "platform/Text.h"
 #include "ui/TarvexDlg.h"
 
 namespace tarvex::cli {
@@ -28,24 +31,31 @@ namespace {
 
 constexpr int kExitPortFailed = 4;
 constexpr int kExitItemMissing = 5;
+constexpr int kExitCancelled = 6;
 constexpr int kExitPanelCodeBase = 10;  // + the panel's code 1..9
 
 struct DownloadCommandOptions {
     FormOptions form;
     std::optional<std::string> trace;
     std::string progress = "auto";
+    bool quiet = false;
+    std::optional<std::string> passwordFile;
 };
 
 // Every frame written and every reply read, one line each: milliseconds since Download was
 // pressed, "tx" (to the panel) or "rx" (from it), the bytes in hex. Each line is flushed, so
-// that the trace is complete up to the moment the program ended, however it ended.
+// that the trace is complete up to the moment the program ended, however it ended. The path
+// "-" stands for standard error.
 class FrameTrace {
   public:
-    explicit FrameTrace(const std::string& path) : path_(path), out_(path, std::ios::trunc) {
-        if (!out_) {
-            throw UsageError("--trace: cannot write " + path);
+    explicit FrameTrace(const std::string& path) : path_(path) {
+        if (path != "-") {
+            file_.open(path, std::ios::trunc);
+            if (!file_) {
+                throw UsageError("--trace: cannot write " + path);
+            }
         }
-        out_ << "# tarvex-cli download: ms since Download, tx = to the panel, rx = from it\n";
+        out() << "# tarvex-cli download: ms since Download, tx = to the panel, rx = from it\n";
     }
 
     void Start() { start_ = std::chrono::steady_clock::now(); }
@@ -61,15 +71,17 @@ class FrameTrace {
                                 " %02x", b);
         }
         line.resize(static_cast<std::size_t>(at));
-        out_ << line << '\n' << std::flush;
+        out() << line << '\n' << std::flush;
     }
 
-    bool Good() const { return out_.good(); }
+    bool Good() const { return path_ == "-" ? std::cerr.good() : file_.good(); }
     const std::string& Path() const { return path_; }
 
   private:
+    std::ostream& out() { return path_ == "-" ? std::cerr : file_; }
+
     std::string path_;
-    std::ofstream out_;
+    std::ofstream file_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
@@ -87,32 +99,24 @@ ProgressReporter::Style ProgressStyle(const std::string& mode) {
                                         : ProgressReporter::Style::Lines;
 }
 
-// Image bytes the ticked items put into data frames, every item (every recipe) padded to whole
-// packets. Read when the first frame goes out: by then the form has filled its item buffers
-// and nothing has been consumed yet.
+// Image bytes the ticked items carry (padding not counted, as the progress sink counts them).
+// Read at the transfer's first event: by then the form has filled its item buffers and nothing
+// has been consumed yet.
 std::uint64_t PlannedDataBytes(const CTarvexDlg& form) {
-    const std::uint64_t packet =
-        form.LookupPacketSize(form.m_strDnldProduct, form.m_strBootloaderVersion);
-    if (packet == 0) {
-        return 0;
-    }
-    const auto padded = [packet](std::uint64_t size) {
-        return (size + packet - 1) / packet * packet;
-    };
     std::uint64_t total = 0;
     if (form.m_chkBitmap.GetCheck()) {
-        total += padded(form.m_arrBitmapImage.size());
+        total += form.m_arrBitmapImage.size();
     }
     if (form.m_chkFont.GetCheck()) {
-        total += padded(form.m_arrFontImage.size());
+        total += form.m_arrFontImage.size();
     }
     if (form.m_chkRecipe.GetCheck()) {
         for (const std::uint32_t size : form.m_arrRecipeSizes) {
-            total += padded(size);
+            total += size;
         }
     }
     if (form.m_chkApplication.GetCheck()) {
-        total += padded(form.m_arrAppImage.size());
+        total += form.m_arrAppImage.size();
     }
     return total;
 }
@@ -131,12 +135,27 @@ int ExitStatusFor(const CTarvexDlg& form) {
             const int code = form.OutcomePanelCode();
             return code >= 1 && code <= 9 ? kExitPanelCodeBase + code : kExitFailure;
         }
+        case DownloadOutcome::Cancelled:
+            return kExitCancelled;
         case DownloadOutcome::None:
         case DownloadOutcome::Failed:
-        case DownloadOutcome::Cancelled:
             break;
     }
     return kExitFailure;
+}
+
+// Without --port the form takes the saved port, and when that is not in the Com Port list its
+// first entry: on many PCs a legacy serial port that leads nowhere. The command line refuses
+// instead and names what is there.
+bool SavedPortMissing(CTarvexDlg& form) {
+    const std::string& saved = form.m_settings.m_strComPort;
+    const std::string device = DevicePathForPortName(saved);
+    const std::string current = form.m_cmbComPort.GetWindowText();
+    if (!current.empty() && (EqualsIgnoringCase(current, saved) || current == device)) {
+        return false;
+    }
+    std::cerr << MissingSavedPortText(saved, ProbePorts(form.Environment().probe));
+    return true;
 }
 
 int RunDownloadCommand(DownloadCommandOptions& options) {
@@ -144,7 +163,11 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     if (options.trace) {
         trace.emplace(*options.trace);
     }
-    ProgressReporter progress(std::cout, ProgressStyle(options.progress));
+    // Read before anything else, so that an unreadable file is a usage error at once.
+    const std::optional<std::string> storedPassword =
+        options.form.password ? std::nullopt : PasswordFromFileOrEnvironment(options.passwordFile);
+    ProgressReporter progress(
+        std::cout, options.quiet ? ProgressReporter::Style::None : ProgressStyle(options.progress));
     CliUserInterface ui(std::cerr);
     ui.SetBeforeMessageHook([&progress] { progress.BreakLine(); });
     // A port that does not open is the download's failure (exit status 4), not a usage error:
@@ -159,6 +182,28 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     if (ApplyFormOptions(form, ui, options.form) == FormOptionsResult::Refused) {
         return kExitRefused;
     }
+    if (!options.form.port && SavedPortMissing(form)) {
+        return kExitRefused;
+    }
+    // A password from a file or the environment goes where a person would type it, when the
+    // chosen version shows the field at all.
+    if (storedPassword && form.m_editPassword.IsVisible() && form.m_editPassword.IsEnabled() &&
+        storedPassword->find_first_of("\r\n") == std::string::npos) {
+        form.UserSetText(form.m_editPassword, *storedPassword);
+    }
+    if (VersionNeedsPassword(form)) {
+        const std::optional<std::string> typed = AskPasswordOnTerminal("Download password: ");
+        if (!typed) {
+            throw UsageError(
+                "the firmware version needs a download password: give it with --password-file "
+                "FILE, the environment variable TARVEX_PASSWORD or --password");
+        }
+        if (typed->find_first_of("\r\n") != std::string::npos ||
+            !form.UserSetText(form.m_editPassword, *typed)) {
+            throw UsageError("the password cannot be entered into the form");
+        }
+    }
+    const LineDescription line = DescribeLine(form);
 
     // From here on an interrupt presses Cancel; until here it simply ends the program, which
     // has nothing open then that needs putting back.
@@ -166,28 +211,22 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     const auto publishPort = [&form, &watch] {
         watch.PublishPort(form.SerialPort().NativeHandle(), form.SerialPort().SavedSettings());
     };
-    bool planned = false;
+    progress.SetPlanner([&form] { return PlannedDataBytes(form); });
+    std::uint64_t repliesRead = 0;
     form.SetFrameObserver([&](bool written, std::span<const std::uint8_t> bytes) {
         publishPort();  // the first frame follows the opening of the port closely
-        if (!planned) {
-            progress.SetPlannedBytes(PlannedDataBytes(form));
-            planned = true;
-        }
         if (trace) {
             trace->Write(written, bytes);
         }
-        progress.OnFrame(written, bytes);
+        repliesRead += written ? 0 : 1;
     });
-    form.m_progress.SetListener([&progress](const Control& control) {
-        const auto& bar = static_cast<const ProgressBar&>(control);
-        progress.OnBar(bar.Lower(), bar.Upper(), bar.GetPos());
-    });
+    form.SetProgressListener(&progress);
     bool interruptTold = false;
     const auto tellInterrupt = [&] {
         if (!interruptTold) {
             progress.BreakLine();
-            std::cerr << "tarvex-cli: interrupted: cancelling the download (interrupt again to "
-                         "stop at once)\n";
+            std::cerr << "tarvex-cli: interrupted: cancelling the download (interrupt again, "
+                         "a second or more later, to stop at once)\n";
             interruptTold = true;
         }
     };
@@ -204,6 +243,9 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
         }
     });
 
+    if (!options.quiet) {
+        std::cout << AboutToSendText(line) << '\n' << std::flush;
+    }
     if (trace) {
         trace->Start();
     }
@@ -212,7 +254,7 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     progress.Finish();
     ui.SetPumpHook({});
     form.SetFrameObserver({});
-    form.m_progress.SetListener({});
+    form.SetProgressListener(nullptr);
 
     if (trace && !trace->Good()) {
         std::cerr << "tarvex-cli: --trace: could not write all of " << trace->Path() << '\n';
@@ -225,9 +267,16 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     if (watch.Requested()) {
         tellInterrupt();
         // Whatever the panel got, the run was interrupted: a script must not take it for a
-        // clean download.
-        if (status == kExitOk) {
-            status = kExitFailure;
+        // clean download, nor for a failure of the line.
+        if (status == kExitOk || status == kExitFailure) {
+            status = kExitCancelled;
+        }
+    } else if (form.LastDownloadOutcome() == DownloadOutcome::Failed) {
+        // The form has said "Download not successful!"; say what that means on the line.
+        if (form.SerialPort().LastError() == SerialError::Disconnected) {
+            std::cerr << LineLostHint(line);
+        } else if (repliesRead == 0) {
+            std::cerr << NoReplyHint(line);
         }
     }
     return status;
@@ -241,33 +290,49 @@ void RegisterDownloadCommand(CLI::App& app, int& exitStatus) {
         "download", "Start the form in the current directory, apply the options and download");
     AddFormOptions(*cmd, options->form);
     cmd->add_option("--trace", options->trace,
-                    "Write every frame sent and every reply read to FILE: milliseconds since "
-                    "Download, tx or rx, the bytes in hex")
+                    "Write every frame sent and every reply read to FILE (- for standard "
+                    "error): milliseconds since Download, tx or rx, the bytes in hex")
         ->type_name("FILE")
         ->group("Download");
     cmd->add_option("--progress", options->progress,
                     "auto (a bar on a terminal, plain lines otherwise), bar, lines or none")
         ->check(CLI::IsMember({"auto", "bar", "lines", "none"}))
         ->group("Download");
+    cmd->add_flag("--quiet,-q", options->quiet,
+                  "Print only errors and the result line: no progress, no summary of what is "
+                  "sent")
+        ->group("Download");
+    cmd->add_option("--password-file", options->passwordFile,
+                    "Read the download password from the first line of FILE (instead of "
+                    "--password, which other users see in the process list)")
+        ->type_name("FILE")
+        ->excludes("--password")
+        ->group("Form");
     cmd->footer(
         "The catalogue (Pxx, Vxx), the settings file dnld.sv and the download data file "
         "DnldData.txt are read from the current directory, and dnld.sv is rewritten, as the "
         "dialog does. Messages the form shows go to standard error as \"Caption: text\"; "
-        "progress goes to standard output. Ctrl-C or SIGTERM presses Cancel (the panel is "
-        "told); a second one stops at once, putting the port back as it was found (exit status "
-        "128 + the signal: 130 for Ctrl-C).\n\n"
+        "progress goes to standard output. Without --port the saved port is used; when it is "
+        "not present the download is refused (exit status 3) and the ports present are named. "
+        "The password may also come from --password-file or the environment variable "
+        "TARVEX_PASSWORD; a version that needs one asks for it on a terminal and is refused "
+        "(exit status 2) otherwise. Ctrl-C or SIGTERM presses Cancel (the panel is told); a "
+        "second one at least a second later stops at once, putting the port back as it was "
+        "found (exit status 128 + the signal: 130 for Ctrl-C, 143 for SIGTERM).\n\n"
         "Exit status:\n"
         "  0      \"Download Complete!\"\n"
-        "  1      any other failure: no reply, attempts used up, the line lost; also after a "
-        "cancel\n"
-        "  2      usage error (an option names something the form does not offer)\n"
+        "  1      any other failure: no reply, attempts used up, the line lost\n"
+        "  2      usage error (an option names something the form does not offer; a password "
+        "needed and none given without a terminal)\n"
         "  3      refused before the port was opened: the form's checks, the container or its "
         "product, a selection the panel protocol cannot serve, a choice the form refused "
-        "(USB Download for a firmware version without it)\n"
+        "(USB Download for a firmware version without it), the saved port not present\n"
         "  4      the port could not be opened or configured\n"
         "  5      a ticked item is not in the container\n"
+        "  6      cancelled by the user (Ctrl-C, SIGTERM)\n"
         "  11-19  the panel reported code 1-9 (10 + code), e.g. 12 \"Password Verification "
-        "Failed!\"");
+        "Failed!\"\n"
+        "  130    a second Ctrl-C stopped the program at once; 143 the same for SIGTERM");
     cmd->callback([options, &exitStatus] { exitStatus = RunDownloadCommand(*options); });
 }
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <stdexcept>
 #include <string>
 
@@ -14,6 +15,14 @@ namespace {
 
 static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the descriptor");
 static_assert(std::atomic<InterruptWatch::State*>::is_always_lock_free, "and the state");
+static_assert(std::atomic<long long>::is_always_lock_free, "and the time of the first signal");
+
+// CLOCK_MONOTONIC in nanoseconds; clock_gettime is async-signal-safe.
+long long MonotonicNs() {
+    timespec now{};
+    (void)::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1'000'000'000LL + now.tv_nsec;
+}
 
 // The one piece of process-wide state in the program. A signal handler gets nothing but the
 // signal number, so whatever it needs must be reachable from a global; everything else stays
@@ -27,9 +36,13 @@ extern "C" void OnInterrupt(int signal) {
         return;
     }
     if (state->interrupts == 0) {
+        state->firstAtNs.store(MonotonicNs());
         state->signal = signal;
         state->interrupts = 1;
         return;
+    }
+    if (MonotonicNs() - state->firstAtNs.load() < InterruptWatch::kSecondSignalGapNs) {
+        return;  // the same signal delivered twice, not a person pressing Ctrl-C again
     }
     // The second one: nobody wants to wait for the orderly end. Leave the line and the
     // scheduling as they were found, with async-signal-safe calls only, and go.

@@ -5,7 +5,10 @@
 // dialog's Cancel stops it: the panel gets its Cancel command, the port is closed and the
 // priority restored. A second signal ends the program at once from inside the handler: the
 // line is put back as it was found and closed, the priority restored, and the process ends
-// with 128 + the signal number (130 for Ctrl-C).
+// with 128 + the signal number (130 for Ctrl-C). Only a second signal that comes at least
+// kSecondSignalGap after the first counts: tools such as `timeout` deliver one signal twice
+// within microseconds (to the process and to its group), and the panel must still be told
+// Cancel then.
 //
 // What the handler needs (the open port's descriptor and settings, the priority to restore)
 // is kept up to date from the main thread with PublishPort while the download runs.
@@ -31,6 +34,8 @@ class InterruptWatch {
     InterruptWatch(const InterruptWatch&) = delete;
     InterruptWatch& operator=(const InterruptWatch&) = delete;
 
+    static constexpr long long kSecondSignalGapNs = 1'000'000'000;
+
     // A first SIGINT or SIGTERM has arrived.
     bool Requested() const { return state_.interrupts != 0; }
     int Signal() const { return state_.signal; }
@@ -45,6 +50,7 @@ class InterruptWatch {
     struct State {
         volatile std::sig_atomic_t interrupts = 0;
         volatile std::sig_atomic_t signal = 0;
+        std::atomic<long long> firstAtNs{0};  // CLOCK_MONOTONIC of the first signal
         std::atomic<int> portFd{-1};
         struct termios portSettings {};
         volatile std::sig_atomic_t haveSettings = 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/cli/Commands.h"
+#include "serial/PortAccess.h"
 #include "serial/PortProbe.h"
 
 namespace tarvex::cli {
@@ -34,16 +35,10 @@ std::string StateText(const PortInfo& port) {
     }
     switch (port.error) {
         case SerialError::Busy:
-            return "busy (held by another program)";
-        case SerialError::PermissionDenied: {
-            // The owning group is read from the device node where possible; serial devices
-            // belong to "dialout" on most distributions.
-            const std::string group = port.group.empty() ? "dialout" : port.group;
-            const std::string which =
-                port.group.empty() ? ", usually dialout" : " (" + port.group + ")";
-            return "permission denied \xE2\x80\x94 add the user to the group that owns it" + which +
-                   ": sudo usermod -aG " + group + " $USER, then log in again";
-        }
+            return "busy (" + HolderText(port.path, FindPortHolders(port.path)) + ")";
+        case SerialError::PermissionDenied:
+            // The same advice as `doctor` gives: owner, group, mode and the exact fix.
+            return PermissionAdvice(port.path, ExaminePortAccess(port.path));
         default:
             return std::string(SerialErrorText(port.error));
     }
@@ -96,6 +91,7 @@ nlohmann::json ToJson(const std::vector<PortInfo>& ports) {
         j["product"] = TextOrNull(p.product);
         j["serial_number"] = TextOrNull(p.serialNumber);
         j["group"] = TextOrNull(p.group);
+        j["advice"] = p.opens ? nlohmann::json(nullptr) : nlohmann::json(StateText(p));
         j["from_environment"] = p.fromEnvironment;
         out.push_back(std::move(j));
     }
@@ -131,7 +127,7 @@ void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
     cmd->add_flag("--json", options->json,
                   "Print a JSON array of objects (path, opens, error, driver, usb_vendor_id, "
                   "usb_product_id, manufacturer, product, serial_number, group, "
-                  "from_environment)");
+                  "from_environment, advice)");
     // For tests and odd systems: where sysfs and the device nodes are.
     cmd->add_option("--sysfs-root", options->sysfsRoot, "Root of sysfs (default /sys)");
     cmd->add_option("--dev-root", options->devRoot, "Folder of the device nodes (default /dev)");

@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
     RegisterPortsCommand(app, exitStatus);
     RegisterFormCommand(app, exitStatus);
     RegisterDownloadCommand(app, exitStatus);
+    RegisterDoctorCommand(app, exitStatus);
 
     try {
         app.parse(argc, argv);

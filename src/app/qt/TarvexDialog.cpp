@@ -92,6 +92,7 @@ TarvexDialog::~TarvexDialog() {
     // The widgets go after the form; the form must not reach them on its way out.
     form_.ForEachControl([](Control& control) { control.SetListener(nullptr); });
     form_.SetEndListener(nullptr);
+    form_.SetProgressListener(nullptr);
 }
 
 void TarvexDialog::BuildWidgets() {
@@ -184,8 +185,12 @@ void TarvexDialog::BuildWidgets() {
     commGrid->addWidget(radio(f.m_radSerialDownload), 0, 0, 1, 2);
     commGrid->addWidget(radio(f.m_radUSBDownload), 0, 2, 1, 2);
     commGrid->addWidget(label(f.m_lblComPort), 1, 0);
-    auto* comPort = new PortComboBox(
-        [this] { Act(form_.m_cmbComPort, [this] { form_.UserDropDown(form_.m_cmbComPort); }); });
+    auto* comPort = new PortComboBox([this] {
+        Act(form_.m_cmbComPort, [this] {
+            form_.UserDropDown(form_.m_cmbComPort);
+            ShowPortStatus();
+        });
+    });
     comPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     comPort->setMinimumContentsLength(kPortListChars);
     Bind(f.m_cmbComPort, comPort);
@@ -246,11 +251,20 @@ void TarvexDialog::BuildWidgets() {
     buttons->addWidget(closeButton);
     buttons->addWidget(button(f.m_btnCancel));
 
+    // Under the bar: what the transfer does, and why a port is missing from the list.
+    statusLabel_ = new QLabel;
+    statusLabel_->setObjectName(QStringLiteral("statusLine"));
+    statusLabel_->setTextFormat(Qt::PlainText);
+    statusLabel_->setWordWrap(true);
+    status_ = std::make_unique<StatusLine>(statusLabel_);
+    form_.SetProgressListener(status_.get());
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(details);
     layout->addWidget(communication);
     layout->addWidget(download);
     layout->addWidget(progress);
+    layout->addWidget(statusLabel_);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetMinimumSize);
 }
@@ -329,9 +343,17 @@ void TarvexDialog::InitDialog() {
     initialised_ = true;
     form_.OnInitDialog();
     form_.ForEachControl([this](Control& control) { Refresh(control); });
+    ShowPortStatus();
     if (QWidget* download = WidgetFor(form_.m_btnDownload)) {
         download->setFocus(Qt::OtherFocusReason);
     }
+}
+
+void TarvexDialog::ShowPortStatus() {
+    // The form keeps its rule (the first entry stands in for a missing saved port); the line
+    // says so.
+    status_->ShowPorts(form_.Environment().probe, form_.m_settings.m_strComPort,
+                       form_.m_cmbComPort.GetWindowText());
 }
 
 void TarvexDialog::reject() {

@@ -16,11 +16,13 @@
 #include <QComboBox>
 #include <QDialog>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "app/qt/QtUserInterface.h"
+#include "app/qt/StatusLine.h"
 #include "download/DownloadContainer.h"
 #include "ui/TarvexDlg.h"
 
@@ -63,6 +65,8 @@ class TarvexDialog : public QDialog {
     }
     QGroupBox* Group(const char* title) const;
     QAction* AboutAction() const { return aboutAction_; }
+    // The status line under the progress bar.
+    QLabel* StatusLabel() const { return statusLabel_; }
 
     // Esc: the form's Cancel; the dialog stays open.
     void reject() override;
@@ -78,6 +82,8 @@ class TarvexDialog : public QDialog {
     // Runs a person's action unless the same control's action is still running further up the
     // stack (a download pumps events; a second click on its button must not start another).
     void Act(const Control& control, const std::function<void()>& action);
+    // After the ports were probed: the ports present but not usable, the saved port missing.
+    void ShowPortStatus();
 
     QtUserInterface ui_;
     CTarvexDlg form_;
@@ -85,6 +91,8 @@ class TarvexDialog : public QDialog {
     std::unordered_set<const Control*> running_;
     std::unordered_map<std::string, QGroupBox*> groups_;
     QAction* aboutAction_ = nullptr;
+    QLabel* statusLabel_ = nullptr;
+    std::unique_ptr<StatusLine> status_;
     bool initialised_ = false;
 };
 

@@ -1,0 +1,85 @@
+// Why a serial port cannot be had, and what fixes it: the analysis behind `tarvex-cli ports`,
+// `tarvex-cli doctor` and the dialog's status line.
+//
+//   ExaminePortAccess(path)        owner, group and mode of the device node, whether this user
+//                                  may read and write it, whether the user is in its group (in
+//                                  this login, or only in the group database), and the command
+//                                  that fixes a refusal
+//   FindPortHolders(path)          the processes that have the device open (from the process
+//                                  table); those of other users may stay hidden
+//   PermissionAdvice(access)       one line: who owns the device and the exact fix
+//   ExamineLineServices(...)       what else on the system gets between the tool and a USB
+//                                  adapter: ModemManager (and whether it is told to leave the
+//                                  device alone), brltty, the adapter's latency timer
+//
+// A group change takes effect only in a new login; the advice says so. Joining the group
+// "root" is never advised: a device left to root is given to "dialout" instead.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvex {
+
+// The group that serial devices are given to on Debian and most distributions.
+inline constexpr char kSerialGroup[] = "dialout";
+
+struct PortHolder {
+    int pid = 0;
+    std::string command;  // the process's name, empty when unknown
+};
+
+struct PortAccess {
+    bool exists = false;
+    bool readWrite = false;  // this process may open it for reading and writing
+    std::string owner;       // user name (or number) of the device node
+    std::string group;       // group name (or number)
+    unsigned mode = 0;       // permission bits, e.g. 0660
+    bool groupMayReadWrite = false;
+    bool inGroup = false;        // this process has the device's group
+    bool listedInGroup = false;  // the group database lists the user, maybe since this login
+    std::string user;            // this process's user name
+    std::string fixCommand;      // empty when nothing is to be fixed, or nothing can be said
+    bool needsNewLogin = false;  // the fix is a group membership: it takes a new login
+};
+
+PortAccess ExaminePortAccess(const std::string& path);
+
+// "permission denied: /dev/ttyUSB0 is root:dialout 0660 and alice is not in dialout; fix: ..."
+// An empty text when the port may be read and written.
+std::string PermissionAdvice(const std::string& path, const PortAccess& access);
+
+// Processes (other than this one) that hold the device open; procRoot is normally "/proc".
+std::vector<PortHolder> FindPortHolders(const std::string& path,
+                                        const std::string& procRoot = "/proc");
+// "held by minicom (pid 4711)", or a generic text when the holder is hidden.
+std::string HolderText(const std::string& path, const std::vector<PortHolder>& holders);
+
+struct LineServicesOptions {
+    std::string sysfsRoot = "/sys";
+    std::string procRoot = "/proc";
+    std::string udevDataRoot = "/run/udev/data";
+    // Where the package's rule that keeps ModemManager away may be installed.
+    std::vector<std::string> ruleFiles = {"/etc/udev/rules.d/60-tarvex.rules",
+                                          "/usr/lib/udev/rules.d/60-tarvex.rules",
+                                          "/lib/udev/rules.d/60-tarvex.rules"};
+    std::vector<std::string> brlttyPaths = {"/usr/bin/brltty", "/bin/brltty", "/usr/sbin/brltty",
+                                            "/sbin/brltty"};
+};
+
+struct LineServices {
+    bool modemManagerRunning = false;
+    // The device's udev record carries ID_MM_DEVICE_IGNORE=1; nothing when there is no record.
+    std::optional<bool> modemManagerIgnores;
+    bool ruleInstalled = false;  // the package's udev rule is present
+    bool brlttyInstalled = false;
+    std::optional<int> latencyTimerMs;  // a USB adapter's latency timer, when it has one
+    std::string latencyTimerPath;       // the sysfs attribute that sets it
+};
+
+// `path` is the device node, `ttyName` its name under <sysfs>/class/tty (e.g. "ttyUSB0").
+LineServices ExamineLineServices(const std::string& path, const std::string& ttyName,
+                                 const LineServicesOptions& options);
+
+}  // namespace tarvex
