@@ -17,6 +17,23 @@ if(TARVEX_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(TARVEX_FUZZ)
+    # Every target is compiled with coverage for libFuzzer and with AddressSanitizer (leaks
+    # included) and UndefinedBehaviorSanitizer, so that the readers in the core library are
+    # guided and checked too; only the fuzz targets link libFuzzer's main (fuzz/CMakeLists.txt).
+    # The library's own assertions catch an index past the end of a span or vector as well.
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "TARVEX_FUZZ needs clang (libFuzzer): configure with "
+                            "-DCMAKE_CXX_COMPILER=clang++")
+    endif()
+    if(TARVEX_SANITIZE)
+        message(FATAL_ERROR "TARVEX_FUZZ already builds with the sanitizers: leave TARVEX_SANITIZE off")
+    endif()
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                        -fno-sanitize-recover=undefined -D_GLIBCXX_ASSERTIONS)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
 # Keeps FooLinux.cpp / FooWin32.cpp only for the platform they are written for.
 function(tarvex_filter_platform_sources var)
     set(kept)

@@ -1,0 +1,7 @@
+SLAVE ID:-2147483649
+SLAVE ID:+0042x
+PASSWORD::colon:
+REMEMBER PASSWORD:maybe
+unknown line
+[EOF]
+COM PORT:after the end
