@@ -6,12 +6,14 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
 
 #include "platform/Files.h"
+#include "platform/FilesPosix.h"
 #include "platform/Text.h"
 
 namespace tarvex::platform {
@@ -49,6 +51,18 @@ std::string LowerCopy(std::string_view s) {
 
 }  // namespace
 
+const char kPathSeparator = '/';
+// Drive Z: of the form's fixed log path is the file-system root, as Wine maps it.
+const char kFormTimingLogPath[] = "/Current_FE/TRANSFER/ReadTimeDiff.csv";
+
+std::size_t LastSeparator(std::string_view path) {
+    return path.rfind('/');
+}
+
+bool IsAbsolutePath(std::string_view path) {
+    return !path.empty() && path.front() == '/';
+}
+
 bool WriteAll(int fd, std::string_view content) {
     std::size_t done = 0;
     while (done < content.size()) {
@@ -70,13 +84,12 @@ std::string CurrentDirectory() {
     return ec ? std::string(".") : path.string();
 }
 
-std::string JoinPath(std::string_view dir, std::string_view name) {
-    std::string out(dir);
-    if (!out.empty() && out.back() != kPathSeparator) {
-        out.push_back(kPathSeparator);
+bool ChangeCurrentDirectory(const std::string& path, std::string& why) {
+    if (::chdir(path.c_str()) != 0) {
+        why = std::strerror(errno);
+        return false;
     }
-    out.append(name);
-    return out;
+    return true;
 }
 
 bool FileExists(const std::string& path) {
@@ -130,30 +143,6 @@ FileBytes ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
     }
     result.fileSize = result.bytes.size();
     return result;
-}
-
-std::optional<std::vector<std::string>> ReadTextLines(const std::string& path) {
-    const FileBytes file = ReadWholeFile(path, std::uint64_t{64} * 1024 * 1024);
-    if (file.error != ReadError::None) {
-        return std::nullopt;
-    }
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    const auto* data = reinterpret_cast<const char*>(file.bytes.data());
-    const std::size_t size = file.bytes.size();
-    while (start < size) {
-        std::size_t end = start;
-        while (end < size && data[end] != '\n') {
-            ++end;
-        }
-        std::size_t lineEnd = end;
-        if (end < size && lineEnd > start && data[lineEnd - 1] == '\r') {
-            --lineEnd;
-        }
-        lines.emplace_back(data + start, lineEnd - start);
-        start = end + 1;
-    }
-    return lines;
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode,

@@ -25,6 +25,7 @@
 
 #include "panel-sim/SessionReport.h"
 #include "platform/Files.h"
+#include "platform/FilesPosix.h"
 
 namespace tarvex::panelsim {
 namespace {

@@ -1,12 +1,10 @@
 #include "app/cli/PasswordSource.h"
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/cli/Commands.h"
+#include "app/cli/Console.h"
 #include "platform/Files.h"
 
 namespace tarvex::cli {
@@ -39,37 +37,7 @@ bool VersionNeedsPassword(const CTarvexDlg& form) {
 }
 
 std::optional<std::string> AskPasswordOnTerminal(const std::string& prompt) {
-    if (::isatty(STDIN_FILENO) != 1) {
-        return std::nullopt;
-    }
-    termios saved{};
-    if (::tcgetattr(STDIN_FILENO, &saved) != 0) {
-        return std::nullopt;
-    }
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    quiet.c_lflag |= ECHONL;
-    std::fputs(prompt.c_str(), stderr);
-    std::fflush(stderr);
-    (void)::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    std::string line;
-    char c = 0;
-    bool ended = false;
-    while (::read(STDIN_FILENO, &c, 1) == 1) {
-        if (c == '\n') {
-            ended = true;
-            break;
-        }
-        line.push_back(c);
-    }
-    (void)::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    if (!ended && line.empty()) {
-        return std::nullopt;
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return line;
+    return ReadLineWithoutEcho(prompt);
 }
 
 }  // namespace tarvex::cli

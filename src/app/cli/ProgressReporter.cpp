@@ -1,13 +1,12 @@
 #include "app/cli/ProgressReporter.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
 #include <vector>
+
+#include "app/cli/Console.h"
 
 namespace tarvex::cli {
 namespace {
@@ -55,9 +54,8 @@ std::string ItemLabel(const TransferItem& item) {
 }  // namespace
 
 int ProgressReporter::TerminalWidth() {
-    winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
+    if (const int columns = ConsoleColumns(); columns > 0) {
+        return columns;
     }
     if (const char* columns = std::getenv("COLUMNS");
         columns != nullptr && std::atoi(columns) > 0) {
@@ -221,7 +219,15 @@ void ProgressReporter::Update(bool force) {
             return;
         }
         // Back to the start of the line, and away with what a longer text left behind.
-        out_ << '\r' << BarLine() << "\x1b[K" << std::flush;
+        std::string text = BarLine();
+        const std::size_t length = text.size();
+        if (vtSequences_) {
+            text += "\x1b[K";
+        } else if (length < barLength_) {
+            text.append(barLength_ - length, ' ');
+        }
+        out_ << '\r' << text << std::flush;
+        barLength_ = length;
         lineOpen_ = true;
         lastShown_ = now;
         return;

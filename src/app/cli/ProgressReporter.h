@@ -3,7 +3,9 @@
 //   Style::Bar     one line redrawn in place (for a terminal): the item being sent, a bar, the
 //                  bytes sent of those planned, the speed and the time left; fitted to the
 //                  terminal's width, read again at every redraw so that it follows a resize; at
-//                  most ten redraws a second
+//                  most ten redraws a second. The rest of a longer earlier line is erased with
+//                  ESC [ K, or with blanks for a console without virtual-terminal sequences
+//                  (SetVtSequences(false))
 //   Style::Lines   a plain line at every tenth of the way and at least every few seconds while
 //                  data flows (for a log file or a pipe)
 //   Style::None    nothing
@@ -42,6 +44,7 @@ class ProgressReporter final : public ITransferProgress {
 
     // Image bytes the download will carry; 0 while unknown.
     void SetPlannedBytes(std::uint64_t bytes) { planned_ = bytes; }
+    void SetVtSequences(bool on) { vtSequences_ = on; }
     // Asked once, at the transfer's first event (when the items are known).
     void SetPlanner(std::function<std::uint64_t()> planner) { planner_ = std::move(planner); }
 
@@ -57,7 +60,7 @@ class ProgressReporter final : public ITransferProgress {
 
     std::uint64_t BytesSent() const { return before_ + itemDone_; }
 
-    // Columns of the terminal on standard output (TIOCGWINSZ, else COLUMNS, else 80).
+    // Columns of the console on standard output, else COLUMNS, else 80.
     static int TerminalWidth();
 
   private:
@@ -88,6 +91,8 @@ class ProgressReporter final : public ITransferProgress {
     Clock::time_point lastShown_{};
     int lastTenth_ = -1;     // Lines: the last tenth of the way reported
     bool lineOpen_ = false;  // Bar: the bar is on the current line
+    bool vtSequences_ = true;
+    std::size_t barLength_ = 0;  // Bar: the length of the line shown last
     bool finished_ = false;
 };
 

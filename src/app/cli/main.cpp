@@ -1,13 +1,13 @@
 // tarvex-cli: the headless front end of Tarvex.
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "app/cli/Commands.h"
+#include "app/cli/Console.h"
+#include "platform/Files.h"
 
 int main(int argc, char** argv) {
     using namespace tarvex::cli;
@@ -25,8 +25,8 @@ int main(int argc, char** argv) {
         ->envname("TARVEX_WORKSPACE")
         ->type_name("DIR")
         ->each([](const std::string& dir) {
-            if (::chdir(dir.c_str()) != 0) {
-                throw CLI::ValidationError("cannot work in " + dir + ": " + std::strerror(errno));
+            if (std::string why; !tarvex::platform::ChangeCurrentDirectory(dir, why)) {
+                throw CLI::ValidationError("cannot work in " + dir + ": " + why);
             }
         });
     app.fallthrough();  // -C may also follow the command
@@ -39,7 +39,13 @@ int main(int argc, char** argv) {
     RegisterDoctorCommand(app, exitStatus);
 
     try {
-        app.parse(argc, argv);
+        // CLI11 takes the arguments in reverse order, without the program name.
+        std::vector<std::string> args = Arguments(argc, argv);
+        if (!args.empty()) {
+            args.erase(args.begin());
+        }
+        std::reverse(args.begin(), args.end());
+        app.parse(args);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {

@@ -1,0 +1,32 @@
+// Port access on Windows: a COM port has no owner, group or mode to advise on, and the
+// process that holds one is not named by the system; a busy port is only known as busy.
+#include "serial/PortAccess.h"
+
+namespace tarvex {
+
+PortAccess ExaminePortAccess(const std::string& /*path*/) {
+    PortAccess access;
+    access.exists = true;
+    access.readWrite = true;
+    return access;
+}
+
+std::string PermissionAdvice(const std::string& /*path*/, const PortAccess& /*access*/) {
+    return {};
+}
+
+std::vector<PortHolder> FindPortHolders(const std::string& /*path*/,
+                                        const std::string& /*procRoot*/) {
+    return {};
+}
+
+std::string HolderText(const std::string& /*path*/, const std::vector<PortHolder>& /*holders*/) {
+    return "held by another program";
+}
+
+LineServices ExamineLineServices(const std::string& /*path*/, const std::string& /*ttyName*/,
+                                 const LineServicesOptions& /*options*/) {
+    return {};
+}
+
+}  // namespace tarvex
