@@ -6,7 +6,8 @@
 // pause, press Close. TARVEX_AUTOTEST_HOLD_MS sets the pause (default 3000 ms), which leaves a
 // script time to take a screenshot of each box and of the finished form.
 //
-// Lines of the log:   ready | message <kind> <caption> <text> | outcome <name> | close
+// Lines of the log:   ready | message <kind> <caption> <text> | about | download |
+//                      outcome <name> | close
 #pragma once
 
 #include <optional>
@@ -20,6 +21,7 @@ namespace tarvex::win32 {
 struct AutoTest {
     std::wstring logPath;
     unsigned holdMs = 3000;
+    bool pressButtons = true;  // false: only log and answer the boxes (the window tests)
 
     // Nothing unless TARVEX_AUTOTEST names a log file.
     static std::optional<AutoTest> FromEnvironment();

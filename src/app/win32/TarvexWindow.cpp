@@ -85,11 +85,12 @@ void SyncEntries(HWND combo, const std::vector<std::string>& entries) {
 
 }  // namespace
 
-TarvexWindow::TarvexWindow(HINSTANCE instance, CDownloadInfo& downloadInfo, FormEnvironment env)
+TarvexWindow::TarvexWindow(HINSTANCE instance, CDownloadInfo& downloadInfo, FormEnvironment env,
+                           std::optional<AutoTest> autoTest)
     : instance_(instance),
       ui_(instance),
       form_(downloadInfo, ui_, std::move(env)),
-      autoTest_(AutoTest::FromEnvironment()) {
+      autoTest_(std::move(autoTest)) {
     icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
                                           LR_DEFAULTCOLOR));
@@ -100,13 +101,21 @@ TarvexWindow::TarvexWindow(HINSTANCE instance, CDownloadInfo& downloadInfo, Form
         ui_.SetAutoTest(&*autoTest_);
     }
     form_.SetEndListener([this] {
-        if (hwnd_ != nullptr) {
+        if (hwnd_ == nullptr) {
+            return;
+        }
+        if (modal_) {
             EndDialog(hwnd_, IDOK);
+        } else {
+            DestroyWindow(hwnd_);
         }
     });
 }
 
 TarvexWindow::~TarvexWindow() {
+    if (!modal_ && hwnd_ != nullptr) {
+        DestroyWindow(hwnd_);
+    }
     // The windows are gone before the form; the form must not reach them on its way out.
     form_.ForEachControl([](Control& control) { control.SetListener(nullptr); });
     form_.SetEndListener(nullptr);
@@ -118,10 +127,15 @@ TarvexWindow::~TarvexWindow() {
 }
 
 void TarvexWindow::Run() {
+    modal_ = true;
     DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_TARVEX_DIALOG), nullptr, DialogProc,
                     reinterpret_cast<LPARAM>(this));
-    hwnd_ = nullptr;
-    ui_.SetOwner(nullptr);
+}
+
+HWND TarvexWindow::CreateModeless() {
+    modal_ = false;
+    return CreateDialogParamW(instance_, MAKEINTRESOURCEW(IDD_TARVEX_DIALOG), nullptr, DialogProc,
+                              reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CALLBACK TarvexWindow::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -171,6 +185,11 @@ INT_PTR TarvexWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
         case kStartAutoTest:
             StartAutoTest();
             return TRUE;
+        case WM_NCDESTROY:
+            SetWindowLongPtrW(hwnd_, DWLP_USER, 0);
+            hwnd_ = nullptr;
+            ui_.SetOwner(nullptr);
+            return FALSE;
         default:
             break;
     }
@@ -193,7 +212,9 @@ void TarvexWindow::InitDialog() {
     }
     if (autoTest_) {
         autoTest_->Log("ready");
-        PostMessageW(hwnd_, kStartAutoTest, 0, 0);
+        if (autoTest_->pressButtons) {
+            PostMessageW(hwnd_, kStartAutoTest, 0, 0);
+        }
     }
 }
 

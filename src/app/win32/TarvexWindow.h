@@ -30,13 +30,18 @@ namespace tarvex::win32 {
 
 class TarvexWindow {
   public:
-    TarvexWindow(HINSTANCE instance, CDownloadInfo& downloadInfo, FormEnvironment env = {});
+    TarvexWindow(HINSTANCE instance, CDownloadInfo& downloadInfo, FormEnvironment env = {},
+                 std::optional<AutoTest> autoTest = AutoTest::FromEnvironment());
     ~TarvexWindow();
     TarvexWindow(const TarvexWindow&) = delete;
     TarvexWindow& operator=(const TarvexWindow&) = delete;
 
     // Shows the dialog and returns when the form has ended (or the window could not be made).
     void Run();
+    // Makes the window and starts the form without running a message loop or showing it (the
+    // tests send it messages); Close then destroys it. nullptr when it could not be made.
+    HWND CreateModeless();
+    HWND Window() const { return hwnd_; }
 
     CTarvexDlg& Form() { return form_; }
 
@@ -62,6 +67,7 @@ class TarvexWindow {
     Win32UserInterface ui_;
     CTarvexDlg form_;
     HWND hwnd_ = nullptr;
+    bool modal_ = true;
     HICON icon_ = nullptr;
     HICON smallIcon_ = nullptr;
     std::unordered_set<const Control*> running_;

@@ -115,6 +115,10 @@ void Win32UserInterface::Idle() {
 }
 
 void Win32UserInterface::ShowAbout() {
+    if (autoTest_ != nullptr) {
+        autoTest_->Log("about");
+        SetTimer(nullptr, 0, autoTest_->holdMs, AnswerBoxTimer);
+    }
     DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_ABOUTBOX), owner_, AboutProc, 0);
 }
 
