@@ -17,11 +17,13 @@ if(TARVEX_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
-# Keeps FooLinux.cpp / FooWin32.cpp only for the platform they are written for.
+# Keeps FooLinux.cpp / FooPosix.cpp / FooWin32.cpp (and their tests, FooWin32Test.cpp) only for
+# the platform they are written for.
 function(tarvex_filter_platform_sources var)
     set(kept)
     foreach(src IN LISTS ${var})
         get_filename_component(stem "${src}" NAME_WE)
+        string(REGEX REPLACE "Test$" "" stem "${stem}")
         if(stem MATCHES "Win32$" AND NOT WIN32)
             continue()
         endif()

@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include "serial/SerialInternal.h"
+#include "serial/SerialPortPosix.h"
 
 namespace tarvex::serial_detail {
 namespace {

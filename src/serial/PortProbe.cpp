@@ -114,15 +114,14 @@ std::vector<PortInfo> ProbePorts(const ProbeOptions& options) {
     for (PortInfo& info : candidates) {
         // Opened the way a download opens it, so that "opens" means a download could have it;
         // released at once, with nothing configured.
-        const serial_detail::ExclusiveDevice dev = serial_detail::OpenExclusive(info.path);
-        if (dev.fd >= 0) {
-            serial_detail::ReleaseExclusive(dev.fd, dev.exclusiveSet);
+        const SerialError error = serial_detail::TryOpenExclusive(info.path);
+        if (error == SerialError::None) {
             info.opens = true;
-        } else if (dev.error == SerialError::NotFound) {
+        } else if (error == SerialError::NotFound) {
             continue;  // named by the system or the environment, but no device node exists
         } else {
-            info.error = dev.error;
-            if (dev.error == SerialError::PermissionDenied) {
+            info.error = error;
+            if (error == SerialError::PermissionDenied) {
                 info.group = serial_detail::OwningGroup(info.path);
             }
         }

@@ -1,8 +1,11 @@
-// Helpers shared by the port class and the port probe; not part of the serial interface.
+// Helpers shared by the port class and the port probe on every platform; not part of the serial
+// interface. Each platform's files (SerialPortPosix.cpp, PortListLinux.cpp, SerialPortWin32.cpp,
+// PortListWin32.cpp) provide them.
 #pragma once
 
-#include <termios.h>
-
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,33 +14,24 @@
 
 namespace tarvex::serial_detail {
 
-// A device opened for this program alone.
-struct ExclusiveDevice {
-    int fd = -1;
-    SerialError error = SerialError::None;  // why it did not open
-    bool exclusiveSet = false;              // TIOCEXCL was set by us and must be cleared
-    struct termios settings {};             // the settings found at open
-};
+// Opens path the way a download opens it (exclusively) and releases it at once, with nothing
+// configured: None when the port could be had just now, else why not.
+SerialError TryOpenExclusive(const std::string& path);
 
-// Opens path read-write, non-blocking, close-on-exec and without becoming its controlling
-// terminal, takes the advisory lock and sets the kernel's exclusive mode. Nothing else about
-// the device changes.
-ExclusiveDevice OpenExclusive(const std::string& path);
-
-// Undoes OpenExclusive: exclusive mode, lock, descriptor.
-void ReleaseExclusive(int fd, bool exclusiveSet);
-
-// True for the slave side of a pseudo-terminal, which has no line of its own.
-bool IsPseudoTerminal(int fd);
-
-// The device's running counts of line errors; false when the driver keeps none (a
-// pseudo-terminal, some USB adapters).
-bool ReadLineErrorCounts(int fd, LineErrorCounts& out);
-
-// The serial devices the system knows of (not yet tried), with what it knows of each.
+// The serial devices the system knows of (not yet tried), with what it knows of each. The roots
+// serve the Linux listing (sysfs and the device folder); other systems ignore them.
 std::vector<PortInfo> ListSystemPorts(const std::string& sysfsRoot, const std::string& devRoot);
 
-// The name of the group that owns path, empty when unknown.
+// The name of the group that owns path, empty when unknown or when the system has no such rule.
 std::string OwningGroup(const std::string& path);
+
+// A total time-out of multiplier x count + constant in milliseconds; none when both are 0.
+// Capped at the 32-bit range the values come in.
+std::optional<std::uint32_t> TotalTimeoutMs(std::uint32_t multiplier, std::uint32_t constant,
+                                            std::size_t count);
+
+// Windows' special read time-out: an interval of MAXDWORD with both total terms 0 returns at
+// once with whatever is queued.
+inline constexpr std::uint32_t kReturnImmediately = 0xFFFFFFFFu;
 
 }  // namespace tarvex::serial_detail

@@ -1,6 +1,7 @@
 // CSerialPort: the one way to the panel, a serial line or the virtual COM port of a USB link.
 //
-//   Open(name)                    exclusive open of an existing device; "COM3" names /dev/ttyS2
+//   Open(name)                    exclusive open of an existing device; "COM3" is the third COM
+//                                 port (on Linux /dev/ttyS2)
 //   ConfigureLine(...)            raw 8-bit line: baud, data bits, parity, stop bits, no flow
 //                                 control, DTR and RTS held off
 //   SetTimeouts(five values)      read interval, read multiplier, read constant, write
@@ -18,12 +19,14 @@
 // error, when parity is checked) makes every later read and write fail with LineError until the
 // port is closed and opened again (abort-on-error). A read with no total time-out waits for its
 // whole count. LastError() tells why the last operation failed.
+//
+// What the port holds of the device (descriptor or handle, the settings found at open) is the
+// platform's own: SerialPortPosix.h and SerialPortWin32.h define CSerialPort::Native.
 #pragma once
-
-#include <termios.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,7 +37,8 @@
 
 namespace tarvex {
 
-// The few kinds of failure the port distinguishes; errno values are mapped onto these once.
+// The few kinds of failure the port distinguishes; the system's error codes are mapped onto
+// these once.
 enum class SerialError {
     None,
     NotFound,          // no such device
@@ -50,12 +54,15 @@ enum class SerialError {
                    // ConfigureLine; the port refuses reads and writes until it is reopened
 };
 
-SerialError SerialErrorFromErrno(int err);
 std::string_view SerialErrorText(SerialError e);
 
-// Device path for a port name: "COM" + n (any case) gives /dev/ttyS(n - 1); anything else is
-// taken as a path as it stands.
+// Device path for a port name. On Linux "COM" + n (any case) gives /dev/ttyS(n - 1); on Windows
+// it gives \\.\COMn, the form every COM port opens by (COM10 and above need it). Anything
+// else is taken as a path as it stands.
 std::string DevicePathForPortName(std::string_view portName);
+
+// n for "COM" + n in any letter case, n from 1 without leading zeros; nothing otherwise.
+std::optional<unsigned long> ComPortNumber(std::string_view portName);
 
 // What ConfigureLine sets, in the codes of the download form.
 struct LineSettings {
@@ -65,22 +72,6 @@ struct LineSettings {
     std::uint8_t parityCode = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
     std::uint8_t stopBitsCode = 0;  // 0 one stop bit, 2 two stop bits (1: one and a half)
 };
-
-// Builds the terminal settings for `line` from the device's current settings `current`.
-// Pure: no device is touched. Returns false (and leaves `out` alone) for a value that cannot be
-// expressed, such as an unknown baud rate or parity code.
-bool BuildTermios(const LineSettings& line, const struct termios& current, struct termios& out);
-
-// Whether the device took the settings `wanted`, judged from what it reports back (`actual`).
-// A pseudo-terminal has no line: it keeps no parity or character size of its own, so for one
-// only the fields that shape the byte stream (input, output and local modes, VMIN/VTIME,
-// flow control) are compared; a real device must also report the speed and framing asked for.
-bool SettingsTakenByDevice(const struct termios& wanted, const struct termios& actual,
-                           bool pseudoTerminal);
-
-// Restores `saved` (when given) and closes fd using async-signal-safe calls only, for a signal
-// handler that must leave the line as it found it. The advisory lock goes with the descriptor.
-void EmergencyRestoreAndClose(int fd, const struct termios* saved);
 
 // Running counts of line errors as a serial driver keeps them.
 struct LineErrorCounts {
@@ -117,34 +108,22 @@ class CSerialPort {
     bool DiscardInput();
     void Close();
 
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const;
     SerialError LastError() const { return lastError_; }
     const std::string& DevicePath() const { return devicePath_; }
     void SetIdleHook(platform::IdleHook hook) { idle_ = std::move(hook); }
 
-    // For an emergency exit from a signal handler: the descriptor and the settings found at
-    // open, so that the line can be restored with async-signal-safe calls alone.
-    int NativeHandle() const { return fd_; }
-    const struct termios* SavedSettings() const { return haveSaved_ ? &saved_ : nullptr; }
+    // The platform's own state of the port (SerialPortPosix.h, SerialPortWin32.h).
+    struct Native;
+    const Native& NativeState() const { return *native_; }
 
   private:
     IUserInterface& ui_;
-    int fd_ = -1;
+    std::unique_ptr<Native> native_;
     std::string devicePath_;
-    struct termios saved_ {};  // as found at open, restored at close
-    bool haveSaved_ = false;
-    bool exclusiveSet_ = false;  // this object put the tty into exclusive mode
-    bool pseudoTerminal_ = false;
     Timeouts timeouts_{};
     SerialError lastError_ = SerialError::None;
     platform::IdleHook idle_;
-
-    // Abort-on-error: the device's error counters when the line was configured; a rise in any
-    // of them makes every later read and write fail until Close.
-    bool watchLineErrors_ = false;
-    bool checkParity_ = false;
-    LineErrorCounts errorBaseline_{};
-    bool lineFailed_ = false;
 
     bool Fail(SerialError e);
     bool LineUsable();

@@ -24,17 +24,12 @@
 #include <optional>
 #include <vector>
 
-#include "serial/SerialInternal.h"
-#include "serial/SerialPort.h"
+#include "serial/SerialPortPosix.h"
 
 namespace tarvex {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Windows' special read time-out: an interval of MAXDWORD with both total terms 0 returns at
-// once with whatever is queued.
-constexpr std::uint32_t kReturnImmediately = 0xFFFFFFFFu;
 
 // Errors met while data moves: on a tty that was open, "no device" means it went away.
 SerialError IoErrorFromErrno(int err) {
@@ -42,17 +37,15 @@ SerialError IoErrorFromErrno(int err) {
     return e == SerialError::NotFound ? SerialError::Disconnected : e;
 }
 
-// A total time-out of multiplier x count + constant; none when both are 0. Capped at the
-// 32-bit range the values come in, which also keeps the clock arithmetic from overflowing.
+// The total time-out as a point in time; none when both terms are 0.
 std::optional<Clock::time_point> TotalDeadline(Clock::time_point start, std::uint32_t multiplier,
                                                std::uint32_t constant, std::size_t count) {
-    if (multiplier == 0 && constant == 0) {
+    const std::optional<std::uint32_t> ms =
+        serial_detail::TotalTimeoutMs(multiplier, constant, count);
+    if (!ms) {
         return std::nullopt;
     }
-    const std::uint64_t perByte =
-        static_cast<std::uint64_t>(multiplier) * std::min<std::uint64_t>(count, 0xFFFFFFFFu);
-    const std::uint64_t total = std::min<std::uint64_t>(perByte + constant, 0xFFFFFFFFu);
-    return start + std::chrono::milliseconds(total);
+    return start + std::chrono::milliseconds(*ms);
 }
 
 // Time left until `when`, in whole milliseconds rounded up so that poll() never returns a
@@ -124,20 +117,6 @@ struct Waiter {
     }
 };
 
-bool ParseComNumber(std::string_view digits, unsigned long& n) {
-    if (digits.empty() || digits.size() > 9 || digits.front() == '0') {
-        return false;
-    }
-    n = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        n = n * 10 + static_cast<unsigned long>(c - '0');
-    }
-    return true;
-}
-
 }  // namespace
 
 SerialError SerialErrorFromErrno(int err) {
@@ -182,42 +161,11 @@ SerialError SerialErrorFromErrno(int err) {
     }
 }
 
-std::string_view SerialErrorText(SerialError e) {
-    switch (e) {
-        case SerialError::None:
-            return "ok";
-        case SerialError::NotFound:
-            return "not found";
-        case SerialError::PermissionDenied:
-            return "permission denied";
-        case SerialError::Busy:
-            return "busy";
-        case SerialError::NotATerminal:
-            return "not a serial device";
-        case SerialError::Unsupported:
-            return "setting not supported by the device";
-        case SerialError::Timeout:
-            return "timed out";
-        case SerialError::Disconnected:
-            return "device disconnected";
-        case SerialError::Io:
-            return "device error";
-        case SerialError::NotOpen:
-            return "port not open";
-        case SerialError::LineError:
-            return "line error (framing, overrun or parity)";
-    }
-    return "device error";
-}
-
 std::string DevicePathForPortName(std::string_view portName) {
     // Settings files written on Windows name ports COM1, COM2, ...; Wine maps COMn to
     // /dev/ttyS(n-1), and so does this program. Any other name is a device path already.
-    unsigned long n = 0;
-    if (portName.size() > 3 && (portName[0] == 'C' || portName[0] == 'c') &&
-        (portName[1] == 'O' || portName[1] == 'o') && (portName[2] == 'M' || portName[2] == 'm') &&
-        ParseComNumber(portName.substr(3), n)) {
-        return "/dev/ttyS" + std::to_string(n - 1);
+    if (const std::optional<unsigned long> n = ComPortNumber(portName)) {
+        return "/dev/ttyS" + std::to_string(*n - 1);
     }
     return std::string(portName);
 }
@@ -299,6 +247,15 @@ void ReleaseExclusive(int fd, bool exclusiveSet) {
     (void)::close(fd);
 }
 
+SerialError TryOpenExclusive(const std::string& path) {
+    const ExclusiveDevice dev = OpenExclusive(path);
+    if (dev.fd < 0) {
+        return dev.error;
+    }
+    ReleaseExclusive(dev.fd, dev.exclusiveSet);
+    return SerialError::None;
+}
+
 std::string OwningGroup(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
@@ -341,10 +298,14 @@ void EmergencyRestoreAndClose(int fd, const struct termios* saved) {
     errno = savedErrno;
 }
 
-CSerialPort::CSerialPort(IUserInterface& ui) : ui_(ui) {}
+CSerialPort::CSerialPort(IUserInterface& ui) : ui_(ui), native_(std::make_unique<Native>()) {}
 
 CSerialPort::~CSerialPort() {
     Close();
+}
+
+bool CSerialPort::IsOpen() const {
+    return native_->fd >= 0;
 }
 
 bool CSerialPort::Fail(SerialError e) {
@@ -360,16 +321,16 @@ bool CSerialPort::Open(std::string_view portName) {
     if (dev.fd < 0) {
         return Fail(dev.error);
     }
-    fd_ = dev.fd;
-    exclusiveSet_ = dev.exclusiveSet;
-    saved_ = dev.settings;
-    haveSaved_ = true;
-    pseudoTerminal_ = serial_detail::IsPseudoTerminal(fd_);
+    native_->fd = dev.fd;
+    native_->exclusiveSet = dev.exclusiveSet;
+    native_->saved = dev.settings;
+    native_->haveSaved = true;
+    native_->pseudoTerminal = serial_detail::IsPseudoTerminal(native_->fd);
     // A freshly opened port has no time-outs: reads wait for their whole count until
     // SetTimeouts says otherwise.
     timeouts_ = Timeouts{};
-    watchLineErrors_ = false;
-    lineFailed_ = false;
+    native_->watchLineErrors = false;
+    native_->lineFailed = false;
     return true;
 }
 
@@ -377,8 +338,8 @@ bool CSerialPort::ConfigureLine(std::uint32_t baudRate, std::uint8_t dataBits,
                                 std::uint8_t parityChecking, std::uint8_t parityCode,
                                 std::uint8_t stopBitsCode) {
     struct termios current {};
-    if (fd_ < 0 || ::tcgetattr(fd_, &current) != 0) {
-        lastError_ = fd_ < 0 ? SerialError::NotOpen : IoErrorFromErrno(errno);
+    if (native_->fd < 0 || ::tcgetattr(native_->fd, &current) != 0) {
+        lastError_ = native_->fd < 0 ? SerialError::NotOpen : IoErrorFromErrno(errno);
         ErrorBox(ui_, "GetCommState Error", "Error");
         return false;
     }
@@ -393,7 +354,7 @@ bool CSerialPort::ConfigureLine(std::uint32_t baudRate, std::uint8_t dataBits,
     if (!BuildTermios(line, current, wanted)) {
         return Fail(SerialError::Unsupported);
     }
-    if (::tcsetattr(fd_, TCSANOW, &wanted) != 0) {
+    if (::tcsetattr(native_->fd, TCSANOW, &wanted) != 0) {
         return Fail(IoErrorFromErrno(errno));
     }
 
@@ -401,17 +362,17 @@ bool CSerialPort::ConfigureLine(std::uint32_t baudRate, std::uint8_t dataBits,
     // a line leaves speed 0. A pseudo-terminal has no modem lines and refuses the request with
     // ENOTTY (some USB drivers with EINVAL); the byte stream works all the same there.
     int lines = TIOCM_DTR | TIOCM_RTS;
-    if (::ioctl(fd_, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
+    if (::ioctl(native_->fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
         return Fail(IoErrorFromErrno(errno));
     }
 
     // tcsetattr succeeds when any part of the request was taken; only reading back tells
     // whether the driver kept all of it.
     struct termios actual {};
-    if (::tcgetattr(fd_, &actual) != 0) {
+    if (::tcgetattr(native_->fd, &actual) != 0) {
         return Fail(IoErrorFromErrno(errno));
     }
-    if (!SettingsTakenByDevice(wanted, actual, pseudoTerminal_)) {
+    if (!SettingsTakenByDevice(wanted, actual, native_->pseudoTerminal)) {
         return Fail(SerialError::Unsupported);
     }
 
@@ -419,9 +380,10 @@ bool CSerialPort::ConfigureLine(std::uint32_t baudRate, std::uint8_t dataBits,
     // when parity is checked) makes every read and write fail until the port is reopened. The
     // driver's error counters are the only way Linux reports these without altering the data;
     // drivers that keep none (pseudo-terminals, some USB adapters) have nothing to watch.
-    checkParity_ = line.parityChecking;
-    watchLineErrors_ = serial_detail::ReadLineErrorCounts(fd_, errorBaseline_);
-    lineFailed_ = false;
+    native_->checkParity = line.parityChecking;
+    native_->watchLineErrors =
+        serial_detail::ReadLineErrorCounts(native_->fd, native_->errorBaseline);
+    native_->lineFailed = false;
     return true;
 }
 
@@ -430,7 +392,7 @@ bool CSerialPort::SetTimeouts(std::uint32_t readInterval, std::uint32_t readMult
                               std::uint32_t writeConstant) {
     // The time-outs are this object's own record: the tty keeps none that could be read back.
     // Reading the record fails only when there is no port.
-    if (fd_ < 0) {
+    if (native_->fd < 0) {
         return Fail(SerialError::NotOpen);
     }
     timeouts_ =
@@ -438,7 +400,7 @@ bool CSerialPort::SetTimeouts(std::uint32_t readInterval, std::uint32_t readMult
     // Any value is acceptable, so the device can refuse the record only by no longer being
     // there (a USB adapter pulled since Open): then the port is of no further use.
     struct termios probe {};
-    if (::tcgetattr(fd_, &probe) != 0) {
+    if (::tcgetattr(native_->fd, &probe) != 0) {
         lastError_ = IoErrorFromErrno(errno);
         ErrorBox(ui_, "Error in setting communication timeoouts!", "Com Port Error");
         Close();
@@ -448,25 +410,26 @@ bool CSerialPort::SetTimeouts(std::uint32_t readInterval, std::uint32_t readMult
 }
 
 bool CSerialPort::LineUsable() {
-    if (lineFailed_) {
+    if (native_->lineFailed) {
         return false;
     }
-    if (!watchLineErrors_) {
+    if (!native_->watchLineErrors) {
         return true;
     }
     LineErrorCounts now;
-    if (!serial_detail::ReadLineErrorCounts(fd_, now)) {
+    if (!serial_detail::ReadLineErrorCounts(native_->fd, now)) {
         return true;  // the device may have gone: the read or write itself will tell
     }
-    lineFailed_ = now.frame != errorBaseline_.frame || now.overrun != errorBaseline_.overrun ||
-                  now.brk != errorBaseline_.brk ||
-                  now.bufferOverrun != errorBaseline_.bufferOverrun ||
-                  (checkParity_ && now.parity != errorBaseline_.parity);
-    return !lineFailed_;
+    native_->lineFailed = now.frame != native_->errorBaseline.frame ||
+                          now.overrun != native_->errorBaseline.overrun ||
+                          now.brk != native_->errorBaseline.brk ||
+                          now.bufferOverrun != native_->errorBaseline.bufferOverrun ||
+                          (native_->checkParity && now.parity != native_->errorBaseline.parity);
+    return !native_->lineFailed;
 }
 
 std::optional<bool> CSerialPort::StartBlock(const void* data, std::size_t length) {
-    if (fd_ < 0) {
+    if (native_->fd < 0) {
         return Fail(SerialError::NotOpen);
     }
     if (!LineUsable()) {
@@ -490,15 +453,15 @@ bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_
     const Clock::time_point start = Clock::now();
     const auto total =
         TotalDeadline(start, timeouts_.readMultiplier, timeouts_.readConstant, length);
-    const bool immediate = timeouts_.readInterval == kReturnImmediately && !total;
+    const bool immediate = timeouts_.readInterval == serial_detail::kReturnImmediately && !total;
     // The interval time-out counts from the last byte and only once the first one is in.
     const bool useInterval = timeouts_.readInterval != 0 && !immediate;
     Clock::time_point lastByte = start;
     bool hangupSeen = false;
-    Waiter waiter(fd_, POLLIN, idle_, start);
+    Waiter waiter(native_->fd, POLLIN, idle_, start);
 
     for (;;) {
-        const ssize_t n = ::read(fd_, buffer + received, length - received);
+        const ssize_t n = ::read(native_->fd, buffer + received, length - received);
         if (n > 0) {
             received += static_cast<std::size_t>(n);
             lastByte = Clock::now();
@@ -569,10 +532,10 @@ bool CSerialPort::WriteBlock(const std::uint8_t* data, std::size_t length, std::
     const Clock::time_point start = Clock::now();
     const auto deadline =
         TotalDeadline(start, timeouts_.writeMultiplier, timeouts_.writeConstant, length);
-    Waiter waiter(fd_, POLLOUT, idle_, start);
+    Waiter waiter(native_->fd, POLLOUT, idle_, start);
 
     while (done < length) {
-        const ssize_t n = ::write(fd_, data + done, length - done);
+        const ssize_t n = ::write(native_->fd, data + done, length - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
             report();
@@ -606,36 +569,36 @@ bool CSerialPort::WriteBlock(const std::uint8_t* data, std::size_t length, std::
 }
 
 bool CSerialPort::DiscardInput() {
-    if (fd_ < 0) {
+    if (native_->fd < 0) {
         return Fail(SerialError::NotOpen);
     }
-    if (::tcflush(fd_, TCIFLUSH) != 0) {
+    if (::tcflush(native_->fd, TCIFLUSH) != 0) {
         return Fail(IoErrorFromErrno(errno));
     }
     return true;
 }
 
 void CSerialPort::Close() {
-    if (fd_ < 0) {
+    if (native_->fd < 0) {
         return;
     }
     // Output stuck behind a failed or vanished device would make close() wait for the
     // driver's closing time (30 s by default); it can no longer reach the panel anyway.
     if (lastError_ == SerialError::Timeout || lastError_ == SerialError::Disconnected ||
         lastError_ == SerialError::Io) {
-        (void)::tcflush(fd_, TCOFLUSH);
+        (void)::tcflush(native_->fd, TCOFLUSH);
     }
     // Put the line back as it was found. After a hang-up this fails: there is no line left.
-    if (haveSaved_) {
-        (void)::tcsetattr(fd_, TCSANOW, &saved_);
+    if (native_->haveSaved) {
+        (void)::tcsetattr(native_->fd, TCSANOW, &native_->saved);
     }
-    serial_detail::ReleaseExclusive(fd_, exclusiveSet_);
-    fd_ = -1;
-    haveSaved_ = false;
-    exclusiveSet_ = false;
-    pseudoTerminal_ = false;
-    watchLineErrors_ = false;
-    lineFailed_ = false;
+    serial_detail::ReleaseExclusive(native_->fd, native_->exclusiveSet);
+    native_->fd = -1;
+    native_->haveSaved = false;
+    native_->exclusiveSet = false;
+    native_->pseudoTerminal = false;
+    native_->watchLineErrors = false;
+    native_->lineFailed = false;
 }
 
 }  // namespace tarvex

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/SerialPortPosix.h"
 #include "support/DownloadFixture.h"
 #include "support/NamedCases.h"
 #include "support/PtyPair.h"
@@ -176,7 +177,7 @@ TEST_P(DownloadLineSettings, ReachThePort) {
     std::optional<termios> seen;
     ui.onPump = [&] {
         termios t{};
-        if (!seen && ::tcgetattr(form->SerialPort().NativeHandle(), &t) == 0) {
+        if (!seen && ::tcgetattr(NativeHandle(form->SerialPort()), &t) == 0) {
             seen = t;
         }
     };

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "serial/SerialPort.h"
+#include "serial/SerialPortPosix.h"
 #include "support/PtyPair.h"
 #include "support/RecordingUi.h"
 #include "support/TempDir.h"
@@ -140,9 +141,9 @@ TEST_F(SerialPortLine, EmergencyRestorePutsTheSettingsBack) {
 
     ASSERT_TRUE(port.Open(pty.slavePath()));
     ASSERT_TRUE(port.ConfigureLine(9600, 8, 0, 0, 0));
-    ASSERT_NE(port.SavedSettings(), nullptr);
+    ASSERT_NE(SavedSettings(port), nullptr);
     // A duplicate stands in for the descriptor a signal handler would close.
-    EmergencyRestoreAndClose(dup(port.NativeHandle()), port.SavedSettings());
+    EmergencyRestoreAndClose(dup(NativeHandle(port)), SavedSettings(port));
     struct termios after {};
     ASSERT_EQ(tcgetattr(pty.master(), &after), 0);
     EXPECT_NE(after.c_lflag & ICANON, 0u);

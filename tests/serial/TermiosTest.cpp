@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "serial/SerialPort.h"
+#include "serial/SerialPortPosix.h"
 
 namespace tarvex {
 namespace {

@@ -3,8 +3,6 @@
 // and then Download is pressed; from there on the form does everything, as it does for the
 // dialog. This command only watches: progress on standard output, the form's messages on
 // standard error, an optional trace of the line, and Ctrl-C or SIGTERM, which press Cancel.
-#include <unistd.h>
-
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -15,6 +13,7 @@
 
 #include "app/cli/CliUserInterface.h"
 #include "app/cli/Commands.h"
+#include "app/cli/Console.h"
 #include "app/cli/FormOptions.h"
 #include "app/cli/InterruptWatch.h"
 #include "app/cli/ProgressReporter.h"
@@ -73,7 +72,7 @@ class FrameTrace {
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-ProgressReporter::Style ProgressStyle(const std::string& mode) {
+ProgressReporter::Style ProgressStyle(const std::string& mode, const ConsoleTraits& console) {
     if (mode == "bar") {
         return ProgressReporter::Style::Bar;
     }
@@ -83,8 +82,7 @@ ProgressReporter::Style ProgressStyle(const std::string& mode) {
     if (mode == "none") {
         return ProgressReporter::Style::None;
     }
-    return ::isatty(STDOUT_FILENO) == 1 ? ProgressReporter::Style::Bar
-                                        : ProgressReporter::Style::Lines;
+    return console.stdoutIsTerminal ? ProgressReporter::Style::Bar : ProgressReporter::Style::Lines;
 }
 
 // Image bytes the ticked items put into data frames, every item (every recipe) padded to whole
@@ -144,7 +142,9 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     if (options.trace) {
         trace.emplace(*options.trace);
     }
-    ProgressReporter progress(std::cout, ProgressStyle(options.progress));
+    const ConsoleTraits console = PrepareConsole();
+    ProgressReporter progress(std::cout, ProgressStyle(options.progress, console));
+    progress.SetVtSequences(console.vtSequences || !console.stdoutIsTerminal);
     CliUserInterface ui(std::cerr);
     ui.SetBeforeMessageHook([&progress] { progress.BreakLine(); });
     // A port that does not open is the download's failure (exit status 4), not a usage error:
@@ -163,9 +163,7 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     // From here on an interrupt presses Cancel; until here it simply ends the program, which
     // has nothing open then that needs putting back.
     InterruptWatch watch(platform::SaveProcessPriority());
-    const auto publishPort = [&form, &watch] {
-        watch.PublishPort(form.SerialPort().NativeHandle(), form.SerialPort().SavedSettings());
-    };
+    const auto publishPort = [&form, &watch] { watch.PublishPort(&form.SerialPort()); };
     bool planned = false;
     form.SetFrameObserver([&](bool written, std::span<const std::uint8_t> bytes) {
         publishPort();  // the first frame follows the opening of the port closely
@@ -208,7 +206,7 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
         trace->Start();
     }
     const bool pressed = form.UserClick(form.m_btnDownload);
-    watch.PublishPort(-1, nullptr);  // the form has closed the port
+    watch.PublishPort(nullptr);  // the form has closed the port
     progress.Finish();
     ui.SetPumpHook({});
     form.SetFrameObserver({});

@@ -1,4 +1,4 @@
-// Ctrl-C and SIGTERM during a download.
+// Ctrl-C and SIGTERM (on Windows: Ctrl-C, Ctrl-Break and the console closing) during a download.
 //
 // The first SIGINT or SIGTERM only raises a flag; the download command looks at it from the
 // form's event pump (Requested()) and presses Cancel, so that the transfer stops the way the
@@ -7,18 +7,17 @@
 // line is put back as it was found and closed, the priority restored, and the process ends
 // with 128 + the signal number (130 for Ctrl-C).
 //
-// What the handler needs (the open port's descriptor and settings, the priority to restore)
-// is kept up to date from the main thread with PublishPort while the download runs.
+// What the handler needs (the open port's descriptor or handle and its settings, the priority
+// to restore) is kept up to date from the main thread with PublishPort while the download runs.
 //
-// One watch at a time per process: signal dispositions belong to the process.
+// One watch at a time per process: signal dispositions and console handlers belong to the
+// process. InterruptWatchPosix.cpp and InterruptWatchWin32.cpp are the two implementations.
 #pragma once
 
-#include <termios.h>
-
-#include <atomic>
-#include <csignal>
+#include <memory>
 
 #include "platform/ProcessPriority.h"
+#include "serial/SerialPort.h"
 
 namespace tarvex::cli {
 
@@ -31,32 +30,20 @@ class InterruptWatch {
     InterruptWatch(const InterruptWatch&) = delete;
     InterruptWatch& operator=(const InterruptWatch&) = delete;
 
-    // A first SIGINT or SIGTERM has arrived.
-    bool Requested() const { return state_.interrupts != 0; }
-    int Signal() const { return state_.signal; }
+    // A first interrupt has arrived.
+    bool Requested() const;
+    // The signal number it came as (SIGINT for Ctrl-C and Ctrl-Break on Windows).
+    int Signal() const;
 
-    // The port the emergency exit must restore and close: its descriptor (-1: none) and the
-    // settings found when it was opened. Cheap when nothing changed; call it often.
-    void PublishPort(int fd, const struct termios* saved);
+    // The port the emergency exit must restore and close (nullptr: none). Cheap when nothing
+    // changed; call it often.
+    void PublishPort(const CSerialPort* port);
 
-    // Everything the signal handler reads. Lock-free atomics and sig_atomic_t only, so that
-    // the handler may read what the main thread writes; the settings are written before the
-    // descriptor that makes them valid and only while no descriptor is published.
-    struct State {
-        volatile std::sig_atomic_t interrupts = 0;
-        volatile std::sig_atomic_t signal = 0;
-        std::atomic<int> portFd{-1};
-        struct termios portSettings {};
-        volatile std::sig_atomic_t haveSettings = 0;
-        platform::SavedPriority priority{};
-    };
+    // Everything the handler reads; the platform's own.
+    struct State;
 
   private:
-    State state_;
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
-    bool installedInt_ = false;
-    bool installedTerm_ = false;
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace tarvex::cli

@@ -132,7 +132,15 @@ void ProgressReporter::Update(bool force) {
             return;
         }
         // Back to the start of the line, and away with what a longer text left behind.
-        out_ << '\r' << Summary(true) << "\x1b[K" << std::flush;
+        std::string text = Summary(true);
+        const std::size_t length = text.size();
+        if (vtSequences_) {
+            text += "\x1b[K";
+        } else if (length < barLength_) {
+            text.append(barLength_ - length, ' ');
+        }
+        out_ << '\r' << text << std::flush;
+        barLength_ = length;
         lineOpen_ = true;
         lastShown_ = now;
         return;

@@ -1,7 +1,9 @@
 // How far a download has got, on standard output.
 //
 //   Style::Bar     one line redrawn in place (for a terminal): a bar, the bytes sent of those
-//                  planned, the speed and the time left; at most ten redraws a second
+//                  planned, the speed and the time left; at most ten redraws a second. The rest
+//                  of a longer earlier line is erased with ESC [ K, or with blanks for a console
+//                  without virtual-terminal sequences (SetVtSequences(false))
 //   Style::Lines   a plain line at every tenth of the way and at least every few seconds while
 //                  data flows (for a log file or a pipe)
 //   Style::None    nothing
@@ -39,6 +41,7 @@ class ProgressReporter {
 
     // Image bytes the download will carry in its data frames; 0 while unknown.
     void SetPlannedBytes(std::uint64_t bytes) { planned_ = bytes; }
+    void SetVtSequences(bool on) { vtSequences_ = on; }
     void OnFrame(bool written, std::span<const std::uint8_t> frame);
     void OnBar(int lower, int upper, int position);
     // Ends the bar's line, so that what is printed next starts on a line of its own.
@@ -68,6 +71,8 @@ class ProgressReporter {
     Clock::time_point lastShown_{};
     int lastTenth_ = -1;     // Lines: the last tenth of the way reported
     bool lineOpen_ = false;  // Bar: the bar is on the current line
+    bool vtSequences_ = true;
+    std::size_t barLength_ = 0;  // Bar: the length of the line shown last
     bool finished_ = false;
 };
 

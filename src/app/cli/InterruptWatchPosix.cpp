@@ -1,15 +1,35 @@
-#include "app/cli/InterruptWatch.h"
-
+// SIGINT and SIGTERM through sigaction.
+#include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <stdexcept>
 #include <string>
 
-#include "serial/SerialPort.h"
+#include "app/cli/InterruptWatch.h"
+#include "serial/SerialPortPosix.h"
 
 namespace tarvex::cli {
+
+// Lock-free atomics and sig_atomic_t only, so that the handler may read what the main thread
+// writes; the settings are written before the descriptor that makes them valid and only while
+// no descriptor is published.
+struct InterruptWatch::State {
+    volatile std::sig_atomic_t interrupts = 0;
+    volatile std::sig_atomic_t signal = 0;
+    std::atomic<int> portFd{-1};
+    struct termios portSettings {};
+    volatile std::sig_atomic_t haveSettings = 0;
+    platform::SavedPriority priority{};
+    struct sigaction previousInt {};
+    struct sigaction previousTerm {};
+    bool installedInt = false;
+    bool installedTerm = false;
+};
+
 namespace {
 
 static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the descriptor");
@@ -69,43 +89,56 @@ void Restore(int signal, const struct sigaction& previous, bool installed) {
 
 }  // namespace
 
-InterruptWatch::InterruptWatch(const platform::SavedPriority& priority) {
-    state_.priority = priority;
+InterruptWatch::InterruptWatch(const platform::SavedPriority& priority)
+    : state_(std::make_unique<State>()) {
+    State& state = *state_;
+    state.priority = priority;
     InterruptWatch::State* expected = nullptr;
-    if (!g_watched.compare_exchange_strong(expected, &state_)) {
+    if (!g_watched.compare_exchange_strong(expected, &state)) {
         throw std::logic_error("only one interrupt watch at a time");
     }
     try {
-        Install(SIGINT, previousInt_, installedInt_);
-        Install(SIGTERM, previousTerm_, installedTerm_);
+        Install(SIGINT, state.previousInt, state.installedInt);
+        Install(SIGTERM, state.previousTerm, state.installedTerm);
     } catch (...) {
-        Restore(SIGINT, previousInt_, installedInt_);
+        Restore(SIGINT, state.previousInt, state.installedInt);
         g_watched.store(nullptr);
         throw;
     }
 }
 
 InterruptWatch::~InterruptWatch() {
-    Restore(SIGTERM, previousTerm_, installedTerm_);
-    Restore(SIGINT, previousInt_, installedInt_);
+    Restore(SIGTERM, state_->previousTerm, state_->installedTerm);
+    Restore(SIGINT, state_->previousInt, state_->installedInt);
     g_watched.store(nullptr);
 }
 
-void InterruptWatch::PublishPort(int fd, const struct termios* saved) {
-    if (state_.portFd.load(std::memory_order_relaxed) == fd) {
+bool InterruptWatch::Requested() const {
+    return state_->interrupts != 0;
+}
+
+int InterruptWatch::Signal() const {
+    return state_->signal;
+}
+
+void InterruptWatch::PublishPort(const CSerialPort* port) {
+    const int fd = port != nullptr ? NativeHandle(*port) : -1;
+    const struct termios* saved = port != nullptr ? SavedSettings(*port) : nullptr;
+    State& state = *state_;
+    if (state.portFd.load(std::memory_order_relaxed) == fd) {
         return;  // the settings of an open port do not change while it stays open
     }
     // Withdraw the old descriptor first, so that the handler never pairs one port's descriptor
     // with another's settings.
-    state_.portFd.store(-1);
+    state.portFd.store(-1);
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    state_.haveSettings = 0;
+    state.haveSettings = 0;
     if (fd >= 0 && saved != nullptr) {
-        state_.portSettings = *saved;
-        state_.haveSettings = 1;
+        state.portSettings = *saved;
+        state.haveSettings = 1;
     }
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    state_.portFd.store(fd);
+    state.portFd.store(fd);
 }
 
 }  // namespace tarvex::cli
