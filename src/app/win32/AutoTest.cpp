@@ -1,6 +1,6 @@
 #include "app/win32/AutoTest.h"
 
-#include <windows.h>
+#include "app/win32/Win32Api.h"
 
 #include <cwchar>
 

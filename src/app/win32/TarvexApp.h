@@ -3,7 +3,7 @@
 // the application ends, without a message loop of its own.
 #pragma once
 
-#include <windows.h>
+#include "app/win32/Win32Api.h"
 
 #include "download/DownloadContainer.h"
 

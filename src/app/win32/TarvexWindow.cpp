@@ -40,8 +40,11 @@ static_assert(CTL_PARITY_LABEL == IDC_PARITY_LABEL && CTL_DATA_BITS_LABEL == IDC
 static_assert(CTL_STOP_BITS_LABEL == IDC_STOP_BITS_LABEL &&
               CTL_PASSWORD_LABEL == IDC_PASSWORD_LABEL);
 
-constexpr UINT kStartAutoTest = WM_APP + 1;
-constexpr UINT_PTR kAutoTestCloseTimer = 1;
+// Scripted runs: Download is pressed once the window has been painted (a timer comes after the
+// paint), Close after the hook's pause.
+constexpr UINT_PTR kAutoTestStartTimer = 1;
+constexpr UINT_PTR kAutoTestCloseTimer = 2;
+constexpr UINT kAutoTestStartMs = 500;
 
 // A short system-menu text is plenty; the resource holds "&About Tarvex...".
 constexpr int kMenuTextChars = 64;
@@ -175,6 +178,11 @@ INT_PTR TarvexWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
         case WM_QUERYDRAGICON:
             return reinterpret_cast<INT_PTR>(smallIcon_ != nullptr ? smallIcon_ : icon_);
         case WM_TIMER:
+            if (wParam == kAutoTestStartTimer && autoTest_) {
+                KillTimer(hwnd_, kAutoTestStartTimer);
+                StartAutoTest();
+                return TRUE;
+            }
             if (wParam == kAutoTestCloseTimer && autoTest_) {
                 KillTimer(hwnd_, kAutoTestCloseTimer);
                 autoTest_->Log("close");
@@ -182,9 +190,6 @@ INT_PTR TarvexWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
                 return TRUE;
             }
             return FALSE;
-        case kStartAutoTest:
-            StartAutoTest();
-            return TRUE;
         case WM_NCDESTROY:
             SetWindowLongPtrW(hwnd_, DWLP_USER, 0);
             hwnd_ = nullptr;
@@ -213,7 +218,7 @@ void TarvexWindow::InitDialog() {
     if (autoTest_) {
         autoTest_->Log("ready");
         if (autoTest_->pressButtons) {
-            PostMessageW(hwnd_, kStartAutoTest, 0, 0);
+            SetTimer(hwnd_, kAutoTestStartTimer, kAutoTestStartMs, nullptr);
         }
     }
 }

@@ -15,7 +15,7 @@
 // created, and Close ends both.
 #pragma once
 
-#include <windows.h>
+#include "app/win32/Win32Api.h"
 
 #include <functional>
 #include <optional>

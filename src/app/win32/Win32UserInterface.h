@@ -11,7 +11,7 @@
 // button's handler. A WM_QUIT met there is posted again for the loop that owns it.
 #pragma once
 
-#include <windows.h>
+#include "app/win32/Win32Api.h"
 
 #include "app/win32/AutoTest.h"
 #include "ui/UserInterface.h"

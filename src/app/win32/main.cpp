@@ -1,6 +1,6 @@
 // tarvex.exe: the native Windows dialog. Start it in the folder that holds the catalogue (Pxx,
 // Vxx), the download data file DnldData.txt and the settings file dnld.sv.
-#include <windows.h>
+#include "app/win32/Win32Api.h"
 
 #include "app/win32/TarvexApp.h"
 
