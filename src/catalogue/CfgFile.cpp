@@ -34,7 +34,7 @@ std::uint32_t StoredNumber(std::string_view text) {
 }
 
 std::string FileNameOf(std::string_view path) {
-    const auto slash = path.rfind(platform::kPathSeparator);
+    const auto slash = platform::LastSeparator(path);
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 

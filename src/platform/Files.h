@@ -10,6 +10,7 @@
 //   ListEntriesWithExtension(dir, ext) entries whose extension equals ext in any case
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,7 +19,15 @@
 
 namespace tarvex::platform {
 
-inline constexpr char kPathSeparator = '/';
+// The folder separator this system writes ('/'; on Windows '\\', which also takes '/').
+extern const char kPathSeparator;
+
+// The position of the last folder separator in path (on Windows either kind), npos for none.
+std::size_t LastSeparator(std::string_view path);
+
+// Whether path starts from a root rather than the current directory ("/x"; on Windows "C:\\x",
+// "\\\\server\\share" and "\\x").
+bool IsAbsolutePath(std::string_view path);
 
 std::string CurrentDirectory();
 std::string JoinPath(std::string_view dir, std::string_view name);
@@ -43,14 +52,10 @@ std::optional<std::vector<std::string>> ReadTextLines(const std::string& path);
 // Without it a crash may leave an empty file behind, but the call does not wait for the disk.
 enum class FileSync { ToDisk, None };
 
-// Writes all of content to an open descriptor, continuing partial and interrupted writes.
-// False on an error (errno tells why).
-bool WriteAll(int fd, std::string_view content);
-
 // Writes content to a temporary file in the same folder, flushes it and renames it over path,
 // so that readers see either the old or the new file, never a half-written one. mode is used
-// for a newly created file. Returns false (and leaves the old file) on any failure; errno then
-// tells why.
+// for a newly created file where the system has permission bits. Returns false (and leaves the
+// old file) on any failure; on POSIX errno then tells why.
 bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0600,
                          FileSync sync = FileSync::ToDisk);
 

@@ -12,6 +12,7 @@
 #include <random>
 
 #include "platform/Files.h"
+#include "platform/FilesPosix.h"
 #include "platform/Text.h"
 
 namespace tarvex::platform {
@@ -49,6 +50,16 @@ std::string LowerCopy(std::string_view s) {
 
 }  // namespace
 
+const char kPathSeparator = '/';
+
+std::size_t LastSeparator(std::string_view path) {
+    return path.rfind('/');
+}
+
+bool IsAbsolutePath(std::string_view path) {
+    return !path.empty() && path.front() == '/';
+}
+
 bool WriteAll(int fd, std::string_view content) {
     std::size_t done = 0;
     while (done < content.size()) {
@@ -68,15 +79,6 @@ std::string CurrentDirectory() {
     std::error_code ec;
     auto path = std::filesystem::current_path(ec);
     return ec ? std::string(".") : path.string();
-}
-
-std::string JoinPath(std::string_view dir, std::string_view name) {
-    std::string out(dir);
-    if (!out.empty() && out.back() != kPathSeparator) {
-        out.push_back(kPathSeparator);
-    }
-    out.append(name);
-    return out;
 }
 
 bool FileExists(const std::string& path) {
@@ -130,30 +132,6 @@ FileBytes ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
     }
     result.fileSize = result.bytes.size();
     return result;
-}
-
-std::optional<std::vector<std::string>> ReadTextLines(const std::string& path) {
-    const FileBytes file = ReadWholeFile(path, std::uint64_t{64} * 1024 * 1024);
-    if (file.error != ReadError::None) {
-        return std::nullopt;
-    }
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    const auto* data = reinterpret_cast<const char*>(file.bytes.data());
-    const std::size_t size = file.bytes.size();
-    while (start < size) {
-        std::size_t end = start;
-        while (end < size && data[end] != '\n') {
-            ++end;
-        }
-        std::size_t lineEnd = end;
-        if (end < size && lineEnd > start && data[lineEnd - 1] == '\r') {
-            --lineEnd;
-        }
-        lines.emplace_back(data + start, lineEnd - start);
-        start = end + 1;
-    }
-    return lines;
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode,

@@ -2,25 +2,31 @@
 //
 //   SaveProcessPriority()       what the process runs with now
 //   RaiseProcessPriority()      the real-time class where allowed, else the highest priority the
-//                               process may take, else nothing; never reports a failure
+//                               process may take, else nothing; tells which it got, never fails
 //   RestoreProcessPriority(s)   brings back exactly what was saved
 //
 // A transfer runs raised so that other programs disturb the byte timing on the line less.
 // On Linux the policy and the nice value belong to the calling thread: save, raise and restore
-// from the thread that runs the transfer.
+// from the thread that runs the transfer. On Windows the priority class is the process's.
 #pragma once
 
 namespace tarvex::platform {
 
 struct SavedPriority {
     bool valid = false;  // false: nothing was saved, restoring does nothing
-    int policy = 0;      // scheduling policy (SCHED_OTHER, SCHED_FIFO, ...)
+    int policy = 0;      // scheduling policy (SCHED_OTHER, SCHED_FIFO, ...); the priority class
+                         // on Windows
     int rtPriority = 0;  // the policy's static priority
     int niceValue = 0;   // the nice value
 };
 
+// What RaiseProcessPriority obtained: the real-time class or policy, Windows' high priority
+// class (what it grants instead of real time without the privilege), a better nice value, or
+// nothing.
+enum class RaisedPriority { Unchanged, Higher, High, RealTime };
+
 SavedPriority SaveProcessPriority();
-void RaiseProcessPriority();
+RaisedPriority RaiseProcessPriority();
 void RestoreProcessPriority(const SavedPriority& saved);
 
 // The same as RestoreProcessPriority for a signal handler that ends the program: two plain

@@ -48,13 +48,13 @@ bool TryRealTime() {
 // unprivileged one down to 20 - RLIMIT_NICE. Rather than predict which rule applies (capabilities,
 // containers and limits all play a part), try -20 first and then from the limit upwards, keeping
 // the first value the kernel accepts.
-void TryLowerNice() {
+bool TryLowerNice() {
     int current = 0;
     if (!ReadNice(current)) {
-        return;
+        return false;
     }
     if (current > -20 && ::setpriority(PRIO_PROCESS, 0, -20) == 0) {
-        return;
+        return true;
     }
     int floor = -19;
     rlimit lim{};
@@ -63,9 +63,10 @@ void TryLowerNice() {
     }
     for (int v = floor; v < current; ++v) {
         if (::setpriority(PRIO_PROCESS, 0, v) == 0) {
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 }  // namespace
@@ -91,13 +92,13 @@ SavedPriority SaveProcessPriority() {
     return saved;
 }
 
-void RaiseProcessPriority() {
+RaisedPriority RaiseProcessPriority() {
     // Raising is a wish, not a requirement: without the right to it the transfer still runs,
-    // only less shielded from other programs. Hence no report of any kind.
+    // only less shielded from other programs. Hence no failure, only what was had.
     if (TryRealTime()) {
-        return;
+        return RaisedPriority::RealTime;
     }
-    TryLowerNice();
+    return TryLowerNice() ? RaisedPriority::Higher : RaisedPriority::Unchanged;
 }
 
 void RestoreProcessPriority(const SavedPriority& saved) {

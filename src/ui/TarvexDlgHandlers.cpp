@@ -18,7 +18,7 @@ constexpr char kAllRecipes[] = "All";
 // expected extension in any letter case. A path without a folder part, or a file name without
 // a '.', is not judged.
 bool ExtensionMatches(const std::string& path, std::string_view expected) {
-    const auto separator = path.rfind(platform::kPathSeparator);
+    const auto separator = platform::LastSeparator(path);
     if (separator == std::string::npos) {
         return true;
     }
@@ -89,7 +89,7 @@ void CTarvexDlg::OnBrowse() {
 void CTarvexDlg::ApplyBrowseResult(const std::string& path) {
     m_strBinFilePath = path;
     m_editFileToSend.SetWindowText(m_strBinFilePath);
-    const auto separator = path.rfind(platform::kPathSeparator);
+    const auto separator = platform::LastSeparator(path);
     m_strBinFileDir =
         separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
     OnRecipe();
@@ -104,7 +104,7 @@ void CTarvexDlg::OnRecipe() {
     // directory is shared by every form in the process and is never changed. A bin file path
     // without any folder names a file in the current directory, so its Recipe folder is the
     // relative "Recipe".
-    const auto separator = m_strBinFilePath.rfind(platform::kPathSeparator);
+    const auto separator = platform::LastSeparator(m_strBinFilePath);
     const std::string folder =
         separator == std::string::npos
             ? std::string(kRecipeFolder)

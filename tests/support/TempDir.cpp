@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace tarvex::test {
@@ -11,11 +12,20 @@ namespace tarvex::test {
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "tarvex-test-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+    // A fresh name that nobody else holds: create_directory fails on an existing folder.
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    const fs::path base = fs::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = base / ("tarvex-test-" + std::to_string(random() % 1000000000u));
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec) && !ec) {
+            fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace, ec);
+            path_ = candidate.string();
+            return;
+        }
     }
-    path_ = tmpl;
+    throw std::runtime_error("cannot create a temporary folder");
 }
 
 TempDir::~TempDir() {

@@ -39,7 +39,7 @@ bool ReadInput(const std::string& what, const std::string& path, std::vector<std
 }
 
 std::string FileNameOf(const std::string& path) {
-    const auto slash = path.rfind(tarvex::platform::kPathSeparator);
+    const auto slash = tarvex::platform::LastSeparator(path);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

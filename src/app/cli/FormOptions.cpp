@@ -217,7 +217,7 @@ FormOptionsResult ApplyFormOptions(CTarvexDlg& form, CliUserInterface& ui, const
     if (o.file) {
         // The open-file dialog gives a full path of an existing file.
         std::string path = *o.file;
-        if (path.empty() || path.front() != platform::kPathSeparator) {
+        if (!platform::IsAbsolutePath(path)) {
             path = platform::JoinPath(platform::CurrentDirectory(), path);
         }
         if (!platform::FileExists(path)) {

@@ -1,0 +1,268 @@
+// Files on Windows: paths are UTF-8 inside the program and UTF-16 at the API, so that a
+// workspace under a folder with any letters in its name works whatever the code page.
+#include <windows.h>
+
+#include <algorithm>
+#include <random>
+
+#include "platform/Files.h"
+#include "platform/Text.h"
+#include "platform/Utf16Win32.h"
+
+namespace tarvex::platform {
+namespace {
+
+// Closes a handle when it goes out of scope.
+class HandleGuard {
+  public:
+    explicit HandleGuard(HANDLE h) : h_(h) {}
+    HandleGuard(const HandleGuard&) = delete;
+    HandleGuard& operator=(const HandleGuard&) = delete;
+    ~HandleGuard() { Close(); }
+    HANDLE get() const { return h_; }
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+    bool Close() {
+        if (!valid()) {
+            return true;
+        }
+        const bool ok = ::CloseHandle(h_) != 0;
+        h_ = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+  private:
+    HANDLE h_;
+};
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+std::string LowerCopy(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return out;
+}
+
+// The file's attributes, nothing when it is not there.
+bool Attributes(const std::string& path, DWORD& out) {
+    const std::wstring wide = Widen(path);
+    if (wide.empty()) {
+        return false;
+    }
+    out = ::GetFileAttributesW(wide.c_str());
+    return out != INVALID_FILE_ATTRIBUTES;
+}
+
+// Every entry of dir, "." and ".." left out.
+bool ListFolder(const std::string& dir, std::vector<WIN32_FIND_DATAW>& out) {
+    const std::wstring pattern = Widen(JoinPath(dir.empty() ? "." : dir, "*"));
+    WIN32_FIND_DATAW data{};
+    const HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                           FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+        // An empty folder still has "." and ".."; only a drive root can be truly empty.
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
+    do {
+        const std::wstring_view name(data.cFileName);
+        if (name != L"." && name != L"..") {
+            out.push_back(data);
+        }
+    } while (::FindNextFileW(find, &data) != 0);
+    ::FindClose(find);
+    return true;
+}
+
+}  // namespace
+
+const char kPathSeparator = '\\';
+
+std::size_t LastSeparator(std::string_view path) {
+    return path.find_last_of("\\/");
+}
+
+bool IsAbsolutePath(std::string_view path) {
+    if (!path.empty() && IsSeparator(path.front())) {
+        return true;  // \\server\share, or the root of the current drive
+    }
+    const bool driveLetter =
+        path.size() >= 3 && path[1] == ':' &&
+        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    return driveLetter && IsSeparator(path[2]);
+}
+
+std::string CurrentDirectory() {
+    const DWORD n = ::GetCurrentDirectoryW(0, nullptr);
+    if (n == 0) {
+        return ".";
+    }
+    std::wstring buffer(n, L'\0');
+    const DWORD got = ::GetCurrentDirectoryW(n, buffer.data());
+    if (got == 0 || got >= n) {
+        return ".";
+    }
+    buffer.resize(got);
+    return Narrow(buffer);
+}
+
+bool FileExists(const std::string& path) {
+    DWORD attributes = 0;
+    return Attributes(path, attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+FileBytes ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
+    FileBytes result;
+    const std::wstring wide = Widen(path);
+    HandleGuard file(wide.empty() ? INVALID_HANDLE_VALUE
+                                  : ::CreateFileW(wide.c_str(), GENERIC_READ,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        result.error = ReadError::CannotOpen;
+        return result;
+    }
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file.get(), &size) == 0 || size.QuadPart < 0) {
+        result.error = ReadError::ReadFailed;
+        return result;
+    }
+    result.fileSize = static_cast<std::uint64_t>(size.QuadPart);
+    if (result.fileSize > maxBytes) {
+        result.error = ReadError::TooLarge;
+        return result;
+    }
+    result.bytes.reserve(static_cast<std::size_t>(result.fileSize));
+    std::uint8_t chunk[65536];
+    for (;;) {
+        DWORD n = 0;
+        if (::ReadFile(file.get(), chunk, sizeof chunk, &n, nullptr) == 0) {
+            result.error = ReadError::ReadFailed;
+            result.bytes.clear();
+            return result;
+        }
+        if (n == 0) {
+            break;
+        }
+        if (result.bytes.size() + n > maxBytes) {
+            result.error = ReadError::TooLarge;  // the file grew while it was read
+            result.bytes.clear();
+            return result;
+        }
+        result.bytes.insert(result.bytes.end(), chunk, chunk + n);
+    }
+    result.fileSize = result.bytes.size();
+    return result;
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned /*mode*/,
+                         FileSync sync) {
+    // The new file goes beside the old one, so that the rename stays on one volume.
+    const std::size_t separator = LastSeparator(path);
+    const std::string dir =
+        separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+    const std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
+    const std::wstring target = Widen(path);
+    if (target.empty()) {
+        return false;
+    }
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::wstring temp =
+            Widen(dir + "." + name + "." + std::to_string(random() % 1000000u) + ".tmp");
+        HandleGuard file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) {
+            if (::GetLastError() == ERROR_FILE_EXISTS) {
+                continue;
+            }
+            return false;
+        }
+        bool ok = true;
+        std::size_t done = 0;
+        while (ok && done < content.size()) {
+            const DWORD chunk =
+                static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1u << 30));
+            DWORD written = 0;
+            ok = ::WriteFile(file.get(), content.data() + done, chunk, &written, nullptr) != 0 &&
+                 written > 0;
+            done += written;
+        }
+        if (ok && sync == FileSync::ToDisk) {
+            ok = ::FlushFileBuffers(file.get()) != 0;
+        }
+        ok = file.Close() && ok;
+        // Replaces the old file in one step; WRITE_THROUGH returns only once the rename is on
+        // the disk.
+        if (ok && ::MoveFileExW(temp.c_str(), target.c_str(),
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+            return true;
+        }
+        const DWORD error = ::GetLastError();
+        ::DeleteFileW(temp.c_str());
+        ::SetLastError(error);
+        return false;
+    }
+    return false;
+}
+
+std::optional<std::string> FindFileIgnoringCase(const std::string& dir, std::string_view name) {
+    // The file system itself ignores letter case; the listing gives the spelling on the disk.
+    const std::string exact = JoinPath(dir, name);
+    DWORD attributes = 0;
+    if (Attributes(exact, attributes)) {
+        return exact;
+    }
+    std::vector<WIN32_FIND_DATAW> entries;
+    if (!ListFolder(dir, entries)) {
+        return std::nullopt;
+    }
+    std::vector<std::string> matches;
+    for (const WIN32_FIND_DATAW& entry : entries) {
+        std::string entryName = Narrow(entry.cFileName);
+        if (EqualsIgnoringCase(entryName, name)) {
+            matches.push_back(std::move(entryName));
+        }
+    }
+    if (matches.empty()) {
+        return std::nullopt;
+    }
+    std::sort(matches.begin(), matches.end());
+    return JoinPath(dir, matches.front());
+}
+
+std::vector<DirEntry> ListEntriesWithExtension(const std::string& dir, std::string_view extension,
+                                               bool* opened) {
+    std::vector<DirEntry> out;
+    std::vector<WIN32_FIND_DATAW> entries;
+    const bool ok = ListFolder(dir, entries);
+    if (opened != nullptr) {
+        *opened = ok;
+    }
+    const std::string suffix = "." + LowerCopy(extension);
+    for (const WIN32_FIND_DATAW& entry : entries) {
+        const std::string name = Narrow(entry.cFileName);
+        if (name.size() < suffix.size() ||
+            LowerCopy(std::string_view(name).substr(name.size() - suffix.size())) != suffix) {
+            continue;
+        }
+        const bool isDir = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        bool isReg = !isDir;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            // A link: what it leads to decides, as it does on POSIX.
+            isReg = FileExists(JoinPath(dir, name));
+        }
+        out.push_back({name, isDir, isReg});
+    }
+    std::sort(out.begin(), out.end(), [](const DirEntry& a, const DirEntry& b) {
+        const std::string la = LowerCopy(a.name);
+        const std::string lb = LowerCopy(b.name);
+        return la != lb ? la < lb : a.name < b.name;
+    });
+    return out;
+}
+
+}  // namespace tarvex::platform

@@ -1,0 +1,218 @@
+// The COM ports of a Windows system.
+//
+// The serial drivers register every port they create under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM
+// (value: the driver's device name, data: "COMn"). Ports some drivers leave out of that key
+// still have a DOS device name, so QueryDosDeviceW's list adds every "COMn" it holds. SetupAPI
+// then tells, where it knows the port, its friendly name and, for a USB adapter, the vendor and
+// product ids and the serial number.
+#include <windows.h>
+// windows.h first: the SetupAPI headers need its types.
+#include <devguid.h>
+#include <setupapi.h>
+
+#include <cwchar>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/Utf16Win32.h"
+#include "serial/SerialInternal.h"
+
+namespace tarvex::serial_detail {
+namespace {
+
+struct DeviceDetails {
+    std::string friendlyName;
+    std::string manufacturer;
+    std::string service;
+    std::optional<std::uint16_t> vendorId;
+    std::optional<std::uint16_t> productId;
+    std::string serialNumber;
+};
+
+bool IsComName(std::wstring_view name) {
+    return ComPortNumber(platform::Narrow(name)).has_value();
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return s;
+}
+
+// "COMn" -> the driver's device name, from the SERIALCOMM key.
+void AddRegisteredPorts(std::map<std::string, std::string>& ports) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
+                        &key) != ERROR_SUCCESS) {
+        return;
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD nameLength = 256;
+        wchar_t data[256];
+        DWORD dataBytes = sizeof data;
+        DWORD type = 0;
+        const LONG rc = ::RegEnumValueW(key, index, name, &nameLength, nullptr, &type,
+                                        reinterpret_cast<BYTE*>(data), &dataBytes);
+        if (rc == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (rc != ERROR_SUCCESS || type != REG_SZ) {
+            continue;
+        }
+        const std::wstring value(data, wcsnlen(data, dataBytes / sizeof(wchar_t)));
+        if (IsComName(value)) {
+            ports.emplace(Upper(platform::Narrow(value)),
+                          platform::Narrow(std::wstring_view(name, nameLength)));
+        }
+    }
+    ::RegCloseKey(key);
+}
+
+// Every "COMn" among the DOS device names.
+void AddDosDevicePorts(std::map<std::string, std::string>& ports) {
+    std::vector<wchar_t> buffer(64 * 1024);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const DWORD n =
+            ::QueryDosDeviceW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) {
+            if (::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+                buffer.resize(buffer.size() * 4);
+                continue;
+            }
+            return;
+        }
+        for (std::size_t at = 0; at < n && buffer[at] != L'\0';) {
+            const std::wstring_view name(&buffer[at]);
+            if (IsComName(name)) {
+                ports.emplace(Upper(platform::Narrow(name)), std::string());
+            }
+            at += name.size() + 1;
+        }
+        return;
+    }
+}
+
+std::string Property(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
+    wchar_t value[512];
+    DWORD type = 0;
+    if (::SetupDiGetDeviceRegistryPropertyW(set, &device, property, &type,
+                                            reinterpret_cast<BYTE*>(value), sizeof value - 2,
+                                            nullptr) == 0) {
+        return {};
+    }
+    value[511] = L'\0';
+    return platform::Narrow(value);  // a multi-string gives its first item
+}
+
+std::optional<std::uint16_t> HexAfter(const std::string& text, const std::string& tag) {
+    const std::size_t at = Upper(text).find(tag);
+    if (at == std::string::npos || at + tag.size() + 4 > text.size()) {
+        return std::nullopt;
+    }
+    std::uint16_t v = 0;
+    for (std::size_t i = at + tag.size(); i < at + tag.size() + 4; ++i) {
+        const char c = text[i];
+        const int digit = (c >= '0' && c <= '9')   ? c - '0'
+                          : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                          : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                                   : -1;
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        v = static_cast<std::uint16_t>(v * 16 + digit);
+    }
+    return v;
+}
+
+// What SetupAPI knows of the ports class, by "COMn".
+std::map<std::string, DeviceDetails> PortDetails() {
+    std::map<std::string, DeviceDetails> out;
+    const HDEVINFO set =
+        ::SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE) {
+        return out;
+    }
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; ::SetupDiEnumDeviceInfo(set, index, &device) != 0; ++index) {
+        const HKEY key =
+            ::SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        wchar_t portName[64] = {};
+        DWORD bytes = sizeof portName - sizeof(wchar_t);
+        DWORD type = 0;
+        const bool named =
+            ::RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(portName),
+                               &bytes) == ERROR_SUCCESS &&
+            type == REG_SZ;
+        ::RegCloseKey(key);
+        if (!named || !IsComName(portName)) {
+            continue;
+        }
+        DeviceDetails details;
+        details.friendlyName = Property(set, device, SPDRP_FRIENDLYNAME);
+        details.manufacturer = Property(set, device, SPDRP_MFG);
+        details.service = Property(set, device, SPDRP_SERVICE);
+        const std::string hardwareId = Property(set, device, SPDRP_HARDWAREID);
+        details.vendorId = HexAfter(hardwareId, "VID_");
+        details.productId = HexAfter(hardwareId, "PID_");
+        // A USB device's instance id ends in its serial number (USB\VID_x&PID_y\SERIAL); a
+        // generated one contains '&'.
+        wchar_t instance[512] = {};
+        if (details.vendorId &&
+            ::SetupDiGetDeviceInstanceIdW(set, &device, instance, 511, nullptr) != 0) {
+            const std::string id = platform::Narrow(instance);
+            const std::size_t slash = id.rfind('\\');
+            if (slash != std::string::npos && id.find('&', slash) == std::string::npos) {
+                details.serialNumber = id.substr(slash + 1);
+            }
+        }
+        out.emplace(Upper(platform::Narrow(portName)), std::move(details));
+    }
+    ::SetupDiDestroyDeviceInfoList(set);
+    return out;
+}
+
+}  // namespace
+
+std::vector<PortInfo> ListSystemPorts(const std::string& /*sysfsRoot*/,
+                                      const std::string& /*devRoot*/) {
+    std::map<std::string, std::string> ports;  // "COMn" -> driver's device name
+    AddRegisteredPorts(ports);
+    AddDosDevicePorts(ports);
+    const std::map<std::string, DeviceDetails> details = PortDetails();
+
+    std::vector<PortInfo> out;
+    for (const auto& [name, deviceName] : ports) {
+        PortInfo info;
+        info.path = name;
+        // "\Device\Serial0" -> "Serial", "\Device\VCP0" -> "VCP": the driver's device kind.
+        std::string driver = deviceName.substr(deviceName.rfind('\\') + 1);
+        while (!driver.empty() && driver.back() >= '0' && driver.back() <= '9') {
+            driver.pop_back();
+        }
+        info.driver = driver;
+        if (const auto found = details.find(name); found != details.end()) {
+            const DeviceDetails& d = found->second;
+            if (!d.service.empty()) {
+                info.driver = d.service;
+            }
+            info.product = d.friendlyName;
+            info.manufacturer = d.manufacturer;
+            info.usbVendorId = d.vendorId;
+            info.usbProductId = d.productId;
+            info.serialNumber = d.serialNumber;
+        }
+        out.push_back(std::move(info));
+    }
+    return out;
+}
+
+}  // namespace tarvex::serial_detail
