@@ -210,12 +210,9 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, unsi
 }
 
 std::optional<std::string> FindFileIgnoringCase(const std::string& dir, std::string_view name) {
-    // The file system itself ignores letter case; the listing gives the spelling on the disk.
-    const std::string exact = JoinPath(dir, name);
-    DWORD attributes = 0;
-    if (Attributes(exact, attributes)) {
-        return exact;
-    }
+    // The folder is listed rather than the name opened: Windows would open any spelling and
+    // give back the one asked for, and a folder may hold several spellings where it lives on a
+    // case-sensitive file system (a network share, Wine's view of a Linux disk).
     std::vector<WIN32_FIND_DATAW> entries;
     if (!ListFolder(dir, entries)) {
         return std::nullopt;
@@ -223,6 +220,9 @@ std::optional<std::string> FindFileIgnoringCase(const std::string& dir, std::str
     std::vector<std::string> matches;
     for (const WIN32_FIND_DATAW& entry : entries) {
         std::string entryName = Narrow(entry.cFileName);
+        if (entryName == name) {
+            return JoinPath(dir, entryName);
+        }
         if (EqualsIgnoringCase(entryName, name)) {
             matches.push_back(std::move(entryName));
         }
@@ -230,6 +230,7 @@ std::optional<std::string> FindFileIgnoringCase(const std::string& dir, std::str
     if (matches.empty()) {
         return std::nullopt;
     }
+    // Several spellings: the first in byte order, so that the choice is repeatable.
     std::sort(matches.begin(), matches.end());
     return JoinPath(dir, matches.front());
 }

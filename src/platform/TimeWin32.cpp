@@ -9,22 +9,34 @@
 namespace tarvex::platform {
 namespace {
 
-// Milliseconds on the performance counter, as a 64-bit value that never wraps.
-std::uint64_t PreciseMs() {
+LONGLONG Frequency() {
     static const LONGLONG frequency = [] {
         LARGE_INTEGER f{};
         ::QueryPerformanceFrequency(&f);  // never fails since Windows XP
         return f.QuadPart > 0 ? f.QuadPart : 1;
     }();
-    LARGE_INTEGER now{};
-    ::QueryPerformanceCounter(&now);
-    return static_cast<std::uint64_t>(now.QuadPart / frequency * 1000 +
-                                      now.QuadPart % frequency * 1000 / frequency);
+    return frequency;
 }
 
-void SleepUntil(std::uint64_t deadline) {
-    for (std::uint64_t now = PreciseMs(); now < deadline; now = PreciseMs()) {
-        ::Sleep(static_cast<DWORD>(deadline - now));
+LONGLONG Now() {
+    LARGE_INTEGER now{};
+    ::QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+// The counter value `ms` milliseconds after `from`, rounded up.
+LONGLONG After(LONGLONG from, std::uint64_t ms) {
+    const LONGLONG f = Frequency();
+    return from + static_cast<LONGLONG>(ms) / 1000 * f +
+           (static_cast<LONGLONG>(ms % 1000) * f + 999) / 1000;
+}
+
+// Sleeps until the counter reaches `deadline`; Sleep is given whole milliseconds rounded up.
+void SleepUntil(LONGLONG deadline) {
+    const LONGLONG f = Frequency();
+    for (LONGLONG now = Now(); now < deadline; now = Now()) {
+        const LONGLONG ms = ((deadline - now) * 1000 + f - 1) / f;
+        ::Sleep(static_cast<DWORD>(std::min<LONGLONG>(ms, 0x7FFFFFFF)));
     }
 }
 
@@ -40,7 +52,7 @@ void PauseMs(std::uint32_t ms) {
     if (ms == 0) {
         return;
     }
-    SleepUntil(PreciseMs() + ms);
+    SleepUntil(After(Now(), ms));
 }
 
 void PauseMs(std::uint32_t ms, const IdleHook& idle) {
@@ -48,9 +60,9 @@ void PauseMs(std::uint32_t ms, const IdleHook& idle) {
         PauseMs(ms);
         return;
     }
-    const std::uint64_t deadline = PreciseMs() + ms;
-    for (std::uint64_t now = PreciseMs(); now < deadline; now = PreciseMs()) {
-        SleepUntil(std::min<std::uint64_t>(now + kIdleSliceMs, deadline));
+    const LONGLONG deadline = After(Now(), ms);
+    for (LONGLONG now = Now(); now < deadline; now = Now()) {
+        SleepUntil(std::min(After(now, kIdleSliceMs), deadline));
         idle();
     }
 }

@@ -24,6 +24,7 @@
 #include <system_error>
 
 #include "panel-sim/SessionReport.h"
+#include "platform/Files.h"
 #include "platform/FilesPosix.h"
 
 namespace tarvex::panelsim {
