@@ -153,10 +153,10 @@ INT_PTR CALLBACK TarvexWindow::DialogProc(HWND window, UINT message, WPARAM wPar
     if (self == nullptr) {
         return FALSE;
     }
-    return self->HandleMessage(message, wParam, lParam);
+    return self->HandleMessage(message, wParam);
 }
 
-INT_PTR TarvexWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR TarvexWindow::HandleMessage(UINT message, WPARAM wParam) {
     switch (message) {
         case WM_COMMAND:
             OnCommand(LOWORD(wParam), HIWORD(wParam));
@@ -198,7 +198,6 @@ INT_PTR TarvexWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
         default:
             break;
     }
-    (void)lParam;
     return FALSE;
 }
 

@@ -47,7 +47,7 @@ class TarvexWindow {
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR HandleMessage(UINT message, WPARAM wParam);  // none of its messages needs lParam
 
     void InitDialog();
     void AddAboutItem();
