@@ -22,9 +22,6 @@ constexpr std::uint8_t kDataBits = 8;
 constexpr std::uint8_t kParityCheckingOff = 0;
 constexpr std::uint32_t kReadTotalTimeoutMs = 2000;
 
-// Drive Z: of the panel tools' fixed log path is the file-system root, as Wine maps it.
-constexpr char kFixedTimingLogPath[] = "/Current_FE/TRANSFER/ReadTimeDiff.csv";
-
 std::uint8_t ParityCode(const std::string& text) {
     if (text == "Odd") {
         return 1;
@@ -72,7 +69,7 @@ std::string CTarvexDlg::TimingLogPath() const {
     if (const char* fromEnv = std::getenv("TARVEX_TIMING_LOG"); fromEnv && *fromEnv) {
         return fromEnv;
     }
-    return kFixedTimingLogPath;
+    return platform::kFormTimingLogPath;
 }
 
 void CTarvexDlg::OnDownload() {

@@ -25,6 +25,10 @@ extern const char kPathSeparator;
 // The position of the last folder separator in path (on Windows either kind), npos for none.
 std::size_t LastSeparator(std::string_view path);
 
+// Where the download form keeps its timing log: /Current_FE/TRANSFER/ReadTimeDiff.csv, on
+// Windows Z:\\Current_FE\\TRANSFER\\ReadTimeDiff.csv.
+extern const char kFormTimingLogPath[];
+
 // Whether path starts from a root rather than the current directory ("/x"; on Windows "C:\\x",
 // "\\\\server\\share" and "\\x").
 bool IsAbsolutePath(std::string_view path);

@@ -51,6 +51,8 @@ std::string LowerCopy(std::string_view s) {
 }  // namespace
 
 const char kPathSeparator = '/';
+// Drive Z: of the form's fixed log path is the file-system root, as Wine maps it.
+const char kFormTimingLogPath[] = "/Current_FE/TRANSFER/ReadTimeDiff.csv";
 
 std::size_t LastSeparator(std::string_view path) {
     return path.rfind('/');

@@ -79,6 +79,7 @@ bool ListFolder(const std::string& dir, std::vector<WIN32_FIND_DATAW>& out) {
 }  // namespace
 
 const char kPathSeparator = '\\';
+const char kFormTimingLogPath[] = "Z:\\Current_FE\\TRANSFER\\ReadTimeDiff.csv";
 
 std::size_t LastSeparator(std::string_view path) {
     return path.find_last_of("\\/");

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cwctype>
 
 #include "platform/Utf16Win32.h"
 
@@ -53,17 +54,54 @@ DWORD MsUntil(Clock::time_point when, Clock::time_point now) {
     return static_cast<DWORD>(std::min<std::int64_t>(ms, kLongestSliceMs));
 }
 
-HANDLE OpenDevice(const std::string& path, DWORD& error) {
+// A port held by this program: the device handle, and the claim that other instances of this
+// program see.
+struct HeldDevice {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    HANDLE claim = nullptr;
+};
+
+void Release(HeldDevice& held) {
+    if (held.handle != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(held.handle);
+        held.handle = INVALID_HANDLE_VALUE;
+    }
+    if (held.claim != nullptr) {
+        ::CloseHandle(held.claim);
+        held.claim = nullptr;
+    }
+}
+
+// Two guards, as on Linux, because Wine enforces only one of them: the device is opened
+// without sharing, which keeps every other program out on Windows; and a named mutex per port
+// keeps out every other instance of this program, also where the share mode is not enforced.
+HeldDevice OpenDevice(const std::string& path, DWORD& error) {
+    HeldDevice held;
     const std::wstring wide = platform::Widen(path);
     if (wide.empty()) {
         error = ERROR_FILE_NOT_FOUND;
-        return INVALID_HANDLE_VALUE;
+        return held;
+    }
+    std::wstring claimName = L"Local\\tarvex-port-";
+    for (const wchar_t c : wide) {
+        claimName.push_back(c == L'\\' ? L'_' : static_cast<wchar_t>(::towupper(c)));
+    }
+    held.claim = ::CreateMutexW(nullptr, FALSE, claimName.c_str());
+    if (held.claim != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        Release(held);
+        error = ERROR_BUSY;
+        return held;
     }
     // No sharing: a second opener gets ERROR_ACCESS_DENIED (or ERROR_SHARING_VIOLATION).
-    const HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
-    error = h == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
-    return h;
+    held.handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (held.handle == INVALID_HANDLE_VALUE) {
+        error = ::GetLastError();
+        Release(held);
+        return held;
+    }
+    error = ERROR_SUCCESS;
+    return held;
 }
 
 }  // namespace
@@ -171,14 +209,14 @@ namespace serial_detail {
 
 SerialError TryOpenExclusive(const std::string& path) {
     DWORD error = ERROR_SUCCESS;
-    const HANDLE h = OpenDevice(DevicePathForPortName(path), error);
-    if (h == INVALID_HANDLE_VALUE) {
+    HeldDevice held = OpenDevice(DevicePathForPortName(path), error);
+    if (held.handle == INVALID_HANDLE_VALUE) {
         return SerialErrorFromWin32(error);
     }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    const bool serial = ::GetCommState(h, &dcb) != 0;
-    ::CloseHandle(h);
+    const bool serial = ::GetCommState(held.handle, &dcb) != 0;
+    Release(held);
     return serial ? SerialError::None : SerialError::NotATerminal;
 }
 
@@ -208,18 +246,20 @@ bool CSerialPort::Open(std::string_view portName) {
     lastError_ = SerialError::None;
     devicePath_ = DevicePathForPortName(portName);
     DWORD error = ERROR_SUCCESS;
-    const HANDLE h = OpenDevice(devicePath_, error);
-    if (h == INVALID_HANDLE_VALUE) {
+    HeldDevice held = OpenDevice(devicePath_, error);
+    if (held.handle == INVALID_HANDLE_VALUE) {
         return Fail(SerialErrorFromWin32(error));
     }
     Native& n = *native_;
     n = Native{};
     n.saved.DCBlength = sizeof(DCB);
-    if (::GetCommState(h, &n.saved) == 0) {
-        ::CloseHandle(h);
+    if (::GetCommState(held.handle, &n.saved) == 0) {
+        Release(held);
         return Fail(SerialError::NotATerminal);
     }
+    const HANDLE h = held.handle;
     n.handle = h;
+    n.claim = held.claim;
     n.haveSaved = true;
     n.haveSavedTimeouts = ::GetCommTimeouts(h, &n.savedTimeouts) != 0;
     // A freshly opened port has no time-outs: reads wait for their whole count until
@@ -534,6 +574,9 @@ void CSerialPort::Close() {
         (void)::SetCommTimeouts(n.handle, &n.savedTimeouts);
     }
     (void)::CloseHandle(n.handle);
+    if (n.claim != nullptr) {
+        (void)::CloseHandle(n.claim);
+    }
     n = Native{};
 }
 

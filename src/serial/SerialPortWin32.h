@@ -11,7 +11,8 @@ namespace tarvex {
 
 struct CSerialPort::Native {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    DCB saved{};  // as found at open, restored at close
+    HANDLE claim = nullptr;  // the named mutex that keeps other instances of this program out
+    DCB saved{};             // as found at open, restored at close
     bool haveSaved = false;
     COMMTIMEOUTS savedTimeouts{};
     bool haveSavedTimeouts = false;
