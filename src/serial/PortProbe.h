@@ -4,8 +4,9 @@
 //                         it opens now; listed in natural order (ttyS2 before ttyS10)
 //   OpenablePorts(...)    the device paths of those that open, for the Com Port list
 //
-// Candidates are the tty devices with a driver behind them (a "device" link under
-// <sysfs>/class/tty), less legacy 8250 ports that have no UART, plus the paths named in
+// Candidates on Linux are the tty devices with a driver behind them (a "device" link under
+// <sysfs>/class/tty), less legacy 8250 ports that have no UART; on Windows the COM ports the
+// system names (PortListWin32.cpp), listed as "COMn". To either come the paths named in
 // TARVEX_EXTRA_PORTS (colon separated; empty items and repeats ignored). A candidate without a
 // device node is left out. Probing only opens and closes: nothing is configured.
 #pragma once

@@ -2,9 +2,14 @@
 //
 //   PrepareConsole()   readies standard output for UTF-8 text and, where the console has them,
 //                      virtual-terminal sequences; tells what it found
+//   Arguments(argc, argv)  the command line in UTF-8, program name first (on Windows read
+//                      from the wide command line, since argv is in the ANSI code page)
 //
 // ConsolePosix.cpp and ConsoleWin32.cpp are the two implementations.
 #pragma once
+
+#include <string>
+#include <vector>
 
 namespace tarvex::cli {
 
@@ -14,5 +19,7 @@ struct ConsoleTraits {
 };
 
 ConsoleTraits PrepareConsole();
+
+std::vector<std::string> Arguments(int argc, char** argv);
 
 }  // namespace tarvex::cli

@@ -12,4 +12,8 @@ ConsoleTraits PrepareConsole() {
     return traits;
 }
 
+std::vector<std::string> Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 }  // namespace tarvex::cli

@@ -1,8 +1,11 @@
 // A Windows console: UTF-8 output, and virtual-terminal sequences where the console has them
 // (Windows 10 and later); older consoles redraw the progress bar with carriage returns alone.
 #include <windows.h>
+// windows.h first: shellapi.h needs its types.
+#include <shellapi.h>
 
 #include "app/cli/Console.h"
+#include "platform/Utf16Win32.h"
 
 namespace tarvex::cli {
 
@@ -18,6 +21,20 @@ ConsoleTraits PrepareConsole() {
     traits.vtSequences = (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
                          ::SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
     return traits;
+}
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        return std::vector<std::string>(argv, argv + argc);
+    }
+    std::vector<std::string> out;
+    for (int i = 0; i < count; ++i) {
+        out.push_back(platform::Narrow(wide[i]));
+    }
+    ::LocalFree(wide);
+    return out;
 }
 
 }  // namespace tarvex::cli

@@ -136,8 +136,9 @@ void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
     cmd->add_option("--sysfs-root", options->sysfsRoot, "Root of sysfs (default /sys)");
     cmd->add_option("--dev-root", options->devRoot, "Folder of the device nodes (default /dev)");
     cmd->footer(
-        "Lists the tty devices that have a serial driver behind them, plus the paths named in "
-        "the environment variable TARVEX_EXTRA_PORTS (colon separated). Each port is opened "
+        "Lists the serial ports the system knows (on Linux the tty devices that have a serial "
+        "driver behind them, on Windows the COM ports), plus the paths named in the "
+        "environment variable TARVEX_EXTRA_PORTS (colon separated). Each port is opened "
         "and closed again to see whether it can be had now; nothing is configured.\n\n"
         "Exit status: 0 also when no port is found; 2 usage error.");
     cmd->callback([options, &exitStatus] {

@@ -1,8 +1,12 @@
 // tarvex-cli: the headless front end of Tarvex.
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "app/cli/Commands.h"
+#include "app/cli/Console.h"
 
 int main(int argc, char** argv) {
     using namespace tarvex::cli;
@@ -19,7 +23,13 @@ int main(int argc, char** argv) {
     RegisterDownloadCommand(app, exitStatus);
 
     try {
-        app.parse(argc, argv);
+        // CLI11 takes the arguments in reverse order, without the program name.
+        std::vector<std::string> args = Arguments(argc, argv);
+        if (!args.empty()) {
+            args.erase(args.begin());
+        }
+        std::reverse(args.begin(), args.end());
+        app.parse(args);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
