@@ -1,0 +1,125 @@
+#include "app/win32/Win32UserInterface.h"
+
+#include <commdlg.h>
+
+#include <vector>
+
+#include "app/win32/WideText.h"
+#include "app/win32/resource.h"
+
+namespace tarvex::win32 {
+namespace {
+
+// Longest path the open-file dialog may return (the API's own limit for long paths).
+constexpr DWORD kPathChars = 32768;
+
+// Scripted runs: the box that is up is the thread's one enabled dialog window (its owner is
+// disabled while it shows); it is answered with OK.
+BOOL CALLBACK AnswerBox(HWND window, LPARAM) {
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (std::wstring_view(className) == L"#32770" && IsWindowVisible(window) &&
+        IsWindowEnabled(window)) {
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK AnswerBoxTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    EnumThreadWindows(GetCurrentThreadId(), AnswerBox, 0);
+}
+
+INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            SetDlgItemTextW(dialog, IDC_ABOUT_TEXT, Widen(kAboutText).c_str());
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+                EndDialog(dialog, LOWORD(wParam));
+                return TRUE;
+            }
+            break;
+        default:
+            break;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+UINT MessageBoxStyle(MessageKind kind) {
+    switch (kind) {
+        case MessageKind::ErrorBox:
+            return MB_OK | MB_ICONERROR;
+        case MessageKind::Notice:
+        case MessageKind::PlainBox:
+            return MB_OK;
+    }
+    return MB_OK;
+}
+
+void Win32UserInterface::ShowMessage(MessageKind kind, std::string_view caption,
+                                     std::string_view text) {
+    if (autoTest_ != nullptr) {
+        std::string line = "message\t";
+        line.append(MessageKindName(kind)).append("\t").append(caption).append("\t").append(text);
+        autoTest_->Log(line);
+        SetTimer(nullptr, 0, autoTest_->holdMs, AnswerBoxTimer);
+    }
+    MessageBoxW(owner_, Widen(text).c_str(), Widen(caption).c_str(), MessageBoxStyle(kind));
+}
+
+std::optional<std::string> Win32UserInterface::AskOpenFile(std::string_view filter,
+                                                           std::string_view initialDir) {
+    const std::wstring winFilter = WinFileFilter(filter);
+    const std::wstring dir = Widen(initialDir);
+    std::vector<wchar_t> path(kPathChars, L'\0');
+
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = owner_;
+    ofn.lpstrFilter = winFilter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = path.data();
+    ofn.nMaxFile = kPathChars;
+    ofn.lpstrInitialDir = dir.empty() ? nullptr : dir.c_str();
+    // The form finds its files relative to the current directory: the dialog must not move it.
+    ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
+                OFN_NOCHANGEDIR | OFN_LONGNAMES;
+    if (!GetOpenFileNameW(&ofn)) {
+        return std::nullopt;
+    }
+    return Narrow(path.data());
+}
+
+void Win32UserInterface::PumpEvents() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        if (owner_ != nullptr && IsDialogMessageW(owner_, &msg)) {
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+void Win32UserInterface::Idle() {
+    PumpEvents();
+}
+
+void Win32UserInterface::ShowAbout() {
+    if (autoTest_ != nullptr) {
+        autoTest_->Log("about");
+        SetTimer(nullptr, 0, autoTest_->holdMs, AnswerBoxTimer);
+    }
+    DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_ABOUTBOX), owner_, AboutProc, 0);
+}
+
+}  // namespace tarvex::win32

@@ -1,0 +1,10 @@
+// tarvex.exe: the native Windows dialog. Start it in the folder that holds the catalogue (Pxx,
+// Vxx), the download data file DnldData.txt and the settings file dnld.sv.
+#include "app/win32/Win32Api.h"
+
+#include "app/win32/TarvexApp.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    tarvex::win32::CTarvexApp app(instance);
+    return app.InitInstance();
+}
