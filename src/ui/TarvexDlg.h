@@ -90,6 +90,14 @@ inline constexpr std::uint32_t IDM_ABOUTBOX = 16;
 
 inline constexpr char kFormTitle[] = "Separate Tarvex Version 1.1";
 
+// A bin file's name goes into one line of the settings file; a name with a line break is refused.
+inline constexpr char kLineBreakInFileName[] =
+    "The name of the file to send contains a line break. Rename the file or choose another "
+    "one.";
+inline bool HasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
 // Where the form finds its files and ports. Defaults: the current directory, the real sysfs and
 // TARVEX_EXTRA_PORTS, the timing log from TARVEX_TIMING_LOG or its fixed path.
 struct FormEnvironment {

@@ -119,6 +119,12 @@ void CTarvexDlg::OnDownload() {
     // 6. The container, and the product it was built for.
     m_strProductName = m_cmbProduct.GetWindowText();
     const std::string fileToSend = m_editFileToSend.GetWindowText();
+    // The name goes into a line of the settings file, where a line break would start lines of
+    // its own (a password, an early end).
+    if (HasLineBreak(fileToSend)) {
+        giveUp(kLineBreakInFileName);
+        return;
+    }
     if (!CheckDownloadContainer(fileToSend, m_downloadInfo, m_arrRecipeNames, m_arrRecipeSizes)) {
         giveUp("Invalid file for download!");
         return;
@@ -192,7 +198,11 @@ void CTarvexDlg::OnDownload() {
 
     // 14. The transfer.
     HmiTransferSettings settings;
-    settings.slaveAddress = static_cast<std::uint8_t>(m_settings.m_nSlaveID & 0xFF);
+    // The address is the one the user typed and the form validated: the settings record is
+    // refreshed only by a save that succeeded, and a stale address would reach another panel on
+    // a multi-drop line.
+    settings.slaveAddress =
+        static_cast<std::uint8_t>(ParseDecimal(m_editSlaveID.GetWindowText()) & 0xFF);
     settings.usbDownload = m_bUSBDownload;
     settings.firmwareFormat = CurrentFirmwareFormat();
     settings.packetSize = LookupPacketSize(m_strDnldProduct, m_strBootloaderVersion);

@@ -404,5 +404,45 @@ TEST_F(DownloadSequence, TimingLogInAMissingFolderIsSkippedSilently) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(path).parent_path()));
 }
 
+// The settings file cannot be written (a folder stands in its place), so the form's settings
+// record keeps the slave ID of the start; the frames still go to the ID typed in the form.
+TEST_F(DownloadSequence, TheTypedSlaveIdIsAddressedWhenTheSaveFails) {
+    rig.ws.dir().MakeDir("dnld.sv");
+    rig.WriteContainer({.productCode = kPanelProductCode, .application = PatternBytes(20)});
+    rig.StartPanel({"--slave-id", "7"});
+    StartForm();
+    ASSERT_TRUE(form->UserSetText(form->m_editSlaveID, "7"));
+    Tick(kApplicationOnly);
+    Download();
+
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Error in creating download data file!",
+                                                 "Download Complete!"}));
+    const std::vector<WireFrame> frames = Written();
+    ASSERT_FALSE(frames.empty());
+    for (const WireFrame& frame : frames) {
+        EXPECT_EQ(frame.slave, 7);
+    }
+}
+
+// A line break in the file name would write lines of its own into the settings file: the name
+// is refused, from Browse and from the field, before anything is saved.
+TEST_F(DownloadSequence, FileNameWithALineBreakIsRefusedBeforeAnythingIsSaved) {
+    const std::string name = rig.ws / "project/H1.bin\nPASSWORD:1\n[EOF]";
+    rig.WriteContainer({.productCode = kPanelProductCode, .application = PatternBytes(20)});
+    rig.StartPanel();
+    StartForm();
+    const std::string shown = form->m_editFileToSend.GetWindowText();
+    ui.fileAnswers.push_back(name);
+    ASSERT_TRUE(form->UserClick(form->m_btnBrowse));
+    EXPECT_EQ(form->m_editFileToSend.GetWindowText(), shown);
+    ASSERT_TRUE(form->UserSetText(form->m_editFileToSend, name));
+    Download();
+
+    EXPECT_EQ(Texts(), (std::vector<std::string>{kLineBreakInFileName, kLineBreakInFileName}));
+    EXPECT_EQ(form->LastDownloadOutcome(), DownloadOutcome::Refused);
+    EXPECT_FALSE(std::filesystem::exists(rig.ws / "dnld.sv"));
+    EXPECT_TRUE(line.empty());
+}
+
 }  // namespace
 }  // namespace tarvex::test
