@@ -495,6 +495,7 @@ bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_
     const bool useInterval = timeouts_.readInterval != 0 && !immediate;
     Clock::time_point lastByte = start;
     bool hangupSeen = false;
+    bool deadlinePassed = false;
     Waiter waiter(fd_, POLLIN, idle_, start);
 
     for (;;) {
@@ -523,7 +524,7 @@ bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_
             // poll() reported a hang-up and nothing is left to read: the device is gone.
             return Fail(SerialError::Disconnected);
         }
-        if (immediate) {
+        if (immediate || deadlinePassed) {
             return LineUsable() || Fail(SerialError::LineError);
         }
 
@@ -537,8 +538,11 @@ bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_
         SerialError waitError = SerialError::None;
         switch (waiter.Wait(deadline, revents, waitError)) {
             case WaitResult::TimedOut:
-                // A time-out is no failure: the caller judges what arrived.
-                return LineUsable() || Fail(SerialError::LineError);
+                // A time-out is no failure: the caller judges what arrived. The deadline may
+                // have passed while the idle hook ran (a message box left open for seconds):
+                // what is queued by now is taken first, never left behind as stale.
+                deadlinePassed = true;
+                continue;
             case WaitResult::Failed:
                 return Fail(waitError);
             case WaitResult::Ready:
