@@ -55,6 +55,7 @@ int CHmiTransfer::RunHMITransfer() {
     anyItemFailed_ = false;
     failedItemCode_ = 255;
     passedUnconfirmed_ = false;
+    shownCode_ = 0;
     // An item that fails does not stop the items after it; remember it for the outcome.
     const auto note = [this](int itemResult) {
         if (itemResult == 1 && !anyItemFailed_) {
@@ -368,17 +369,16 @@ int CHmiTransfer::SendTransferOver() {
         if (!WriteFrame(m_arrCommandFrame)) {
             return 1;
         }
-        // With Cancel pending the panel is only told that the download is over.
-        if (state_.cancelRequested) {
-            passedUnconfirmed_ = true;
-            return 0;
-        }
+        // With Cancel pending the command is not resent, but its one reply is still read: every
+        // item was confirmed, and a panel that confirms the end has the whole download.
+        const bool cancelPending = state_.cancelRequested;
         if (AwaitReply(kItemApplication, kActionOver, m_arrCommandFrame)) {
             return 0;
         }
-        if (state_.cancelRequested) {
-            passedUnconfirmed_ = true;
-            return 0;
+        if (cancelPending || state_.cancelRequested) {
+            // Cancelled with the end unconfirmed: whatever the reply said, not successful.
+            state_.targetCode = 255;
+            return 1;
         }
     }
     return LimitReached();
@@ -419,6 +419,7 @@ std::size_t CHmiTransfer::ReplyLength(std::string_view, std::string_view) const 
 void CHmiTransfer::ShowTargetCodeMessage() {
     if (const auto text = hmi::TargetCodeMessage(state_.targetCode)) {
         PlainBox(ui_, *text);
+        shownCode_ = state_.targetCode;
     }
 }
 

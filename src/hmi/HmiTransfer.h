@@ -92,8 +92,11 @@ class CHmiTransfer {
     bool AnyItemFailed() const { return anyItemFailed_; }
     std::uint8_t FailedItemCode() const { return failedItemCode_; }
     // A frame was let pass without the panel's confirmation because Cancel was pending: an
-    // item's last frame whose reply failed, or a closing command whose reply was not awaited.
+    // item's last frame whose reply failed.
     bool PassedUnconfirmed() const { return passedUnconfirmed_; }
+    // The panel code whose message the transfer has shown already (a recipe's failure), so
+    // that the outcome does not show it a second time; 0 when none was shown.
+    std::uint8_t ShownCode() const { return shownCode_; }
 
     // The last frames and block built.
     std::vector<std::uint8_t> m_arrCommandFrame;
@@ -146,6 +149,7 @@ class CHmiTransfer {
     bool anyItemFailed_ = false;
     std::uint8_t failedItemCode_ = 255;
     bool passedUnconfirmed_ = false;
+    std::uint8_t shownCode_ = 0;
 };
 
 }  // namespace tarvex

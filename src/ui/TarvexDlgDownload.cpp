@@ -233,7 +233,9 @@ void CTarvexDlg::OnDownload() {
             m_serialPort.Close();
             m_bPortOpen = false;
         }
-        ShowCodeMessage(m_ui, m_nTargetCode, m_bUSBDownload);
+        if (transfer.ShownCode() != m_nTargetCode) {
+            ShowCodeMessage(m_ui, m_nTargetCode, m_bUSBDownload);
+        }
         if (IsPanelCode(m_nTargetCode)) {
             m_lastOutcome = DownloadOutcome::PanelCode;
             m_nOutcomeCode = m_nTargetCode;
@@ -244,7 +246,10 @@ void CTarvexDlg::OnDownload() {
         // A later item's success must not hide an earlier item's failure, and a frame that
         // Cancel let pass unconfirmed leaves the panel's state unknown.
         const std::uint8_t code = transfer.AnyItemFailed() ? transfer.FailedItemCode() : 255;
-        ShowCodeMessage(m_ui, IsPanelCode(code) ? code : 255, m_bUSBDownload);
+        // A recipe's code has been shown when the recipe failed; it is not shown again.
+        if (!IsPanelCode(code) || transfer.ShownCode() != code) {
+            ShowCodeMessage(m_ui, IsPanelCode(code) ? code : 255, m_bUSBDownload);
+        }
         m_lastOutcome = IsPanelCode(code) ? DownloadOutcome::PanelCode : DownloadOutcome::Failed;
         m_nOutcomeCode = IsPanelCode(code) ? code : 0;
     } else if (result == 0) {

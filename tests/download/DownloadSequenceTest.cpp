@@ -328,12 +328,11 @@ TEST_P(DownloadFailedItem, IsReportedAfterTheLaterItemsRan) {
 INSTANTIATE_TEST_SUITE_P(
     Items, DownloadFailedItem,
     ::testing::Values(
-        // The recipe's code is shown at once, and again as the download's outcome.
+        // The recipe's code is shown at once, and not again as the download's outcome.
         FailedItemCase{"RecipeWithAPanelCode",
                        kApplicationAndRecipe,
                        "item=recipe,phase=open,count=always:status=8",
-                       {"Could not find Recipe File for Download!",
-                        "Could not find Recipe File for Download!"},
+                       {"Could not find Recipe File for Download!"},
                        DownloadOutcome::PanelCode,
                        8},
         FailedItemCase{"RecipeWithoutACode",
