@@ -211,6 +211,11 @@ bool CheckDownloadContainer(const std::string& path, CDownloadInfo& info,
         rep.headerCrcComputed = CRC16(bytes.first(kHeaderCrcAt));
         // CRC16 takes the body's length modulo 65536, as the tools that write containers do.
         rep.bodyCrcComputed = CRC16(bytes.subspan(kContainerHeaderSize));
+        // Writers of large containers checksum the whole body; for a body below 64 KiB the
+        // two rules agree.
+        rep.bodyCrcWholeComputed = size - kContainerHeaderSize > 0xFFFFU
+                                       ? CRC16Whole(bytes.subspan(kContainerHeaderSize))
+                                       : rep.bodyCrcComputed;
 
         // File order: Application [S1, S2), Font [S2, S3), Bitmap [S3, S4), Recipe [S4, end).
         static constexpr const char* kPartNames[4] = {"Application", "Font", "Bitmap", "Recipe"};

@@ -7,6 +7,10 @@
 //       lists. On failure only the signature and product code of `info` may have changed.
 //       `report` (optional) receives everything that could be read, for inspection.
 //
+// A file is accepted when either checksum matches. One accepted on its header checksum whose
+// stored body checksum matches the body under neither rule (`ContainerReport::BodyDamaged`) is
+// valid as far as the check goes; the form asks before it downloads such a file.
+//
 // Damaged files are refused rather than clamped: a file shorter than the header, a part that
 // runs past the end of the file, a Recipe part too short for its table, and recipe offsets that
 // do not start right behind the table, go back, or lie past the Recipe part. A part whose start
@@ -61,6 +65,7 @@ struct ContainerReport {
     int productCode = -1;
     std::uint16_t headerCrcStored = 0, headerCrcComputed = 0;
     std::uint16_t bodyCrcStored = 0, bodyCrcComputed = 0;
+    std::uint16_t bodyCrcWholeComputed = 0;           // over the whole body, whatever its length
     ContainerPart application, font, bitmap, recipe;  // recipe: the whole Recipe part
     bool recipeTableRead = false;
     std::uint32_t recipeTableSize = 0;         // T
@@ -71,6 +76,11 @@ struct ContainerReport {
 
     bool headerCrcMatches() const { return headerCrcStored == headerCrcComputed; }
     bool bodyCrcMatches() const { return bodyCrcStored == bodyCrcComputed; }
+    // The stored body checksum matches the body under either rule its writers use: the length
+    // modulo 65536, or the whole body. A container accepted on its header checksum alone while
+    // this is false has a damaged body.
+    bool bodyOk() const { return bodyCrcMatches() || bodyCrcStored == bodyCrcWholeComputed; }
+    bool BodyDamaged() const { return headerRead && !bodyOk(); }
 };
 
 bool CheckDownloadContainer(const std::string& path, CDownloadInfo& info,

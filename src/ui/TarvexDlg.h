@@ -90,6 +90,11 @@ inline constexpr std::uint32_t IDM_ABOUTBOX = 16;
 
 inline constexpr char kFormTitle[] = "Separate Tarvex Version 1.1";
 
+// Asked before a container accepted on its header checksum, with a damaged body, is downloaded.
+inline constexpr char kDamagedBodyQuestion[] =
+    "The contents of this file do not match its checksum: the images in it may be damaged. "
+    "Download anyway?";
+
 // A bin file's name goes into one line of the settings file; a name with a line break is refused.
 inline constexpr char kLineBreakInFileName[] =
     "The name of the file to send contains a line break. Rename the file or choose another "

@@ -125,7 +125,9 @@ void CTarvexDlg::OnDownload() {
         giveUp(kLineBreakInFileName);
         return;
     }
-    if (!CheckDownloadContainer(fileToSend, m_downloadInfo, m_arrRecipeNames, m_arrRecipeSizes)) {
+    ContainerReport containerReport;
+    if (!CheckDownloadContainer(fileToSend, m_downloadInfo, m_arrRecipeNames, m_arrRecipeSizes,
+                                &containerReport)) {
         giveUp("Invalid file for download!");
         return;
     }
@@ -134,6 +136,13 @@ void CTarvexDlg::OnDownload() {
         giveUp(
             "Invalid file for download, file is compiled for diffrent product and user selected "
             "different product!");
+        return;
+    }
+
+    // Accepted on its header checksum, but the body matches its checksum under neither rule:
+    // the images may be damaged, and only the user can say whether to flash them.
+    if (containerReport.BodyDamaged() && !m_ui.AskYesNo(kAppName, kDamagedBodyQuestion, false)) {
+        giveUp({});
         return;
     }
 

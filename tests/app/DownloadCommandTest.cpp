@@ -223,6 +223,34 @@ TEST_F(DownloadCommand, RefusalsBeforeTheLineHaveStatusesOfTheirOwn) {
     }
 }
 
+// A container accepted on its header checksum whose body matches its checksum under neither
+// rule: the question is answered No unless --allow-damaged-body says Yes.
+TEST_F(DownloadCommand, DamagedBodyIsRefusedUnlessAllowed) {
+    ContainerParts parts;
+    parts.productCode = 17;
+    parts.application = PatternBytes(300);
+    Bytes bytes = BuildContainer(parts);
+    SpoilBodyChecksum(bytes);
+    ws.WriteBytes("project/Damaged.bin", bytes);
+    PanelSimProcess sim({"--product-code", "17", "--out", panelOut.path()});
+    const Strings args = With(
+        kH1, {"--port", sim.port(), "--file", "project/Damaged.bin", "--items", "application"});
+    const std::string question =
+        "Tarvex: The contents of this file do not match its checksum: the images in it may be "
+        "damaged. Download anyway? ";
+
+    ProgramResult r = Download(args);
+    EXPECT_EQ(r.exitStatus, 3) << r.err;
+    EXPECT_EQ(r.err, question + "No (give --allow-damaged-body for Yes)\n");
+    for (const auto& entry : fs::directory_iterator(panelOut.path())) {
+        EXPECT_NE(entry.path().extension(), ".bin") << "the panel got " << entry.path();
+    }
+
+    r = Download(With(args, {"--allow-damaged-body"}));
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.err, question + "Yes (--allow-damaged-body given)\nTarvex: Download Complete!\n");
+}
+
 TEST_F(DownloadCommand, InterruptCancelsOnTheLine) {
     // A slow panel, so that the transfer is surely in its data phase when the signal comes.
     PanelSimProcess sim(

@@ -118,11 +118,25 @@ TEST_F(PackAndInspectTest, InspectShowsAValidContainer) {
 }
 
 TEST_F(PackAndInspectTest, SpoiledChecksums) {
-    // One spoiled checksum is still a valid container.
+    // One spoiled checksum is still a valid container; a spoiled body checksum means a damaged
+    // body, with a status of its own.
     const std::string oneBad = PackSample({"--bad-body-crc"});
-    nlohmann::json j = InspectJson(oneBad, 0);
+    nlohmann::json j = InspectJson(oneBad, 3);
+    EXPECT_EQ(j.at("valid"), true);
+    EXPECT_EQ(j.at("body_ok"), false);
     EXPECT_EQ(j.at("body_crc_matches"), false);
     EXPECT_EQ(j.at("header_crc_matches"), true);
+    ProgramResult text = Inspect({oneBad});
+    EXPECT_EQ(text.exitStatus, 3);
+    EXPECT_NE(
+        text.out.find("Result:          accepted on the header checksum only: the body is damaged"),
+        std::string::npos)
+        << text.out;
+
+    const std::string headerBad = PackSample({"--bad-header-crc"});
+    j = InspectJson(headerBad, 0);
+    EXPECT_EQ(j.at("valid"), true);
+    EXPECT_EQ(j.at("body_ok"), true);
 
     const std::string bothBad = PackSample({"--bad-header-crc", "--bad-body-crc"});
     j = InspectJson(bothBad, 1);
@@ -134,7 +148,7 @@ TEST_F(PackAndInspectTest, SpoiledChecksums) {
     EXPECT_EQ(j.at("product_code"), 17);
     EXPECT_EQ(j.at("parts").at("application"), 1500);
 
-    const ProgramResult text = Inspect({bothBad});
+    text = Inspect({bothBad});
     EXPECT_EQ(text.exitStatus, 1);
     EXPECT_NE(text.out.find("neither the header checksum nor the body checksum matches"),
               std::string::npos)

@@ -117,6 +117,7 @@ TEST_F(DownloadContainerTest, EitherChecksumSuffices) {
         EXPECT_TRUE(c.ok) << "spoiled header: " << spoilHeader;
         EXPECT_EQ(c.report.headerCrcMatches(), !spoilHeader);
         EXPECT_EQ(c.report.bodyCrcMatches(), spoilHeader);
+        EXPECT_EQ(c.report.BodyDamaged(), !spoilHeader);
         EXPECT_EQ(c.info.m_arrApplication, FullParts().application);
     }
 }
@@ -162,6 +163,8 @@ TEST_F(DownloadContainerTest, BodyChecksumCoversOnlyLengthModulo65536) {
     const Checked whole = Check(bytes);
     EXPECT_TRUE(whole.ok);
     EXPECT_EQ(whole.report.bodyCrcComputed, truncatedCrc);
+    EXPECT_EQ(whole.report.bodyCrcWholeComputed, wholeCrc);
+    EXPECT_FALSE(whole.report.BodyDamaged()) << "a whole-body checksum is no damage";
     EXPECT_EQ(whole.info.m_arrApplication.size(), 70000U);
 
     // With a spoiled header, only the checksum over the first (length mod 65536) bytes passes.
@@ -169,6 +172,7 @@ TEST_F(DownloadContainerTest, BodyChecksumCoversOnlyLengthModulo65536) {
     EXPECT_FALSE(Check(bytes).ok);
     test::SetLe16(bytes, test::kBodyChecksumAt, truncatedCrc);
     EXPECT_TRUE(Check(bytes).ok);
+    EXPECT_FALSE(Check(bytes).report.BodyDamaged());
 }
 
 TEST_F(DownloadContainerTest, PartWhoseStartIsNotBelowItsEndIsEmpty) {

@@ -443,5 +443,33 @@ TEST_F(DownloadSequence, FileNameWithALineBreakIsRefusedBeforeAnythingIsSaved) {
     EXPECT_TRUE(line.empty());
 }
 
+// A container accepted on its header checksum whose body checksum matches under neither rule:
+// the user is asked, No being the default; No refuses before anything is saved or sent.
+TEST_F(DownloadSequence, DamagedBodyIsDownloadedOnlyWhenTheUserSaysSo) {
+    Bytes bytes =
+        BuildContainer({.productCode = kPanelProductCode, .application = PatternBytes(20)});
+    SpoilBodyChecksum(bytes);
+    rig.WriteContainerBytes(bytes);
+    rig.StartPanel();
+    StartForm();
+    Tick(kApplicationOnly);
+    Download();
+    const std::string question = std::string("Tarvex: ") + kDamagedBodyQuestion + " (default No)";
+    EXPECT_EQ(ui.questions, std::vector<std::string>{question});
+    EXPECT_EQ(kDamagedBodyQuestion,
+              std::string("The contents of this file do not match its checksum: the images in it "
+                          "may be damaged. Download anyway?"));
+    EXPECT_TRUE(Texts().empty());
+    EXPECT_EQ(form->LastDownloadOutcome(), DownloadOutcome::Refused);
+    EXPECT_FALSE(std::filesystem::exists(rig.ws / "dnld.sv"));
+    EXPECT_TRUE(line.empty());
+
+    ui.yesNoAnswers.push_back(true);
+    Download();
+    EXPECT_EQ(ui.questions.size(), 2u);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Download Complete!"});
+    EXPECT_EQ(rig.PanelFiles("bin").back(), PatternBytes(20));
+}
+
 }  // namespace
 }  // namespace tarvex::test

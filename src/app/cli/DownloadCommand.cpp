@@ -34,6 +34,7 @@ struct DownloadCommandOptions {
     FormOptions form;
     std::optional<std::string> trace;
     std::string progress = "auto";
+    bool allowDamagedBody = false;
 };
 
 // Every frame written and every reply read, one line each: milliseconds since Download was
@@ -146,6 +147,7 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     }
     ProgressReporter progress(std::cout, ProgressStyle(options.progress));
     CliUserInterface ui(std::cerr);
+    ui.SetYesNoAnswer(options.allowDamagedBody, "--allow-damaged-body");
     ui.SetBeforeMessageHook([&progress] { progress.BreakLine(); });
     // A port that does not open is the download's failure (exit status 4), not a usage error:
     // the form reports it when Download opens the port.
@@ -249,6 +251,11 @@ void RegisterDownloadCommand(CLI::App& app, int& exitStatus) {
                     "auto (a bar on a terminal, plain lines otherwise), bar, lines or none")
         ->check(CLI::IsMember({"auto", "bar", "lines", "none"}))
         ->group("Download");
+    cmd->add_flag("--allow-damaged-body", options->allowDamagedBody,
+                  "Download a container accepted on its header checksum although its body does "
+                  "not match the body checksum (the dialog asks; without this the answer is No "
+                  "and the exit status 3)")
+        ->group("Download");
     cmd->footer(
         "The catalogue (Pxx, Vxx), the settings file dnld.sv and the download data file "
         "DnldData.txt are read from the current directory, and dnld.sv is rewritten, as the "
@@ -263,7 +270,8 @@ void RegisterDownloadCommand(CLI::App& app, int& exitStatus) {
         "  2      usage error (an option names something the form does not offer)\n"
         "  3      refused before the port was opened: the form's checks, the container or its "
         "product, a selection the panel protocol cannot serve, a choice the form refused "
-        "(USB Download for a firmware version without it)\n"
+        "(USB Download for a firmware version without it), a container whose body does not "
+        "match its checksum (without --allow-damaged-body)\n"
         "  4      the port could not be opened or configured\n"
         "  5      a ticked item is not in the container\n"
         "  11-19  the panel reported code 1-9 (10 + code), e.g. 12 \"Password Verification "
