@@ -2,6 +2,7 @@
 // against the simulated panel, judged by its exit status, its messages and what the panel got.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -249,6 +250,34 @@ TEST_F(DownloadCommand, DamagedBodyIsRefusedUnlessAllowed) {
     r = Download(With(args, {"--allow-damaged-body"}));
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(r.err, question + "Yes (--allow-damaged-body given)\nTarvex: Download Complete!\n");
+}
+
+// A FIFO where a file is expected would block a plain open until a writer came: each is
+// refused at once with the message its reader has for a file it cannot read.
+TEST_F(DownloadCommand, FifosWhereFilesBelongAreRefusedWithoutBlocking) {
+    PtyPair idle;
+    const struct {
+        const char* file;
+        const char* message;
+    } cases[] = {
+        {"DnldData.txt", "Tarvex: Download Data File not found!\n"},
+        {"Pxx/H1.CFG", "Error: Cannot open config file!\n"},
+        {"project/H1.bin", "Tarvex: Bin file does not exist!\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = ws / c.file;
+        const std::string saved = path + ".saved";
+        fs::rename(path, saved);
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        const ProgramResult r =
+            RunProgram(ProjectBinary("tarvex-cli"), Args(With(kH1, {"--port", idle.slavePath()})),
+                       10s, ws.path());
+        EXPECT_FALSE(r.timedOut) << "blocked on the FIFO";
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        fs::remove(path);
+        fs::rename(saved, path);
+    }
 }
 
 TEST_F(DownloadCommand, InterruptCancelsOnTheLine) {

@@ -1,5 +1,6 @@
 // tarvex-pack and tarvex-cli inspect, run as the user runs them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 #include <string>
@@ -205,9 +206,21 @@ TEST_F(PackAndInspectTest, InspectUsageAndUnreadableFiles) {
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_NE(r.out.find("Exit status"), std::string::npos) << r.out;
 
-    const nlohmann::json j = InspectJson(dir / "missing.bin", 1);
+    nlohmann::json j = InspectJson(dir / "missing.bin", 1);
     EXPECT_EQ(j.at("fault"), "cannot_open");
     EXPECT_EQ(j.at("valid"), false);
+
+    // Not files at all: refused before anything is read, and without blocking.
+    const std::string fifo = dir / "fifo.bin";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero"), dir.path()}) {
+        SCOPED_TRACE(path);
+        r = RunProgram(ProjectBinary("tarvex-cli"), {"inspect", path, "--json"});
+        EXPECT_FALSE(r.timedOut);
+        j = test::JsonOutput(r, 1);
+        EXPECT_EQ(j.at("fault"), "cannot_open");
+        EXPECT_EQ(j.at("file_size"), 0);
+    }
 }
 
 TEST_F(PackAndInspectTest, PackRefusesBadInput) {
