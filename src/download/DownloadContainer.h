@@ -21,20 +21,23 @@
 #include <string>
 #include <vector>
 
+#include "platform/SharedBytes.h"
+
 namespace tarvex {
 
 inline constexpr std::size_t kContainerHeaderSize = 27;
 inline constexpr char kContainerSignature[] = "QRZBIN";
 
-// The contents of the last container that passed the check.
+// The contents of the last container that passed the check. The parts are views into the one
+// copy of the file held in memory.
 class CDownloadInfo {
   public:
     std::string m_strSignature;
     std::int32_t m_nProductCode = 65535;
-    std::vector<std::uint8_t> m_arrApplication;
-    std::vector<std::uint8_t> m_arrBitmap;
-    std::vector<std::uint8_t> m_arrFont;
-    std::vector<std::uint8_t> m_arrRecipe;  // the recipes' data, without the recipe table
+    SharedBytes m_arrApplication;
+    SharedBytes m_arrBitmap;
+    SharedBytes m_arrFont;
+    SharedBytes m_arrRecipe;  // the recipes' data, without the recipe table
 };
 
 enum class ContainerFault {
@@ -47,6 +50,7 @@ enum class ContainerFault {
     PartOutOfRange,  // a part runs past the end of the file
     RecipeTableTruncated,
     RecipeOffsetsInvalid,  // out of order, inside the table, or past the part
+    OutOfMemory,           // the file does not fit into the memory available
 };
 
 const char* ContainerFaultText(ContainerFault fault);

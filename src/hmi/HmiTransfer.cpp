@@ -108,7 +108,7 @@ int CHmiTransfer::SendFont() {
 int CHmiTransfer::SendRecipes() {
     static constexpr ItemProfile kProfile{kItemRecipe, false, false, 3, 4, false};
     state_.cancelRequested = false;
-    const std::vector<std::uint8_t> all = state_.recipeImage;
+    const SharedBytes all = state_.recipeImage;
     state_.selectedRecipe = "All";
     std::size_t taken = 0;
     for (std::size_t k = 0; k < state_.recipeSizes.size(); ++k) {
@@ -117,8 +117,7 @@ int CHmiTransfer::SendRecipes() {
         }
         const std::size_t size =
             std::min<std::size_t>(state_.recipeSizes[k], all.size() - std::min(taken, all.size()));
-        const auto from = all.begin() + static_cast<std::ptrdiff_t>(std::min(taken, all.size()));
-        state_.recipeImage.assign(from, from + static_cast<std::ptrdiff_t>(size));
+        state_.recipeImage = all.Sub(taken, size);
         taken += size;
         if (SendItem(kProfile, state_.recipeImage, static_cast<int>(k)) == 1) {
             return 1;
@@ -130,15 +129,13 @@ int CHmiTransfer::SendRecipes() {
     return 0;
 }
 
-int CHmiTransfer::SendItem(const ItemProfile& profile, std::vector<std::uint8_t>& buffer,
-                           int recipeIndex) {
+int CHmiTransfer::SendItem(const ItemProfile& profile, SharedBytes& buffer, int recipeIndex) {
     const int result = SendItemPhases(profile, buffer, recipeIndex);
     state_.progress.OnItemEnded(result);
     return result;
 }
 
-int CHmiTransfer::SendItemPhases(const ItemProfile& profile, std::vector<std::uint8_t>& buffer,
-                                 int recipeIndex) {
+int CHmiTransfer::SendItemPhases(const ItemProfile& profile, SharedBytes& buffer, int recipeIndex) {
     if (profile.clearsCancel) {
         state_.cancelRequested = false;
     }
@@ -237,7 +234,7 @@ int CHmiTransfer::SendItemPhases(const ItemProfile& profile, std::vector<std::ui
     return DataPhase(profile, buffer);
 }
 
-int CHmiTransfer::DataPhase(const ItemProfile& profile, std::vector<std::uint8_t>& buffer) {
+int CHmiTransfer::DataPhase(const ItemProfile& profile, SharedBytes& buffer) {
     const std::size_t packetSize = settings_.packetSize;
     if (packetSize == 0) {
         return 1;  // refused before the transfer; never sends a frame it cannot number
@@ -246,11 +243,9 @@ int CHmiTransfer::DataPhase(const ItemProfile& profile, std::vector<std::uint8_t
     // whichever way it ends.
     std::size_t sent = 0;
     struct Consume {
-        std::vector<std::uint8_t>& buffer;
+        SharedBytes& buffer;
         std::size_t& sent;
-        ~Consume() {
-            buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(sent));
-        }
+        ~Consume() { buffer = buffer.Sub(sent); }
     } consume{buffer, sent};
 
     std::vector<std::uint8_t> packet(packetSize);

@@ -25,6 +25,7 @@
 
 #include "hmi/HmiFrames.h"
 #include "hmi/TransferProgress.h"
+#include "platform/SharedBytes.h"
 #include "serial/SerialPort.h"
 #include "ui/UserInterface.h"
 
@@ -57,10 +58,10 @@ struct HmiTransferState {
     std::int32_t& packetCount;
     bool& portOpen;
     std::string& selectedRecipe;
-    std::vector<std::uint8_t>& appImage;
-    std::vector<std::uint8_t>& bitmapImage;
-    std::vector<std::uint8_t>& fontImage;
-    std::vector<std::uint8_t>& recipeImage;
+    SharedBytes& appImage;
+    SharedBytes& bitmapImage;
+    SharedBytes& fontImage;
+    SharedBytes& recipeImage;
     const std::vector<std::string>& recipeNames;
     const std::vector<std::uint32_t>& recipeSizes;
     ITransferProgress& progress;  // told of every step; the form's bar is one listener
@@ -128,10 +129,9 @@ class CHmiTransfer {
         int attempts;
     };
 
-    int SendItem(const ItemProfile& profile, std::vector<std::uint8_t>& buffer, int recipeIndex);
-    int SendItemPhases(const ItemProfile& profile, std::vector<std::uint8_t>& buffer,
-                       int recipeIndex);
-    int DataPhase(const ItemProfile& profile, std::vector<std::uint8_t>& buffer);
+    int SendItem(const ItemProfile& profile, SharedBytes& buffer, int recipeIndex);
+    int SendItemPhases(const ItemProfile& profile, SharedBytes& buffer, int recipeIndex);
+    int DataPhase(const ItemProfile& profile, SharedBytes& buffer);
     Exchanged Exchange(std::string_view item, TransferPhase phase,
                        const std::vector<std::uint8_t>& frame, int limit);
     int LimitReached();

@@ -26,7 +26,9 @@ std::string CurrentDirectory();
 std::string JoinPath(std::string_view dir, std::string_view name);
 bool FileExists(const std::string& path);
 
-enum class ReadError { None, CannotOpen, TooLarge, ReadFailed };
+// CannotOpen also for anything that is not a regular file (a folder, a FIFO, a device);
+// OutOfMemory when the file does not fit into the memory available.
+enum class ReadError { None, CannotOpen, TooLarge, ReadFailed, OutOfMemory };
 
 struct FileBytes {
     ReadError error = ReadError::None;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <new>
 #include <random>
 
 #include "platform/Files.h"
@@ -109,7 +110,12 @@ FileBytes ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
         result.error = ReadError::TooLarge;
         return result;
     }
-    result.bytes.reserve(static_cast<std::size_t>(result.fileSize));
+    try {
+        result.bytes.reserve(static_cast<std::size_t>(result.fileSize));
+    } catch (const std::bad_alloc&) {
+        result.error = ReadError::OutOfMemory;
+        return result;
+    }
     std::uint8_t chunk[65536];
     for (;;) {
         const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
@@ -130,7 +136,13 @@ FileBytes ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
             result.bytes.clear();
             return result;
         }
-        result.bytes.insert(result.bytes.end(), chunk, chunk + n);
+        try {
+            result.bytes.insert(result.bytes.end(), chunk, chunk + n);
+        } catch (const std::bad_alloc&) {  // the file grew beyond what was reserved
+            result.error = ReadError::OutOfMemory;
+            result.bytes = {};
+            return result;
+        }
     }
     result.fileSize = result.bytes.size();
     return result;

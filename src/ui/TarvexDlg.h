@@ -292,10 +292,10 @@ class CTarvexDlg {
     std::string m_strDnldProduct;
     std::string m_strApplicationName;
     std::string m_strHMIType;
-    std::vector<std::uint8_t> m_arrAppImage;
-    std::vector<std::uint8_t> m_arrBitmapImage;
-    std::vector<std::uint8_t> m_arrFontImage;
-    std::vector<std::uint8_t> m_arrRecipeImage;
+    SharedBytes m_arrAppImage;
+    SharedBytes m_arrBitmapImage;
+    SharedBytes m_arrFontImage;
+    SharedBytes m_arrRecipeImage;
 
     // Download fields; they outlive a download
     bool m_bUSBDownload = false;

@@ -128,7 +128,9 @@ void CTarvexDlg::OnDownload() {
     ContainerReport containerReport;
     if (!CheckDownloadContainer(fileToSend, m_downloadInfo, m_arrRecipeNames, m_arrRecipeSizes,
                                 &containerReport)) {
-        giveUp("Invalid file for download!");
+        giveUp(containerReport.fault == ContainerFault::OutOfMemory
+                   ? "Invalid file for download!\nThe file is too large for the memory available."
+                   : "Invalid file for download!");
         return;
     }
     const std::optional<std::uint16_t> productCode = GetProductCode(m_strProductName);

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "download/Crc16.h"
 #include "download/DownloadContainer.h"
 #include "serial/SerialPort.h"
 #include "support/ContainerBuilder.h"
@@ -278,6 +279,54 @@ TEST_F(DownloadCommand, FifosWhereFilesBelongAreRefusedWithoutBlocking) {
         fs::remove(path);
         fs::rename(saved, path);
     }
+}
+
+// A container is held in memory once, its parts and items being views into it; one that does
+// not fit into the memory the process may use is refused with a message, never a crash.
+TEST_F(DownloadCommand, ContainerLargerThanTheMemoryAvailableIsRefused) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#endif
+    constexpr std::uint64_t kMiB = 1024 * 1024;
+    // A valid header (its checksum right) in front of a body of zeros, all of it Application.
+    const auto write = [this](const std::string& name, std::uint64_t size) {
+        ContainerParts parts;
+        parts.productCode = 17;
+        parts.recipeTable = false;
+        Bytes header = BuildContainer(parts);
+        header.resize(27);
+        for (int i = 0; i < 3; ++i) {
+            SetLe32(header, 11 + 4 * i, static_cast<std::uint32_t>(size));
+        }
+        SetLe16(header, 23, CRC16(header.data(), 23));
+        const std::string path = ws.WriteBytes(name, header);
+        fs::resize_file(path, size);
+        return path;
+    };
+    write("project/Fits.bin", 128 * kMiB);
+    write("project/Huge.bin", 512 * kMiB);
+    // About 8 MiB for the program itself: room for one copy of 128 MiB, not for two.
+    const auto limited = [this](const Strings& args) {
+        const std::string command =
+            "ulimit -v " + std::to_string(196 * 1024) + " && exec \"$0\" \"$@\"";
+        Strings all{"-c", command, ProjectBinary("tarvex-cli")};
+        all.insert(all.end(), args.begin(), args.end());
+        return RunProgram("/bin/sh", all, 60s, ws.path());
+    };
+
+    ProgramResult r = limited({"inspect", "project/Fits.bin"});
+    EXPECT_EQ(r.exitStatus, 3) << r.out << r.err;  // valid; the zeros miss the body checksum
+    r = limited({"inspect", "project/Huge.bin"});
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_NE(r.out.find("the file is too large for the memory available"), std::string::npos)
+        << r.out;
+
+    PtyPair idle;
+    r = limited(Args(With(kH1, {"--port", idle.slavePath(), "--file", "project/Huge.bin"})));
+    EXPECT_EQ(r.exitStatus, 3) << r.err;
+    EXPECT_EQ(r.err,
+              "Tarvex: Invalid file for download!\nThe file is too large for the memory "
+              "available.\n");
 }
 
 TEST_F(DownloadCommand, InterruptCancelsOnTheLine) {

@@ -462,7 +462,7 @@ TEST_F(DownloadContainerTest, DamagedVariantsStayConsistent) {
         const std::uint64_t sum = std::accumulate(c.sizes.begin(), c.sizes.end(), std::uint64_t{0});
         EXPECT_EQ(sum, c.info.m_arrRecipe.size()) << "variant " << i;
         // Parts may overlap when the offsets go back, but none reaches outside the file.
-        for (const Bytes* part :
+        for (const SharedBytes* part :
              {&c.info.m_arrApplication, &c.info.m_arrFont, &c.info.m_arrBitmap}) {
             EXPECT_LE(part->size(), variants[i].size()) << "variant " << i;
         }

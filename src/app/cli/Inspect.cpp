@@ -44,6 +44,8 @@ const char* FaultKey(ContainerFault fault) {
             return "recipe_table_truncated";
         case ContainerFault::RecipeOffsetsInvalid:
             return "recipe_offsets_invalid";
+        case ContainerFault::OutOfMemory:
+            return "out_of_memory";
     }
     return "unknown";
 }
@@ -125,7 +127,8 @@ void PrintText(std::ostream& out, const std::string& path, const ContainerReport
         }
         out << '\n';
     }
-    if (r.fault == ContainerFault::CannotOpen || r.fault == ContainerFault::TooLarge) {
+    if (r.fault == ContainerFault::CannotOpen || r.fault == ContainerFault::TooLarge ||
+        r.fault == ContainerFault::OutOfMemory) {
         return;
     }
     out << "Signature:       \"" << Printable(r.signature, true) << "\"\n";

@@ -1,6 +1,7 @@
 // tarvex-cli: the headless front end of Tarvex.
 #include <cstdio>
 #include <iostream>
+#include <new>
 
 #include "app/cli/Commands.h"
 
@@ -32,6 +33,11 @@ int main(int argc, char** argv) {
     } catch (const UsageError& e) {
         std::cerr << "tarvex-cli: " << e.what() << '\n';
         return kExitUsage;
+    } catch (const std::bad_alloc&) {
+        // The container check reports a file too large for memory itself; anything else that
+        // runs out of memory ends here, the port closed and the priority restored on the way.
+        std::cerr << "tarvex-cli: out of memory\n";
+        return kExitFailure;
     }
     return exitStatus;
 }
