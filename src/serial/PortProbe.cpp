@@ -110,12 +110,16 @@ std::vector<PortInfo> ProbePorts(const ProbeOptions& options) {
         }
     }
 
+    IModemLines& lines = options.modemLines != nullptr ? *options.modemLines : SystemModemLines();
     std::vector<PortInfo> ports;
     for (PortInfo& info : candidates) {
         // Opened the way a download opens it, so that "opens" means a download could have it;
         // released at once, with nothing configured.
+        // OpenExclusive leaves a held port closed. Opening a free one raised its DTR and RTS;
+        // they are dropped at once, as a download drops them.
         const serial_detail::ExclusiveDevice dev = serial_detail::OpenExclusive(info.path);
         if (dev.fd >= 0) {
+            (void)lines.DropDtrRts(dev.fd);
             serial_detail::ReleaseExclusive(dev.fd, dev.exclusiveSet);
             info.opens = true;
         } else if (dev.error == SerialError::NotFound) {

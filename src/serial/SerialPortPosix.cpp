@@ -24,6 +24,7 @@
 #include <optional>
 #include <vector>
 
+#include "serial/PortAccess.h"
 #include "serial/SerialInternal.h"
 #include "serial/SerialPort.h"
 
@@ -226,6 +227,12 @@ namespace serial_detail {
 
 ExclusiveDevice OpenExclusive(const std::string& path) {
     ExclusiveDevice dev;
+    // Opening raises DTR and RTS, and they would stay up for the program that holds the port:
+    // a held port is not opened at all.
+    if (PortHeldElsewhere(path)) {
+        dev.error = SerialError::Busy;
+        return dev;
+    }
     // O_NONBLOCK: a port without CLOCAL would otherwise wait in open() for a carrier, and all
     // I/O is poll()-driven anyway. O_NOCTTY: a session leader must not adopt the port as its
     // terminal (a hang-up would then send it SIGHUP).
