@@ -113,10 +113,10 @@ std::vector<PortInfo> ProbePorts(const ProbeOptions& options) {
     IModemLines& lines = options.modemLines != nullptr ? *options.modemLines : SystemModemLines();
     std::vector<PortInfo> ports;
     for (PortInfo& info : candidates) {
-        // Opened the way a download opens it, so that "opens" means a download could have it;
-        // released at once, with nothing configured.
-        // OpenExclusive leaves a held port closed. Opening a free one raised its DTR and RTS;
-        // they are dropped at once, as a download drops them.
+        // Opened the way a download opens it, so that "opens" means a download could have it,
+        // and released at once. OpenExclusive leaves a held port closed; opening a free one
+        // raised its DTR and RTS, which are dropped at once, as a download drops them. Nothing
+        // else is configured.
         const serial_detail::ExclusiveDevice dev = serial_detail::OpenExclusive(info.path);
         if (dev.fd >= 0) {
             (void)lines.DropDtrRts(dev.fd);
