@@ -22,16 +22,22 @@ constexpr std::array<std::uint16_t, 256> MakeTable() {
 
 constexpr auto kTable = MakeTable();
 
+std::uint16_t Update(std::uint16_t reg, const std::uint8_t* data, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        reg = static_cast<std::uint16_t>((reg >> 8) ^ kTable[(reg ^ data[i]) & 0xFFU]);
+    }
+    return reg;
+}
+
 }  // namespace
 
 std::uint16_t CRC16(const std::uint8_t* data, std::size_t length) {
     // The count is an unsigned 16-bit value: only length mod 65536 bytes are covered.
-    const auto count = static_cast<std::uint16_t>(length & 0xFFFFU);
-    std::uint16_t reg = 0xFFFF;
-    for (std::uint16_t i = 0; i < count; ++i) {
-        reg = static_cast<std::uint16_t>((reg >> 8) ^ kTable[(reg ^ data[i]) & 0xFFU]);
-    }
-    return reg;
+    return Update(0xFFFF, data, length & 0xFFFFU);
+}
+
+std::uint16_t CRC16Whole(std::span<const std::uint8_t> bytes) {
+    return Update(0xFFFF, bytes.data(), bytes.size());
 }
 
 }  // namespace tarvex

@@ -1,6 +1,7 @@
 #include "download/DownloadContainer.h"
 
 #include <algorithm>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -158,23 +159,24 @@ const char* ContainerFaultText(ContainerFault fault) {
             return "the Recipe part is too short for its recipe table";
         case ContainerFault::RecipeOffsetsInvalid:
             return "the recipe offsets are out of order or do not fit the Recipe part";
+        case ContainerFault::OutOfMemory:
+            return "the file is too large for the memory available";
     }
     return "unknown fault";
 }
 
-bool CheckDownloadContainer(const std::string& path, CDownloadInfo& info,
-                            std::vector<std::string>& recipeNames,
-                            std::vector<std::uint32_t>& recipeSizes, ContainerReport* report) {
-    ContainerReport local;
-    ContainerReport& rep = report != nullptr ? *report : local;
-    rep = ContainerReport{};
+namespace {
+
+bool CheckContainer(const std::string& path, CDownloadInfo& info,
+                    std::vector<std::string>& recipeNames, std::vector<std::uint32_t>& recipeSizes,
+                    ContainerReport& rep) {
     auto fail = [&rep](ContainerFault fault, std::string detail) {
         rep.fault = fault;
         rep.detail = std::move(detail);
         return false;
     };
 
-    const platform::FileBytes file = platform::ReadWholeFile(path, kMaxContainerSize);
+    platform::FileBytes file = platform::ReadWholeFile(path, kMaxContainerSize);
     rep.fileSize = file.fileSize;
     switch (file.error) {
         case platform::ReadError::None:
@@ -182,11 +184,16 @@ bool CheckDownloadContainer(const std::string& path, CDownloadInfo& info,
         case platform::ReadError::TooLarge:
             return fail(ContainerFault::TooLarge,
                         "the file has " + std::to_string(file.fileSize) + " bytes");
+        case platform::ReadError::OutOfMemory:
+            return fail(ContainerFault::OutOfMemory,
+                        "the file has " + std::to_string(file.fileSize) + " bytes");
         case platform::ReadError::CannotOpen:
         case platform::ReadError::ReadFailed:
             return fail(ContainerFault::CannotOpen, path);
     }
-    const Bytes bytes(file.bytes);
+    // The one copy of the file: the parts become views into it.
+    const SharedBytes whole(std::move(file.bytes));
+    const Bytes bytes = whole.span();
     const std::size_t size = bytes.size();
 
     // First gather everything the bytes allow, for the report; the verdict follows below in the
@@ -211,6 +218,11 @@ bool CheckDownloadContainer(const std::string& path, CDownloadInfo& info,
         rep.headerCrcComputed = CRC16(bytes.first(kHeaderCrcAt));
         // CRC16 takes the body's length modulo 65536, as the tools that write containers do.
         rep.bodyCrcComputed = CRC16(bytes.subspan(kContainerHeaderSize));
+        // Writers of large containers checksum the whole body; for a body below 64 KiB the
+        // two rules agree.
+        rep.bodyCrcWholeComputed = size - kContainerHeaderSize > 0xFFFFU
+                                       ? CRC16Whole(bytes.subspan(kContainerHeaderSize))
+                                       : rep.bodyCrcComputed;
 
         // File order: Application [S1, S2), Font [S2, S3), Bitmap [S3, S4), Recipe [S4, end).
         static constexpr const char* kPartNames[4] = {"Application", "Font", "Bitmap", "Recipe"};
@@ -274,21 +286,44 @@ bool CheckDownloadContainer(const std::string& path, CDownloadInfo& info,
         return fail(table.fault, table.detail);
     }
 
-    auto copyPart = [&bytes](const PartRange& part, std::uint64_t skip = 0) {
-        if (part.Empty() || skip >= part.Size()) {
-            return std::vector<std::uint8_t>{};
+    auto part = [&whole](const PartRange& range, std::uint64_t skip = 0) {
+        if (range.Empty() || skip >= range.Size()) {
+            return SharedBytes{};
         }
-        const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(part.begin + skip);
-        const auto last = bytes.begin() + static_cast<std::ptrdiff_t>(part.end);
-        return std::vector<std::uint8_t>(first, last);
+        return whole.Sub(static_cast<std::size_t>(range.begin + skip),
+                         static_cast<std::size_t>(range.Size() - skip));
     };
-    info.m_arrApplication = copyPart(parts[0]);
-    info.m_arrFont = copyPart(parts[1]);
-    info.m_arrBitmap = copyPart(parts[2]);
-    info.m_arrRecipe = copyPart(parts[3], table.tableSize);
+    info.m_arrApplication = part(parts[0]);
+    info.m_arrFont = part(parts[1]);
+    info.m_arrBitmap = part(parts[2]);
+    info.m_arrRecipe = part(parts[3], table.tableSize);
     recipeNames = std::move(table.names);
     recipeSizes = std::move(table.sizes);
     return true;
+}
+
+}  // namespace
+
+bool CheckDownloadContainer(const std::string& path, CDownloadInfo& info,
+                            std::vector<std::string>& recipeNames,
+                            std::vector<std::uint32_t>& recipeSizes, ContainerReport* report) {
+    ContainerReport local;
+    ContainerReport& rep = report != nullptr ? *report : local;
+    rep = ContainerReport{};
+    try {
+        return CheckContainer(path, info, recipeNames, recipeSizes, rep);
+    } catch (const std::bad_alloc&) {
+        // The file is held once, but even that may not fit: a limit on the process's memory,
+        // or a file near 4 GiB. What was read is gone again; the previous container stays.
+        const std::uint64_t fileSize = rep.fileSize;
+        rep = ContainerReport{};
+        rep.fileSize = fileSize;
+        rep.fault = ContainerFault::OutOfMemory;
+        if (fileSize != 0) {
+            rep.detail = "the file has " + std::to_string(fileSize) + " bytes";
+        }
+        return false;
+    }
 }
 
 }  // namespace tarvex

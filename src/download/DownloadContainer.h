@@ -7,6 +7,10 @@
 //       lists. On failure only the signature and product code of `info` may have changed.
 //       `report` (optional) receives everything that could be read, for inspection.
 //
+// A file is accepted when either checksum matches. One accepted on its header checksum whose
+// stored body checksum matches the body under neither rule (`ContainerReport::BodyDamaged`) is
+// valid as far as the check goes; the form asks before it downloads such a file.
+//
 // Damaged files are refused rather than clamped: a file shorter than the header, a part that
 // runs past the end of the file, a Recipe part too short for its table, and recipe offsets that
 // do not start right behind the table, go back, or lie past the Recipe part. A part whose start
@@ -17,20 +21,23 @@
 #include <string>
 #include <vector>
 
+#include "platform/SharedBytes.h"
+
 namespace tarvex {
 
 inline constexpr std::size_t kContainerHeaderSize = 27;
 inline constexpr char kContainerSignature[] = "QRZBIN";
 
-// The contents of the last container that passed the check.
+// The contents of the last container that passed the check. The parts are views into the one
+// copy of the file held in memory.
 class CDownloadInfo {
   public:
     std::string m_strSignature;
     std::int32_t m_nProductCode = 65535;
-    std::vector<std::uint8_t> m_arrApplication;
-    std::vector<std::uint8_t> m_arrBitmap;
-    std::vector<std::uint8_t> m_arrFont;
-    std::vector<std::uint8_t> m_arrRecipe;  // the recipes' data, without the recipe table
+    SharedBytes m_arrApplication;
+    SharedBytes m_arrBitmap;
+    SharedBytes m_arrFont;
+    SharedBytes m_arrRecipe;  // the recipes' data, without the recipe table
 };
 
 enum class ContainerFault {
@@ -43,6 +50,7 @@ enum class ContainerFault {
     PartOutOfRange,  // a part runs past the end of the file
     RecipeTableTruncated,
     RecipeOffsetsInvalid,  // out of order, inside the table, or past the part
+    OutOfMemory,           // the file does not fit into the memory available
 };
 
 const char* ContainerFaultText(ContainerFault fault);
@@ -61,6 +69,7 @@ struct ContainerReport {
     int productCode = -1;
     std::uint16_t headerCrcStored = 0, headerCrcComputed = 0;
     std::uint16_t bodyCrcStored = 0, bodyCrcComputed = 0;
+    std::uint16_t bodyCrcWholeComputed = 0;           // over the whole body, whatever its length
     ContainerPart application, font, bitmap, recipe;  // recipe: the whole Recipe part
     bool recipeTableRead = false;
     std::uint32_t recipeTableSize = 0;         // T
@@ -71,6 +80,11 @@ struct ContainerReport {
 
     bool headerCrcMatches() const { return headerCrcStored == headerCrcComputed; }
     bool bodyCrcMatches() const { return bodyCrcStored == bodyCrcComputed; }
+    // The stored body checksum matches the body under either rule its writers use: the length
+    // modulo 65536, or the whole body. A container accepted on its header checksum alone while
+    // this is false has a damaged body.
+    bool bodyOk() const { return bodyCrcMatches() || bodyCrcStored == bodyCrcWholeComputed; }
+    bool BodyDamaged() const { return headerRead && !bodyOk(); }
 };
 
 bool CheckDownloadContainer(const std::string& path, CDownloadInfo& info,

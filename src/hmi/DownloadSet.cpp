@@ -25,8 +25,8 @@ std::vector<std::string_view> FillDownloadSet(const DownloadSetChoice& choice,
                                               const CDownloadInfo& info, ItemBuffers buffers) {
     struct Item {
         bool ticked;
-        const std::vector<std::uint8_t>& source;
-        std::vector<std::uint8_t>& target;
+        const SharedBytes& source;
+        SharedBytes& target;
         std::string_view missing;
     };
     const Item items[] = {

@@ -43,15 +43,15 @@ struct DownloadSetChoice {
     bool recipe = false;
 };
 
-// The four item buffers of the form.
+// The four item buffers of the form: views into the container's one copy.
 struct ItemBuffers {
-    std::vector<std::uint8_t>& application;
-    std::vector<std::uint8_t>& bitmap;
-    std::vector<std::uint8_t>& font;
-    std::vector<std::uint8_t>& recipe;
+    SharedBytes& application;
+    SharedBytes& bitmap;
+    SharedBytes& font;
+    SharedBytes& recipe;
 };
 
-// Copies every ticked item that the container holds into its buffer; a buffer whose item is
+// Points every ticked item that the container holds into its buffer; a buffer whose item is
 // not ticked, or missing, keeps what it held. Returns the notices for the ticked items that
 // are missing, in the order Application, Bitmap, Font, Recipe; empty when all are there.
 std::vector<std::string_view> FillDownloadSet(const DownloadSetChoice& choice,

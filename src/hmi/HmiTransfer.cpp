@@ -55,6 +55,7 @@ int CHmiTransfer::RunHMITransfer() {
     anyItemFailed_ = false;
     failedItemCode_ = 255;
     passedUnconfirmed_ = false;
+    shownCode_ = 0;
     // An item that fails does not stop the items after it; remember it for the outcome.
     const auto note = [this](int itemResult) {
         if (itemResult == 1 && !anyItemFailed_) {
@@ -107,7 +108,7 @@ int CHmiTransfer::SendFont() {
 int CHmiTransfer::SendRecipes() {
     static constexpr ItemProfile kProfile{kItemRecipe, false, false, 3, 4, false};
     state_.cancelRequested = false;
-    const std::vector<std::uint8_t> all = state_.recipeImage;
+    const SharedBytes all = state_.recipeImage;
     state_.selectedRecipe = "All";
     std::size_t taken = 0;
     for (std::size_t k = 0; k < state_.recipeSizes.size(); ++k) {
@@ -116,8 +117,7 @@ int CHmiTransfer::SendRecipes() {
         }
         const std::size_t size =
             std::min<std::size_t>(state_.recipeSizes[k], all.size() - std::min(taken, all.size()));
-        const auto from = all.begin() + static_cast<std::ptrdiff_t>(std::min(taken, all.size()));
-        state_.recipeImage.assign(from, from + static_cast<std::ptrdiff_t>(size));
+        state_.recipeImage = all.Sub(taken, size);
         taken += size;
         if (SendItem(kProfile, state_.recipeImage, static_cast<int>(k)) == 1) {
             return 1;
@@ -129,15 +129,13 @@ int CHmiTransfer::SendRecipes() {
     return 0;
 }
 
-int CHmiTransfer::SendItem(const ItemProfile& profile, std::vector<std::uint8_t>& buffer,
-                           int recipeIndex) {
+int CHmiTransfer::SendItem(const ItemProfile& profile, SharedBytes& buffer, int recipeIndex) {
     const int result = SendItemPhases(profile, buffer, recipeIndex);
     state_.progress.OnItemEnded(result);
     return result;
 }
 
-int CHmiTransfer::SendItemPhases(const ItemProfile& profile, std::vector<std::uint8_t>& buffer,
-                                 int recipeIndex) {
+int CHmiTransfer::SendItemPhases(const ItemProfile& profile, SharedBytes& buffer, int recipeIndex) {
     if (profile.clearsCancel) {
         state_.cancelRequested = false;
     }
@@ -236,7 +234,7 @@ int CHmiTransfer::SendItemPhases(const ItemProfile& profile, std::vector<std::ui
     return DataPhase(profile, buffer);
 }
 
-int CHmiTransfer::DataPhase(const ItemProfile& profile, std::vector<std::uint8_t>& buffer) {
+int CHmiTransfer::DataPhase(const ItemProfile& profile, SharedBytes& buffer) {
     const std::size_t packetSize = settings_.packetSize;
     if (packetSize == 0) {
         return 1;  // refused before the transfer; never sends a frame it cannot number
@@ -245,11 +243,9 @@ int CHmiTransfer::DataPhase(const ItemProfile& profile, std::vector<std::uint8_t
     // whichever way it ends.
     std::size_t sent = 0;
     struct Consume {
-        std::vector<std::uint8_t>& buffer;
+        SharedBytes& buffer;
         std::size_t& sent;
-        ~Consume() {
-            buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(sent));
-        }
+        ~Consume() { buffer = buffer.Sub(sent); }
     } consume{buffer, sent};
 
     std::vector<std::uint8_t> packet(packetSize);
@@ -368,17 +364,16 @@ int CHmiTransfer::SendTransferOver() {
         if (!WriteFrame(m_arrCommandFrame)) {
             return 1;
         }
-        // With Cancel pending the panel is only told that the download is over.
-        if (state_.cancelRequested) {
-            passedUnconfirmed_ = true;
-            return 0;
-        }
+        // With Cancel pending the command is not resent, but its one reply is still read: every
+        // item was confirmed, and a panel that confirms the end has the whole download.
+        const bool cancelPending = state_.cancelRequested;
         if (AwaitReply(kItemApplication, kActionOver, m_arrCommandFrame)) {
             return 0;
         }
-        if (state_.cancelRequested) {
-            passedUnconfirmed_ = true;
-            return 0;
+        if (cancelPending || state_.cancelRequested) {
+            // Cancelled with the end unconfirmed: whatever the reply said, not successful.
+            state_.targetCode = 255;
+            return 1;
         }
     }
     return LimitReached();
@@ -419,6 +414,7 @@ std::size_t CHmiTransfer::ReplyLength(std::string_view, std::string_view) const 
 void CHmiTransfer::ShowTargetCodeMessage() {
     if (const auto text = hmi::TargetCodeMessage(state_.targetCode)) {
         PlainBox(ui_, *text);
+        shownCode_ = state_.targetCode;
     }
 }
 

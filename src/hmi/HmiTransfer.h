@@ -25,6 +25,7 @@
 
 #include "hmi/HmiFrames.h"
 #include "hmi/TransferProgress.h"
+#include "platform/SharedBytes.h"
 #include "serial/SerialPort.h"
 #include "ui/UserInterface.h"
 
@@ -57,10 +58,10 @@ struct HmiTransferState {
     std::int32_t& packetCount;
     bool& portOpen;
     std::string& selectedRecipe;
-    std::vector<std::uint8_t>& appImage;
-    std::vector<std::uint8_t>& bitmapImage;
-    std::vector<std::uint8_t>& fontImage;
-    std::vector<std::uint8_t>& recipeImage;
+    SharedBytes& appImage;
+    SharedBytes& bitmapImage;
+    SharedBytes& fontImage;
+    SharedBytes& recipeImage;
     const std::vector<std::string>& recipeNames;
     const std::vector<std::uint32_t>& recipeSizes;
     ITransferProgress& progress;  // told of every step; the form's bar is one listener
@@ -92,8 +93,11 @@ class CHmiTransfer {
     bool AnyItemFailed() const { return anyItemFailed_; }
     std::uint8_t FailedItemCode() const { return failedItemCode_; }
     // A frame was let pass without the panel's confirmation because Cancel was pending: an
-    // item's last frame whose reply failed, or a closing command whose reply was not awaited.
+    // item's last frame whose reply failed.
     bool PassedUnconfirmed() const { return passedUnconfirmed_; }
+    // The panel code whose message the transfer has shown already (a recipe's failure), so
+    // that the outcome does not show it a second time; 0 when none was shown.
+    std::uint8_t ShownCode() const { return shownCode_; }
 
     // The last frames and block built.
     std::vector<std::uint8_t> m_arrCommandFrame;
@@ -125,10 +129,9 @@ class CHmiTransfer {
         int attempts;
     };
 
-    int SendItem(const ItemProfile& profile, std::vector<std::uint8_t>& buffer, int recipeIndex);
-    int SendItemPhases(const ItemProfile& profile, std::vector<std::uint8_t>& buffer,
-                       int recipeIndex);
-    int DataPhase(const ItemProfile& profile, std::vector<std::uint8_t>& buffer);
+    int SendItem(const ItemProfile& profile, SharedBytes& buffer, int recipeIndex);
+    int SendItemPhases(const ItemProfile& profile, SharedBytes& buffer, int recipeIndex);
+    int DataPhase(const ItemProfile& profile, SharedBytes& buffer);
     Exchanged Exchange(std::string_view item, TransferPhase phase,
                        const std::vector<std::uint8_t>& frame, int limit);
     int LimitReached();
@@ -146,6 +149,7 @@ class CHmiTransfer {
     bool anyItemFailed_ = false;
     std::uint8_t failedItemCode_ = 255;
     bool passedUnconfirmed_ = false;
+    std::uint8_t shownCode_ = 0;
 };
 
 }  // namespace tarvex

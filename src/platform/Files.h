@@ -6,6 +6,8 @@
 //   ReadWholeFile(path, maxBytes)      every byte, or an error; never reads more than maxBytes
 //   ReadTextLines(path)                lines split at LF, a CR before the LF dropped
 //   WriteFileAtomically(path, ...)     new file beside the old one, then renamed into place
+//   WritePrivateFile(path, content)    the same for a file only its owner may read, with the
+//                                      fallbacks a settings file needs
 //   FindFileIgnoringCase(dir, name)    the entry of dir whose name equals name in any case
 //   ListEntriesWithExtension(dir, ext) entries whose extension equals ext in any case
 #pragma once
@@ -39,7 +41,9 @@ bool ChangeCurrentDirectory(const std::string& path, std::string& why);
 std::string JoinPath(std::string_view dir, std::string_view name);
 bool FileExists(const std::string& path);
 
-enum class ReadError { None, CannotOpen, TooLarge, ReadFailed };
+// CannotOpen also for anything that is not a regular file (a folder, a FIFO, a device);
+// OutOfMemory when the file does not fit into the memory available.
+enum class ReadError { None, CannotOpen, TooLarge, ReadFailed, OutOfMemory };
 
 struct FileBytes {
     ReadError error = ReadError::None;
@@ -64,6 +68,15 @@ enum class FileSync { ToDisk, None };
 // old file) on any failure; on POSIX errno then tells why.
 bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0600,
                          FileSync sync = FileSync::ToDisk);
+
+// Writes a file that only its owner may read and write (0600), such as one holding a password.
+// A symbolic link is followed: the file it points to is written and the link stays. Temporary
+// files that earlier writes of the same file left behind (a kill between creating and renaming
+// one) are removed first; a temporary file is locked while it is written, so that one being
+// written by another process right now is left alone. When no new file can be created beside
+// the old one (a folder the user may not write) but the old file itself is writable, it is
+// rewritten in place. Returns false on any failure; errno then tells why.
+bool WritePrivateFile(const std::string& path, std::string_view content);
 
 // The entry of dir whose name equals name without regard to ASCII letter case; an exact match
 // wins over other spellings. Returns the full path.

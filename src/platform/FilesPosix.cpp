@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <new>
 #include <random>
 
 #include "platform/Files.h"
@@ -99,7 +101,9 @@ bool FileExists(const std::string& path) {
 
 FileBytes ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
     FileBytes result;
-    FdGuard fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: a FIFO (or a device) put where a file is expected would otherwise block the
+    // open until a writer comes. Only regular files are read; for them the flag changes nothing.
+    FdGuard fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
         result.error = ReadError::CannotOpen;
         return result;
@@ -109,7 +113,8 @@ FileBytes ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
         result.error = ReadError::ReadFailed;
         return result;
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (!S_ISREG(st.st_mode)) {
+        // A folder, a FIFO, a socket or a device (/dev/zero would never end): not a file.
         result.error = ReadError::CannotOpen;
         return result;
     }
@@ -118,7 +123,12 @@ FileBytes ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
         result.error = ReadError::TooLarge;
         return result;
     }
-    result.bytes.reserve(static_cast<std::size_t>(result.fileSize));
+    try {
+        result.bytes.reserve(static_cast<std::size_t>(result.fileSize));
+    } catch (const std::bad_alloc&) {
+        result.error = ReadError::OutOfMemory;
+        return result;
+    }
     std::uint8_t chunk[65536];
     for (;;) {
         const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
@@ -139,7 +149,13 @@ FileBytes ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
             result.bytes.clear();
             return result;
         }
-        result.bytes.insert(result.bytes.end(), chunk, chunk + n);
+        try {
+            result.bytes.insert(result.bytes.end(), chunk, chunk + n);
+        } catch (const std::bad_alloc&) {  // the file grew beyond what was reserved
+            result.error = ReadError::OutOfMemory;
+            result.bytes = {};
+            return result;
+        }
     }
     result.fileSize = result.bytes.size();
     return result;
@@ -175,6 +191,130 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, unsi
     ::unlink(tmpl.c_str());
     errno = error;
     return false;
+}
+
+namespace {
+
+// The file a path names once every symbolic link on its last component is followed; the path
+// itself when it is no link. A link to a link is followed up to the system's limit; a dangling
+// link gives the path it points to, which the write then creates.
+std::filesystem::path FollowLinks(const std::filesystem::path& path) {
+    std::filesystem::path current = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        std::error_code ec;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(current, ec))) {
+            return current;
+        }
+        const std::filesystem::path target = std::filesystem::read_symlink(current, ec);
+        if (ec) {
+            return current;
+        }
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return current;
+}
+
+bool IsTemporaryNameOf(std::string_view entry, std::string_view prefix) {
+    if (entry.size() != prefix.size() + 6 || entry.substr(0, prefix.size()) != prefix) {
+        return false;
+    }
+    return std::all_of(
+        entry.begin() + static_cast<std::ptrdiff_t>(prefix.size()), entry.end(), [](char c) {
+            return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        });
+}
+
+// Removes ".<name>.XXXXXX" files in dir that no process is writing: a writer holds a lock on
+// its temporary file until it has renamed it, so a file whose lock can be had was left behind.
+void RemoveLeftoverTemporaries(const std::filesystem::path& dir, const std::string& name) {
+    const std::string prefix = "." + name + ".";
+    std::error_code ec;
+    std::filesystem::directory_iterator it(dir, ec);
+    if (ec) {
+        return;
+    }
+    for (const auto& entry : it) {
+        const std::string entryName = entry.path().filename().string();
+        if (!IsTemporaryNameOf(entryName, prefix)) {
+            continue;
+        }
+        FdGuard fd(::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        struct stat st {};
+        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid()) {
+            continue;
+        }
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+            (void)::unlink(entry.path().c_str());
+        }
+    }
+}
+
+// Rewrites an existing regular file in place: the fallback when no file can be created beside
+// it. Not atomic: a crash in the middle leaves a damaged file, which is why it is the fallback.
+bool RewriteInPlace(const std::string& path, std::string_view content, mode_t mode) {
+    FdGuard fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (fd.get() < 0) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return false;
+    }
+    if ((st.st_mode & 07777) != mode && ::fchmod(fd.get(), mode) != 0) {
+        return false;  // it would stay readable by others: better not write the content
+    }
+    bool ok =
+        ::ftruncate(fd.get(), 0) == 0 && WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0;
+    int error = errno;
+    if (::close(fd.release()) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    errno = error;
+    return ok;
+}
+
+}  // namespace
+
+bool WritePrivateFile(const std::string& path, std::string_view content) {
+    constexpr mode_t kPrivate = 0600;
+    const std::filesystem::path target = FollowLinks(path);
+    const std::filesystem::path dir =
+        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    const std::string name = target.filename().string();
+    RemoveLeftoverTemporaries(dir, name);
+
+    std::string tmpl = (dir / ("." + name + ".XXXXXX")).string();
+    FdGuard fd(::mkostemp(tmpl.data(), O_CLOEXEC));
+    if (fd.get() < 0) {
+        const int error = errno;
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            return RewriteInPlace(target.string(), content, kPrivate);
+        }
+        errno = error;
+        return false;
+    }
+    // Held until the rename: another writer's clean-up must not take this file away meanwhile.
+    (void)::flock(fd.get(), LOCK_EX | LOCK_NB);
+    bool ok =
+        ::fchmod(fd.get(), kPrivate) == 0 && WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0;
+    int error = errno;
+    if (ok && ::rename(tmpl.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(tmpl.c_str());
+    }
+    (void)::close(fd.release());
+    errno = error;
+    return ok;
 }
 
 std::optional<std::string> FindFileIgnoringCase(const std::string& dir, std::string_view name) {

@@ -7,10 +7,20 @@
 //                                  that fixes a refusal
 //   FindPortHolders(path)          the processes that have the device open (from the process
 //                                  table); those of other users may stay hidden
+//   PortLockedElsewhere(path)      an advisory lock is held on the device (another instance)
+//   PortHeldElsewhere(path)        either of the two: such a port is left closed
+//   IModemLines                    the modem-line request a probe makes, replaceable so that
+//                                  tests can watch it on pseudo-terminals, which have no lines
 //   PermissionAdvice(access)       one line: who owns the device and the exact fix
 //   ExamineLineServices(...)       what else on the system gets between the tool and a USB
 //                                  adapter: ModemManager (and whether it is told to leave the
 //                                  device alone), brltty, the adapter's latency timer
+//
+// Opening a serial device makes its driver raise DTR and RTS; when another program holds the
+// port, the lines stay up until that program closes it, and an RS-485 converter that switches
+// direction on RTS then drives the bus against the panel's replies. So a held port is found out
+// without opening it and left closed, and a free one that was opened gets its lines dropped at
+// once.
 //
 // A group change takes effect only in a new login; the advice says so. Joining the group
 // "root" is never advised: a device left to root is given to "dialout" instead.
@@ -50,9 +60,26 @@ PortAccess ExaminePortAccess(const std::string& path);
 // An empty text when the port may be read and written.
 std::string PermissionAdvice(const std::string& path, const PortAccess& access);
 
-// Processes (other than this one) that hold the device open; procRoot is normally "/proc".
+// Processes (other than this one) that hold the device open; procRoot is normally "/proc". A
+// process that holds the master side of a pseudo-terminal plays the device (the simulated
+// panel), and is no holder of its line.
 std::vector<PortHolder> FindPortHolders(const std::string& path,
                                         const std::string& procRoot = "/proc");
+
+bool PortLockedElsewhere(const std::string& devicePath, const std::string& procRoot = "/proc");
+
+bool PortHeldElsewhere(const std::string& devicePath, const std::string& procRoot = "/proc");
+
+class IModemLines {
+  public:
+    virtual ~IModemLines() = default;
+    // Drops DTR and RTS on an open device (its native handle). True when done, or when the
+    // device has no modem lines (a pseudo-terminal, some USB adapters).
+    virtual bool DropDtrRts(int handle) = 0;
+};
+
+// The system's own request; it keeps no state.
+IModemLines& SystemModemLines();
 // "held by minicom (pid 4711)", or a generic text when the holder is hidden.
 std::string HolderText(const std::string& path, const std::vector<PortHolder>& holders);
 

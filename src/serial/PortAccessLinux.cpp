@@ -181,46 +181,6 @@ std::string PermissionAdvice(const std::string& path, const PortAccess& a) {
     return text;
 }
 
-std::vector<PortHolder> FindPortHolders(const std::string& path, const std::string& procRoot) {
-    std::vector<PortHolder> holders;
-    std::error_code ec;
-    const fs::path device = fs::canonical(path, ec);
-    if (ec) {
-        return holders;
-    }
-    const std::string self = std::to_string(::getpid());
-    fs::directory_iterator procs(procRoot, ec);
-    if (ec) {
-        return holders;
-    }
-    for (const fs::directory_entry& proc : procs) {
-        const std::string pid = proc.path().filename().string();
-        if (!AllDigits(pid) || pid == self) {
-            continue;
-        }
-        std::error_code fdEc;
-        fs::directory_iterator fds(proc.path() / "fd", fdEc);
-        if (fdEc) {
-            continue;  // another user's process, or gone
-        }
-        for (const fs::directory_entry& fd : fds) {
-            std::error_code linkEc;
-            const fs::path target = fs::read_symlink(fd.path(), linkEc);
-            if (!linkEc && target == device) {
-                PortHolder holder;
-                holder.pid = std::atoi(pid.c_str());
-                holder.command =
-                    std::string(TrimWhitespace(ReadSmallFile((proc.path() / "comm").string())));
-                holders.push_back(std::move(holder));
-                break;
-            }
-        }
-    }
-    std::sort(holders.begin(), holders.end(),
-              [](const PortHolder& x, const PortHolder& y) { return x.pid < y.pid; });
-    return holders;
-}
-
 std::string HolderText(const std::string& path, const std::vector<PortHolder>& holders) {
     if (holders.empty()) {
         return "held by another program (not visible to this user; sudo fuser -v " + path +

@@ -24,6 +24,29 @@ std::string HolderText(const std::string& /*path*/, const std::vector<PortHolder
     return "held by another program";
 }
 
+bool PortLockedElsewhere(const std::string& /*devicePath*/, const std::string& /*procRoot*/) {
+    return false;  // a COM port opened without sharing is refused to everyone else anyway
+}
+
+bool PortHeldElsewhere(const std::string& /*devicePath*/, const std::string& /*procRoot*/) {
+    return false;
+}
+
+namespace {
+
+// The probe drops the lines through the port's own handle (EscapeCommFunction).
+class NoModemLines : public IModemLines {
+  public:
+    bool DropDtrRts(int /*handle*/) override { return true; }
+};
+
+}  // namespace
+
+IModemLines& SystemModemLines() {
+    static NoModemLines lines;  // stateless
+    return lines;
+}
+
 LineServices ExamineLineServices(const std::string& /*path*/, const std::string& /*ttyName*/,
                                  const LineServicesOptions& /*options*/) {
     return {};

@@ -110,11 +110,14 @@ std::vector<PortInfo> ProbePorts(const ProbeOptions& options) {
         }
     }
 
+    IModemLines& lines = options.modemLines != nullptr ? *options.modemLines : SystemModemLines();
     std::vector<PortInfo> ports;
     for (PortInfo& info : candidates) {
-        // Opened the way a download opens it, so that "opens" means a download could have it;
-        // released at once, with nothing configured.
-        const SerialError error = serial_detail::TryOpenExclusive(info.path);
+        // Opened the way a download opens it, so that "opens" means a download could have it,
+        // and released at once. A held port is left closed; opening a free one raised its DTR
+        // and RTS, which are dropped at once through `lines`, as a download drops them. Nothing
+        // else is configured.
+        const SerialError error = serial_detail::TryOpenExclusive(info.path, lines);
         if (error == SerialError::None) {
             info.opens = true;
         } else if (error == SerialError::NotFound) {

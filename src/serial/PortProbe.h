@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/PortAccess.h"
 #include "serial/SerialPort.h"
 
 namespace tarvex {
@@ -24,6 +25,7 @@ struct ProbeOptions {
     std::string sysfsRoot = "/sys";
     std::string devRoot = "/dev";
     std::vector<std::string> extraPorts;  // usually from TARVEX_EXTRA_PORTS
+    IModemLines* modemLines = nullptr;    // the request that drops DTR and RTS; none: the system's
 };
 
 // ProbeOptions with the extra ports taken from the environment.

@@ -9,14 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "serial/PortAccess.h"
 #include "serial/PortProbe.h"
 #include "serial/SerialPort.h"
 
 namespace tarvex::serial_detail {
 
-// Opens path the way a download opens it (exclusively) and releases it at once, with nothing
-// configured: None when the port could be had just now, else why not.
-SerialError TryOpenExclusive(const std::string& path);
+// Opens path the way a download opens it (exclusively) and releases it at once: None when the
+// port could be had just now, else why not. A held port is not opened; a free one gets its DTR
+// and RTS dropped at once (through `lines` where the platform's handle fits it), nothing else.
+SerialError TryOpenExclusive(const std::string& path, IModemLines& lines);
 
 // The serial devices the system knows of (not yet tried), with what it knows of each. The roots
 // serve the Linux listing (sysfs and the device folder); other systems ignore them.

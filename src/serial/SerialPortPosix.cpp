@@ -24,6 +24,7 @@
 #include <optional>
 #include <vector>
 
+#include "serial/PortAccess.h"
 #include "serial/SerialPortPosix.h"
 
 namespace tarvex {
@@ -174,6 +175,12 @@ namespace serial_detail {
 
 ExclusiveDevice OpenExclusive(const std::string& path) {
     ExclusiveDevice dev;
+    // Opening raises DTR and RTS, and they would stay up for the program that holds the port:
+    // a held port is not opened at all.
+    if (PortHeldElsewhere(path)) {
+        dev.error = SerialError::Busy;
+        return dev;
+    }
     // O_NONBLOCK: a port without CLOCAL would otherwise wait in open() for a carrier, and all
     // I/O is poll()-driven anyway. O_NOCTTY: a session leader must not adopt the port as its
     // terminal (a hang-up would then send it SIGHUP).
@@ -247,11 +254,12 @@ void ReleaseExclusive(int fd, bool exclusiveSet) {
     (void)::close(fd);
 }
 
-SerialError TryOpenExclusive(const std::string& path) {
+SerialError TryOpenExclusive(const std::string& path, IModemLines& lines) {
     const ExclusiveDevice dev = OpenExclusive(path);
     if (dev.fd < 0) {
         return dev.error;
     }
+    (void)lines.DropDtrRts(dev.fd);
     ReleaseExclusive(dev.fd, dev.exclusiveSet);
     return SerialError::None;
 }
@@ -458,6 +466,7 @@ bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_
     const bool useInterval = timeouts_.readInterval != 0 && !immediate;
     Clock::time_point lastByte = start;
     bool hangupSeen = false;
+    bool deadlinePassed = false;
     Waiter waiter(native_->fd, POLLIN, idle_, start);
 
     for (;;) {
@@ -486,7 +495,7 @@ bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_
             // poll() reported a hang-up and nothing is left to read: the device is gone.
             return Fail(SerialError::Disconnected);
         }
-        if (immediate) {
+        if (immediate || deadlinePassed) {
             return LineUsable() || Fail(SerialError::LineError);
         }
 
@@ -500,8 +509,11 @@ bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_
         SerialError waitError = SerialError::None;
         switch (waiter.Wait(deadline, revents, waitError)) {
             case WaitResult::TimedOut:
-                // A time-out is no failure: the caller judges what arrived.
-                return LineUsable() || Fail(SerialError::LineError);
+                // A time-out is no failure: the caller judges what arrived. The deadline may
+                // have passed while the idle hook ran (a message box left open for seconds):
+                // what is queued by now is taken first, never left behind as stale.
+                deadlinePassed = true;
+                continue;
             case WaitResult::Failed:
                 return Fail(waitError);
             case WaitResult::Ready:

@@ -207,7 +207,7 @@ void EmergencyRestoreAndClose(HANDLE handle, const DCB* saved) {
 
 namespace serial_detail {
 
-SerialError TryOpenExclusive(const std::string& path) {
+SerialError TryOpenExclusive(const std::string& path, IModemLines& /*lines*/) {
     DWORD error = ERROR_SUCCESS;
     HeldDevice held = OpenDevice(DevicePathForPortName(path), error);
     if (held.handle == INVALID_HANDLE_VALUE) {
@@ -216,6 +216,11 @@ SerialError TryOpenExclusive(const std::string& path) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     const bool serial = ::GetCommState(held.handle, &dcb) != 0;
+    if (serial) {
+        // The driver raised DTR and RTS at the open; drop them at once, as a download does.
+        (void)::EscapeCommFunction(held.handle, CLRDTR);
+        (void)::EscapeCommFunction(held.handle, CLRRTS);
+    }
     Release(held);
     return serial ? SerialError::None : SerialError::NotATerminal;
 }

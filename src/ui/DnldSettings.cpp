@@ -85,7 +85,9 @@ std::string FormatSettingsFile(const SettingsFileValues& values) {
     text += "\nWORD LENGTH:" + values.wordLength;
     text += "\nSTOP BITS:" + values.stopBits;
     text += std::string("\nREMEMBER PASSWORD:") + (values.rememberPassword ? "Yes" : "No");
-    text += "\nPASSWORD:" + values.password;
+    // Without Remember Password the password stays off the disk; the key stays for readers that
+    // expect it.
+    text += "\nPASSWORD:" + (values.rememberPassword ? values.password : std::string());
     text += "\nPRODUCT NAME:" + values.productName;
     text += "\nBOOTLOADER VERSION:" + values.bootloaderVersion;
     text += "\nFIRMWARE VERSION:" + values.firmwareVersion;

@@ -68,7 +68,7 @@ struct SettingsFileValues {
 };
 
 // The file text: the twelve lines in their fixed order, each ended by LF, then "[EOF]" with no
-// line end after it.
+// line end after it. The PASSWORD line is empty unless rememberPassword is set.
 std::string FormatSettingsFile(const SettingsFileValues& values);
 
 }  // namespace tarvex

@@ -90,6 +90,19 @@ inline constexpr std::uint32_t IDM_ABOUTBOX = 16;
 
 inline constexpr char kFormTitle[] = "Separate Tarvex Version 1.1";
 
+// Asked before a container accepted on its header checksum, with a damaged body, is downloaded.
+inline constexpr char kDamagedBodyQuestion[] =
+    "The contents of this file do not match its checksum: the images in it may be damaged. "
+    "Download anyway?";
+
+// A bin file's name goes into one line of the settings file; a name with a line break is refused.
+inline constexpr char kLineBreakInFileName[] =
+    "The name of the file to send contains a line break. Rename the file or choose another "
+    "one.";
+inline bool HasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
 // Where the form finds its files and ports. Defaults: the current directory, the real sysfs and
 // TARVEX_EXTRA_PORTS, the timing log from TARVEX_TIMING_LOG or its fixed path.
 struct FormEnvironment {
@@ -279,10 +292,10 @@ class CTarvexDlg {
     std::string m_strDnldProduct;
     std::string m_strApplicationName;
     std::string m_strHMIType;
-    std::vector<std::uint8_t> m_arrAppImage;
-    std::vector<std::uint8_t> m_arrBitmapImage;
-    std::vector<std::uint8_t> m_arrFontImage;
-    std::vector<std::uint8_t> m_arrRecipeImage;
+    SharedBytes m_arrAppImage;
+    SharedBytes m_arrBitmapImage;
+    SharedBytes m_arrFontImage;
+    SharedBytes m_arrRecipeImage;
 
     // Download fields; they outlive a download
     bool m_bUSBDownload = false;

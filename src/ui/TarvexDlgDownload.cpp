@@ -116,8 +116,18 @@ void CTarvexDlg::OnDownload() {
     // 6. The container, and the product it was built for.
     m_strProductName = m_cmbProduct.GetWindowText();
     const std::string fileToSend = m_editFileToSend.GetWindowText();
-    if (!CheckDownloadContainer(fileToSend, m_downloadInfo, m_arrRecipeNames, m_arrRecipeSizes)) {
-        giveUp("Invalid file for download!");
+    // The name goes into a line of the settings file, where a line break would start lines of
+    // its own (a password, an early end).
+    if (HasLineBreak(fileToSend)) {
+        giveUp(kLineBreakInFileName);
+        return;
+    }
+    ContainerReport containerReport;
+    if (!CheckDownloadContainer(fileToSend, m_downloadInfo, m_arrRecipeNames, m_arrRecipeSizes,
+                                &containerReport)) {
+        giveUp(containerReport.fault == ContainerFault::OutOfMemory
+                   ? "Invalid file for download!\nThe file is too large for the memory available."
+                   : "Invalid file for download!");
         return;
     }
     const std::optional<std::uint16_t> productCode = GetProductCode(m_strProductName);
@@ -125,6 +135,13 @@ void CTarvexDlg::OnDownload() {
         giveUp(
             "Invalid file for download, file is compiled for diffrent product and user selected "
             "different product!");
+        return;
+    }
+
+    // Accepted on its header checksum, but the body matches its checksum under neither rule:
+    // the images may be damaged, and only the user can say whether to flash them.
+    if (containerReport.BodyDamaged() && !m_ui.AskYesNo(kAppName, kDamagedBodyQuestion, false)) {
+        giveUp({});
         return;
     }
 
@@ -189,7 +206,11 @@ void CTarvexDlg::OnDownload() {
 
     // 14. The transfer.
     HmiTransferSettings settings;
-    settings.slaveAddress = static_cast<std::uint8_t>(m_settings.m_nSlaveID & 0xFF);
+    // The address is the one the user typed and the form validated: the settings record is
+    // refreshed only by a save that succeeded, and a stale address would reach another panel on
+    // a multi-drop line.
+    settings.slaveAddress =
+        static_cast<std::uint8_t>(ParseDecimal(m_editSlaveID.GetWindowText()) & 0xFF);
     settings.usbDownload = m_bUSBDownload;
     settings.firmwareFormat = CurrentFirmwareFormat();
     settings.packetSize = LookupPacketSize(m_strDnldProduct, m_strBootloaderVersion);
@@ -220,7 +241,9 @@ void CTarvexDlg::OnDownload() {
             m_serialPort.Close();
             m_bPortOpen = false;
         }
-        ShowCodeMessage(m_ui, m_nTargetCode, m_bUSBDownload);
+        if (transfer.ShownCode() != m_nTargetCode) {
+            ShowCodeMessage(m_ui, m_nTargetCode, m_bUSBDownload);
+        }
         if (IsPanelCode(m_nTargetCode)) {
             m_lastOutcome = DownloadOutcome::PanelCode;
             m_nOutcomeCode = m_nTargetCode;
@@ -231,7 +254,10 @@ void CTarvexDlg::OnDownload() {
         // A later item's success must not hide an earlier item's failure, and a frame that
         // Cancel let pass unconfirmed leaves the panel's state unknown.
         const std::uint8_t code = transfer.AnyItemFailed() ? transfer.FailedItemCode() : 255;
-        ShowCodeMessage(m_ui, IsPanelCode(code) ? code : 255, m_bUSBDownload);
+        // A recipe's code has been shown when the recipe failed; it is not shown again.
+        if (!IsPanelCode(code) || transfer.ShownCode() != code) {
+            ShowCodeMessage(m_ui, IsPanelCode(code) ? code : 255, m_bUSBDownload);
+        }
         m_lastOutcome = IsPanelCode(code) ? DownloadOutcome::PanelCode : DownloadOutcome::Failed;
         m_nOutcomeCode = IsPanelCode(code) ? code : 0;
     } else if (result == 0) {

@@ -82,6 +82,10 @@ void CTarvexDlg::OnBrowse() {
     const std::string filter =
         upper + " Files (*." + m_strBinExtension + ")|*." + m_strBinExtension + "||";
     if (auto chosen = m_ui.AskOpenFile(filter, m_strBinFileDir)) {
+        if (HasLineBreak(*chosen)) {
+            Notice(m_ui, kLineBreakInFileName);
+            return;
+        }
         ApplyBrowseResult(*chosen);
     }
 }

@@ -11,9 +11,6 @@
 namespace tarvex {
 namespace {
 
-// The settings file holds the password in plain text: a new file is for its owner's eyes.
-constexpr unsigned kSettingsFileMode = 0600;
-
 void SelectMatching(ComboBox& list, std::string_view saved) {
     const int found = list.FindStringExact(saved);
     list.SetCurSel(found >= 0 ? found : 0);
@@ -84,8 +81,8 @@ void CTarvexDlg::SaveSettings(const std::string& path) {
     values.binFilePath = m_editFileToSend.GetWindowText();
 
     // The new file replaces the old one only once it is complete, so a full disk or a crash
-    // leaves the previous settings readable.
-    if (!platform::WriteFileAtomically(path, FormatSettingsFile(values), kSettingsFileMode)) {
+    // leaves the previous settings readable. It may hold the password: for its owner's eyes.
+    if (!platform::WritePrivateFile(path, FormatSettingsFile(values))) {
         Notice(m_ui, "Error in creating download data file!");
         return;
     }

@@ -6,6 +6,7 @@
 //
 //   ShowMessage   modal message, returns once acknowledged
 //   AskOpenFile   choose an existing file, or nothing when the user cancels
+//   AskYesNo      a modal Yes/No question
 //   PumpEvents    handle pending input (repaint, a Cancel click) while long work runs
 //   Idle          called repeatedly while a pause or a line read waits; may pump events
 //
@@ -39,6 +40,14 @@ class IUserInterface {
     // Returns the chosen full path, or nothing when the user cancelled.
     virtual std::optional<std::string> AskOpenFile(std::string_view filter,
                                                    std::string_view initialDir) = 0;
+
+    // Asks a modal Yes/No question (caption, text, the default button); true for Yes. The
+    // default gives the default answer without asking, for front ends that cannot ask.
+    virtual bool AskYesNo(std::string_view caption, std::string_view text, bool defaultYes) {
+        (void)caption;
+        (void)text;
+        return defaultYes;
+    }
 
     // Removes and dispatches the pending user-interface events (repaint, button clicks).
     virtual void PumpEvents() = 0;

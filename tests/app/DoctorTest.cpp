@@ -31,13 +31,16 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
 
-// A child process that holds `path` open and locked, as another serial program would.
+// A child process that holds the slave side of `pty` open and locked, as another serial program
+// would. It lets go of the master it inherited: a process holding the master plays the device.
 class PortHolderProcess {
   public:
-    explicit PortHolderProcess(const std::string& path) {
+    explicit PortHolderProcess(const PtyPair& pty) {
+        const std::string path = pty.slavePath();
         PipeEnds ready = MakePipe();
         pid_ = ::fork();
         if (pid_ == 0) {
+            ::close(pty.master());
             RecordingUi ui;
             CSerialPort port(ui);
             const char ok = port.Open(path) ? '1' : '0';
@@ -116,7 +119,7 @@ TEST_F(DoctorCommand, NamesTheHolderTheSlowAdapterAndTheBrokenCatalogueFile) {
     sys.AddTty("ttyUSB0", usbDev + "/1-1:1.0/ttyUSB0");
     sys.Node("ttyUSB0", usb.slavePath());
     sys.AddPnpPort("ttyS4", "00:05", held.slavePath());
-    PortHolderProcess holder(held.slavePath());
+    PortHolderProcess holder(held);
     ws.Write("Pxx/K3.CFG", "This is not a configuration file.\n[EOF]\n");
 
     const nlohmann::json report = JsonOutput(Doctor({"--json"}), 1);

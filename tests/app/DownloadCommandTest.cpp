@@ -2,6 +2,7 @@
 // against the simulated panel, judged by its exit status, its messages and what the panel got.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "download/Crc16.h"
 #include "download/DownloadContainer.h"
 #include "serial/SerialPort.h"
 #include "support/ContainerBuilder.h"
@@ -271,6 +273,110 @@ TEST_F(DownloadCommand, RefusalsBeforeTheLineHaveStatusesOfTheirOwn) {
                                                     "project/NoRecipes.bin", "--items", "recipe"}));
         EXPECT_EQ(r.exitStatus, 5) << r.err;
     }
+}
+
+// A container accepted on its header checksum whose body matches its checksum under neither
+// rule: the question is answered No unless --allow-damaged-body says Yes.
+TEST_F(DownloadCommand, DamagedBodyIsRefusedUnlessAllowed) {
+    ContainerParts parts;
+    parts.productCode = 17;
+    parts.application = PatternBytes(300);
+    Bytes bytes = BuildContainer(parts);
+    SpoilBodyChecksum(bytes);
+    ws.WriteBytes("project/Damaged.bin", bytes);
+    PanelSimProcess sim({"--product-code", "17", "--out", panelOut.path()});
+    const Strings args = With(
+        kH1, {"--port", sim.port(), "--file", "project/Damaged.bin", "--items", "application"});
+    const std::string question =
+        "Tarvex: The contents of this file do not match its checksum: the images in it may be "
+        "damaged. Download anyway? ";
+
+    ProgramResult r = Download(args);
+    EXPECT_EQ(r.exitStatus, 3) << r.err;
+    EXPECT_EQ(r.err, question + "No (give --allow-damaged-body for Yes)\n");
+    for (const auto& entry : fs::directory_iterator(panelOut.path())) {
+        EXPECT_NE(entry.path().extension(), ".bin") << "the panel got " << entry.path();
+    }
+
+    r = Download(With(args, {"--allow-damaged-body"}));
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.err, question + "Yes (--allow-damaged-body given)\nTarvex: Download Complete!\n");
+}
+
+// A FIFO where a file is expected would block a plain open until a writer came: each is
+// refused at once with the message its reader has for a file it cannot read.
+TEST_F(DownloadCommand, FifosWhereFilesBelongAreRefusedWithoutBlocking) {
+    PtyPair idle;
+    const struct {
+        const char* file;
+        const char* message;
+    } cases[] = {
+        {"DnldData.txt", "Tarvex: Download Data File not found!\n"},
+        {"Pxx/H1.CFG", "Error: Cannot open config file!\n"},
+        {"project/H1.bin", "Tarvex: Bin file does not exist!\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = ws / c.file;
+        const std::string saved = path + ".saved";
+        fs::rename(path, saved);
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        const ProgramResult r =
+            RunProgram(ProjectBinary("tarvex-cli"), Args(With(kH1, {"--port", idle.slavePath()})),
+                       10s, ws.path());
+        EXPECT_FALSE(r.timedOut) << "blocked on the FIFO";
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        fs::remove(path);
+        fs::rename(saved, path);
+    }
+}
+
+// A container is held in memory once, its parts and items being views into it; one that does
+// not fit into the memory the process may use is refused with a message, never a crash.
+TEST_F(DownloadCommand, ContainerLargerThanTheMemoryAvailableIsRefused) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#endif
+    constexpr std::uint64_t kMiB = 1024 * 1024;
+    // A valid header (its checksum right) in front of a body of zeros, all of it Application.
+    const auto write = [this](const std::string& name, std::uint64_t size) {
+        ContainerParts parts;
+        parts.productCode = 17;
+        parts.recipeTable = false;
+        Bytes header = BuildContainer(parts);
+        header.resize(27);
+        for (int i = 0; i < 3; ++i) {
+            SetLe32(header, 11 + 4 * i, static_cast<std::uint32_t>(size));
+        }
+        SetLe16(header, 23, CRC16(header.data(), 23));
+        const std::string path = ws.WriteBytes(name, header);
+        fs::resize_file(path, size);
+        return path;
+    };
+    write("project/Fits.bin", 128 * kMiB);
+    write("project/Huge.bin", 512 * kMiB);
+    // About 8 MiB for the program itself: room for one copy of 128 MiB, not for two.
+    const auto limited = [this](const Strings& args) {
+        const std::string command =
+            "ulimit -v " + std::to_string(196 * 1024) + " && exec \"$0\" \"$@\"";
+        Strings all{"-c", command, ProjectBinary("tarvex-cli")};
+        all.insert(all.end(), args.begin(), args.end());
+        return RunProgram("/bin/sh", all, 60s, ws.path());
+    };
+
+    ProgramResult r = limited({"inspect", "project/Fits.bin"});
+    EXPECT_EQ(r.exitStatus, 3) << r.out << r.err;  // valid; the zeros miss the body checksum
+    r = limited({"inspect", "project/Huge.bin"});
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_NE(r.out.find("the file is too large for the memory available"), std::string::npos)
+        << r.out;
+
+    PtyPair idle;
+    r = limited(Args(With(kH1, {"--port", idle.slavePath(), "--file", "project/Huge.bin"})));
+    EXPECT_EQ(r.exitStatus, 3) << r.err;
+    EXPECT_EQ(r.err,
+              "Tarvex: Invalid file for download!\nThe file is too large for the memory "
+              "available.\n");
 }
 
 TEST_F(DownloadCommand, InterruptCancelsOnTheLine) {

@@ -1,5 +1,6 @@
 // tarvex-pack and tarvex-cli inspect, run as the user runs them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 #include <string>
@@ -118,11 +119,25 @@ TEST_F(PackAndInspectTest, InspectShowsAValidContainer) {
 }
 
 TEST_F(PackAndInspectTest, SpoiledChecksums) {
-    // One spoiled checksum is still a valid container.
+    // One spoiled checksum is still a valid container; a spoiled body checksum means a damaged
+    // body, with a status of its own.
     const std::string oneBad = PackSample({"--bad-body-crc"});
-    nlohmann::json j = InspectJson(oneBad, 0);
+    nlohmann::json j = InspectJson(oneBad, 3);
+    EXPECT_EQ(j.at("valid"), true);
+    EXPECT_EQ(j.at("body_ok"), false);
     EXPECT_EQ(j.at("body_crc_matches"), false);
     EXPECT_EQ(j.at("header_crc_matches"), true);
+    ProgramResult text = Inspect({oneBad});
+    EXPECT_EQ(text.exitStatus, 3);
+    EXPECT_NE(
+        text.out.find("Result:          accepted on the header checksum only: the body is damaged"),
+        std::string::npos)
+        << text.out;
+
+    const std::string headerBad = PackSample({"--bad-header-crc"});
+    j = InspectJson(headerBad, 0);
+    EXPECT_EQ(j.at("valid"), true);
+    EXPECT_EQ(j.at("body_ok"), true);
 
     const std::string bothBad = PackSample({"--bad-header-crc", "--bad-body-crc"});
     j = InspectJson(bothBad, 1);
@@ -134,7 +149,7 @@ TEST_F(PackAndInspectTest, SpoiledChecksums) {
     EXPECT_EQ(j.at("product_code"), 17);
     EXPECT_EQ(j.at("parts").at("application"), 1500);
 
-    const ProgramResult text = Inspect({bothBad});
+    text = Inspect({bothBad});
     EXPECT_EQ(text.exitStatus, 1);
     EXPECT_NE(text.out.find("neither the header checksum nor the body checksum matches"),
               std::string::npos)
@@ -191,9 +206,21 @@ TEST_F(PackAndInspectTest, InspectUsageAndUnreadableFiles) {
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_NE(r.out.find("Exit status"), std::string::npos) << r.out;
 
-    const nlohmann::json j = InspectJson(dir / "missing.bin", 1);
+    nlohmann::json j = InspectJson(dir / "missing.bin", 1);
     EXPECT_EQ(j.at("fault"), "cannot_open");
     EXPECT_EQ(j.at("valid"), false);
+
+    // Not files at all: refused before anything is read, and without blocking.
+    const std::string fifo = dir / "fifo.bin";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero"), dir.path()}) {
+        SCOPED_TRACE(path);
+        r = RunProgram(ProjectBinary("tarvex-cli"), {"inspect", path, "--json"});
+        EXPECT_FALSE(r.timedOut);
+        j = test::JsonOutput(r, 1);
+        EXPECT_EQ(j.at("fault"), "cannot_open");
+        EXPECT_EQ(j.at("file_size"), 0);
+    }
 }
 
 TEST_F(PackAndInspectTest, PackRefusesBadInput) {

@@ -108,6 +108,17 @@ TEST_F(PortsCommand, UsbAdapterShowsItsIdsAndStrings) {
     EXPECT_EQ(j[0]["usb_product_id"], "2303");
     EXPECT_EQ(j[0]["manufacturer"], "Prolific Technology Inc.");
     EXPECT_TRUE(j[0]["serial_number"].is_null());
+
+    // An attribute that is a FIFO is not read (it would block the probe): it is left out.
+    const std::string product = sys.sysfs() + "/" + usbDev + "/product";
+    ASSERT_EQ(::unlink(product.c_str()), 0);
+    ASSERT_EQ(::mkfifo(product.c_str(), 0600), 0);
+    const ProgramResult fifo = Ports({"--json"});
+    EXPECT_FALSE(fifo.timedOut);
+    const nlohmann::json k = test::JsonOutput(fifo);
+    ASSERT_EQ(k.size(), 1u);
+    EXPECT_TRUE(k[0]["product"].is_null());
+    EXPECT_EQ(k[0]["manufacturer"], "Prolific Technology Inc.");
 }
 
 TEST_F(PortsCommand, PermissionDeniedNamesTheGroupToJoin) {

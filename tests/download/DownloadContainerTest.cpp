@@ -117,6 +117,7 @@ TEST_F(DownloadContainerTest, EitherChecksumSuffices) {
         EXPECT_TRUE(c.ok) << "spoiled header: " << spoilHeader;
         EXPECT_EQ(c.report.headerCrcMatches(), !spoilHeader);
         EXPECT_EQ(c.report.bodyCrcMatches(), spoilHeader);
+        EXPECT_EQ(c.report.BodyDamaged(), !spoilHeader);
         EXPECT_EQ(c.info.m_arrApplication, FullParts().application);
     }
 }
@@ -162,6 +163,8 @@ TEST_F(DownloadContainerTest, BodyChecksumCoversOnlyLengthModulo65536) {
     const Checked whole = Check(bytes);
     EXPECT_TRUE(whole.ok);
     EXPECT_EQ(whole.report.bodyCrcComputed, truncatedCrc);
+    EXPECT_EQ(whole.report.bodyCrcWholeComputed, wholeCrc);
+    EXPECT_FALSE(whole.report.BodyDamaged()) << "a whole-body checksum is no damage";
     EXPECT_EQ(whole.info.m_arrApplication.size(), 70000U);
 
     // With a spoiled header, only the checksum over the first (length mod 65536) bytes passes.
@@ -169,6 +172,7 @@ TEST_F(DownloadContainerTest, BodyChecksumCoversOnlyLengthModulo65536) {
     EXPECT_FALSE(Check(bytes).ok);
     test::SetLe16(bytes, test::kBodyChecksumAt, truncatedCrc);
     EXPECT_TRUE(Check(bytes).ok);
+    EXPECT_FALSE(Check(bytes).report.BodyDamaged());
 }
 
 TEST_F(DownloadContainerTest, PartWhoseStartIsNotBelowItsEndIsEmpty) {
@@ -458,7 +462,7 @@ TEST_F(DownloadContainerTest, DamagedVariantsStayConsistent) {
         const std::uint64_t sum = std::accumulate(c.sizes.begin(), c.sizes.end(), std::uint64_t{0});
         EXPECT_EQ(sum, c.info.m_arrRecipe.size()) << "variant " << i;
         // Parts may overlap when the offsets go back, but none reaches outside the file.
-        for (const Bytes* part :
+        for (const SharedBytes* part :
              {&c.info.m_arrApplication, &c.info.m_arrFont, &c.info.m_arrBitmap}) {
             EXPECT_LE(part->size(), variants[i].size()) << "variant " << i;
         }

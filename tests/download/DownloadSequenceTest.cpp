@@ -335,12 +335,11 @@ TEST_P(DownloadFailedItem, IsReportedAfterTheLaterItemsRan) {
 INSTANTIATE_TEST_SUITE_P(
     Items, DownloadFailedItem,
     ::testing::Values(
-        // The recipe's code is shown at once, and again as the download's outcome.
+        // The recipe's code is shown at once, and not again as the download's outcome.
         FailedItemCase{"RecipeWithAPanelCode",
                        kApplicationAndRecipe,
                        "item=recipe,phase=open,count=always:status=8",
-                       {"Could not find Recipe File for Download!",
-                        "Could not find Recipe File for Download!"},
+                       {"Could not find Recipe File for Download!"},
                        DownloadOutcome::PanelCode,
                        8},
         FailedItemCase{"RecipeWithoutACode",
@@ -409,6 +408,74 @@ TEST_F(DownloadSequence, TimingLogInAMissingFolderIsSkippedSilently) {
 
     EXPECT_EQ(Texts(), std::vector<std::string>{"Download Complete!"});
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(path).parent_path()));
+}
+
+// The settings file cannot be written (a folder stands in its place), so the form's settings
+// record keeps the slave ID of the start; the frames still go to the ID typed in the form.
+TEST_F(DownloadSequence, TheTypedSlaveIdIsAddressedWhenTheSaveFails) {
+    rig.ws.dir().MakeDir("dnld.sv");
+    rig.WriteContainer({.productCode = kPanelProductCode, .application = PatternBytes(20)});
+    rig.StartPanel({"--slave-id", "7"});
+    StartForm();
+    ASSERT_TRUE(form->UserSetText(form->m_editSlaveID, "7"));
+    Tick(kApplicationOnly);
+    Download();
+
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Error in creating download data file!",
+                                                 "Download Complete!"}));
+    const std::vector<WireFrame> frames = Written();
+    ASSERT_FALSE(frames.empty());
+    for (const WireFrame& frame : frames) {
+        EXPECT_EQ(frame.slave, 7);
+    }
+}
+
+// A line break in the file name would write lines of its own into the settings file: the name
+// is refused, from Browse and from the field, before anything is saved.
+TEST_F(DownloadSequence, FileNameWithALineBreakIsRefusedBeforeAnythingIsSaved) {
+    const std::string name = rig.ws / "project/H1.bin\nPASSWORD:1\n[EOF]";
+    rig.WriteContainer({.productCode = kPanelProductCode, .application = PatternBytes(20)});
+    rig.StartPanel();
+    StartForm();
+    const std::string shown = form->m_editFileToSend.GetWindowText();
+    ui.fileAnswers.push_back(name);
+    ASSERT_TRUE(form->UserClick(form->m_btnBrowse));
+    EXPECT_EQ(form->m_editFileToSend.GetWindowText(), shown);
+    ASSERT_TRUE(form->UserSetText(form->m_editFileToSend, name));
+    Download();
+
+    EXPECT_EQ(Texts(), (std::vector<std::string>{kLineBreakInFileName, kLineBreakInFileName}));
+    EXPECT_EQ(form->LastDownloadOutcome(), DownloadOutcome::Refused);
+    EXPECT_FALSE(std::filesystem::exists(rig.ws / "dnld.sv"));
+    EXPECT_TRUE(line.empty());
+}
+
+// A container accepted on its header checksum whose body checksum matches under neither rule:
+// the user is asked, No being the default; No refuses before anything is saved or sent.
+TEST_F(DownloadSequence, DamagedBodyIsDownloadedOnlyWhenTheUserSaysSo) {
+    Bytes bytes =
+        BuildContainer({.productCode = kPanelProductCode, .application = PatternBytes(20)});
+    SpoilBodyChecksum(bytes);
+    rig.WriteContainerBytes(bytes);
+    rig.StartPanel();
+    StartForm();
+    Tick(kApplicationOnly);
+    Download();
+    const std::string question = std::string("Tarvex: ") + kDamagedBodyQuestion + " (default No)";
+    EXPECT_EQ(ui.questions, std::vector<std::string>{question});
+    EXPECT_EQ(kDamagedBodyQuestion,
+              std::string("The contents of this file do not match its checksum: the images in it "
+                          "may be damaged. Download anyway?"));
+    EXPECT_TRUE(Texts().empty());
+    EXPECT_EQ(form->LastDownloadOutcome(), DownloadOutcome::Refused);
+    EXPECT_FALSE(std::filesystem::exists(rig.ws / "dnld.sv"));
+    EXPECT_TRUE(line.empty());
+
+    ui.yesNoAnswers.push_back(true);
+    Download();
+    EXPECT_EQ(ui.questions.size(), 2u);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Download Complete!"});
+    EXPECT_EQ(rig.PanelFiles("bin").back(), PatternBytes(20));
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "app/qt/QtUserInterface.h"
 #include "support/FormCatalogue.h"
 #include "support/PtyPair.h"
+#include "ui/TarvexDlg.h"
 
 namespace tarvex::test {
 namespace {
@@ -517,6 +518,17 @@ TEST(MessageBoxTest, EachKindInItsBox) {
     for (const SeenBox& box : answerer.boxes) {
         EXPECT_TRUE(box.plainText);
     }
+
+    // A question: Yes and No, the given default taken with Enter.
+    EXPECT_FALSE(ui.AskYesNo("Tarvex", kDamagedBodyQuestion, false));
+    EXPECT_TRUE(ui.AskYesNo("Tarvex", "Go on?", true));
+    ASSERT_EQ(answerer.boxes.size(), 6u);
+    EXPECT_EQ(answerer.boxes[4].caption, QStringLiteral("Tarvex"));
+    EXPECT_EQ(answerer.boxes[4].text, QString::fromUtf8(kDamagedBodyQuestion));
+    EXPECT_EQ(answerer.boxes[4].icon, QMessageBox::Question);
+    EXPECT_EQ(answerer.boxes[4].buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(answerer.boxes[4].defaultButton, QMessageBox::No);
+    EXPECT_EQ(answerer.boxes[5].defaultButton, QMessageBox::Yes);
 }
 
 }  // namespace

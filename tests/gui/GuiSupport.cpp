@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 
@@ -55,10 +56,15 @@ void BoxAnswerer::Poll() {
     if (modal != nullptr && !answered_.contains(QPointer<QWidget>(modal))) {
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             answered_.push_back(box);
-            boxes.push_back({box->windowTitle(), box->text(), box->icon(),
-                             box->textFormat() == Qt::PlainText, !box->iconPixmap().isNull()});
+            QPushButton* preset = box->defaultButton();
+            boxes.push_back(
+                {box->windowTitle(), box->text(), box->icon(), box->textFormat() == Qt::PlainText,
+                 !box->iconPixmap().isNull(), box->standardButtons(),
+                 preset != nullptr ? box->standardButton(preset) : QMessageBox::NoButton});
             if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
                 ok->click();
+            } else if (preset != nullptr) {
+                preset->click();  // a question: Enter takes the default answer
             } else {
                 box->done(QMessageBox::Ok);
             }

@@ -44,6 +44,8 @@ struct SeenBox {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     bool plainText = false;
     bool hasIconPixmap = false;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
 
 class BoxAnswerer {

@@ -1,8 +1,16 @@
 // Port probing over a fake sysfs tree, with device nodes that are links to real pseudo-terminals.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -225,6 +233,150 @@ TEST(ProbePorts, NothingConfiguredWhileProbing) {
     EXPECT_EQ(after.c_oflag, before.c_oflag);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     EXPECT_EQ(after.c_cflag, before.c_cflag);
+}
+
+// Another program holding a port: a child process that opens it (and, when asked, takes the
+// lock the port class takes) and keeps it until the object goes. It keeps nothing else of this
+// process open, the pseudo-terminals' master sides in particular.
+class OtherHolder {
+  public:
+    OtherHolder(const std::string& path, bool lock) {
+        int ready[2];
+        if (::pipe(ready) != 0) {
+            return;
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            for (int other = 3; other < 1024; ++other) {
+                if (other != fd && other != ready[1]) {
+                    ::close(other);
+                }
+            }
+            const char ok = (fd >= 0 && (!lock || ::flock(fd, LOCK_EX | LOCK_NB) == 0)) ? 'y' : 'n';
+            (void)!::write(ready[1], &ok, 1);
+            for (;;) {
+                ::pause();
+            }
+        }
+        ::close(ready[1]);
+        char answer = 0;
+        held_ = pid_ > 0 && ::read(ready[0], &answer, 1) == 1 && answer == 'y';
+        ::close(ready[0]);
+    }
+    ~OtherHolder() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+        }
+    }
+    OtherHolder(const OtherHolder&) = delete;
+    OtherHolder& operator=(const OtherHolder&) = delete;
+
+    bool held() const { return held_; }
+    int pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = -1;
+    bool held_ = false;
+};
+
+// Counts the opens of device nodes (inotify sees every open, also one that fails later).
+class OpenWatch {
+  public:
+    OpenWatch() : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~OpenWatch() { ::close(fd_); }
+    void Watch(const std::string& path) {
+        watches_[::inotify_add_watch(fd_, path.c_str(), IN_OPEN)] = path;
+    }
+    std::map<std::string, int> Opens() {
+        std::map<std::string, int> opens;
+        alignas(inotify_event) char buf[4096];
+        ssize_t n = 0;
+        while ((n = ::read(fd_, buf, sizeof buf)) > 0) {
+            for (char* p = buf; p < buf + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                ++opens[watches_[event->wd]];
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        return opens;
+    }
+
+  private:
+    int fd_;
+    std::map<int, std::string> watches_;
+};
+
+// The modem-line request, as the probe makes it: which device it went to, while still open.
+class RecordingLines : public IModemLines {
+  public:
+    bool DropDtrRts(int handle) override {
+        struct stat st {};
+        devices.push_back(::fstat(handle, &st) == 0 ? st.st_rdev : 0);
+        return true;
+    }
+    std::vector<dev_t> devices;
+};
+
+dev_t DeviceOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_rdev;
+}
+
+// Opening a tty raises DTR and RTS, and they stay up for the program holding it: a port that
+// another program holds, by its lock or by having it open, is never opened; a free one is, and
+// its lines are dropped before it is closed again.
+TEST(ProbePorts, AHeldPortIsNeverOpenedAndAFreeOneHasItsLinesDroppedAtOnce) {
+    PtyPair free;
+    PtyPair locked;
+    PtyPair open;
+    OtherHolder locker(locked.slavePath(), true);
+    OtherHolder opener(open.slavePath(), false);
+    ASSERT_TRUE(locker.held());
+    ASSERT_TRUE(opener.held());
+
+    EXPECT_TRUE(PortLockedElsewhere(locked.slavePath()));
+    EXPECT_FALSE(PortLockedElsewhere(open.slavePath()));
+    EXPECT_FALSE(PortLockedElsewhere(free.slavePath()));
+    const std::vector<PortHolder> holders = FindPortHolders(open.slavePath());
+    ASSERT_EQ(holders.size(), 1u);
+    EXPECT_EQ(holders[0].pid, opener.pid());
+    EXPECT_FALSE(holders[0].command.empty());
+    // This process holds every pair's master: it plays their device, and holds no line.
+    EXPECT_TRUE(FindPortHolders(free.slavePath()).empty());
+
+    OpenWatch watch;
+    for (const PtyPair* pair : {&free, &locked, &open}) {
+        watch.Watch(pair->slavePath());
+    }
+    TempDir dir;
+    RecordingLines lines;
+    ProbeOptions options;
+    options.sysfsRoot = dir / "sys";
+    options.devRoot = dir / "dev";
+    options.extraPorts = {free.slavePath(), locked.slavePath(), open.slavePath()};
+    options.modemLines = &lines;
+    const std::vector<PortInfo> ports = ProbePorts(options);
+
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_TRUE(Find(ports, free.slavePath())->opens);
+    EXPECT_EQ(Find(ports, locked.slavePath())->error, SerialError::Busy);
+    EXPECT_EQ(Find(ports, open.slavePath())->error, SerialError::Busy);
+    const std::map<std::string, int> opens = watch.Opens();
+    EXPECT_EQ(opens.count(locked.slavePath()), 0u) << "the locked port was opened";
+    EXPECT_EQ(opens.count(open.slavePath()), 0u) << "the port held open was opened";
+    EXPECT_EQ(opens.count(free.slavePath()), 1u);
+    EXPECT_EQ(lines.devices, std::vector<dev_t>{DeviceOf(free.slavePath())});
+
+    // A download's open leaves a held port closed as well.
+    test::RecordingUi ui;
+    CSerialPort port(ui);
+    EXPECT_FALSE(port.Open(open.slavePath()));
+    EXPECT_EQ(port.LastError(), SerialError::Busy);
+    EXPECT_EQ(watch.Opens().count(open.slavePath()), 0u);
 }
 
 }  // namespace

@@ -294,6 +294,24 @@ TEST_F(PortOnPty, WaitingCallsTheIdleHookAndCostsNoCpu) {
     EXPECT_LT(cpuUs(after) - cpuUs(before), 100000L) << "a 300 ms wait burned CPU time";
 }
 
+// The event pump runs far beyond the read's deadline (a message box left open) while the reply
+// comes in: the reply is taken, not left on the line for the next write to discard.
+TEST_F(PortOnPty, AReplyQueuedWhileThePumpRanLongIsTaken) {
+    ASSERT_TRUE(port.SetTimeouts(0, 0, 100, 0, 0));
+    bool sent = false;
+    port.SetIdleHook([&] {
+        if (!sent) {
+            sent = true;
+            pty.Write({1, 'Q', 0, 0, 0, 0x12, 0x34});
+            std::this_thread::sleep_for(300ms);
+        }
+    });
+    std::vector<std::uint8_t> reply;
+    ASSERT_TRUE(Read(7, reply));
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(reply, (std::vector<std::uint8_t>{1, 'Q', 0, 0, 0, 0x12, 0x34}));
+}
+
 TEST_F(PortOnPty, PortClosedFromTheIdleHookEndsTheRead) {
     port.SetIdleHook([&] { port.Close(); });
     const auto start = Clock::now();

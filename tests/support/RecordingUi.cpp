@@ -19,6 +19,17 @@ std::optional<std::string> RecordingUi::AskOpenFile(std::string_view filter, std
     return answer;
 }
 
+bool RecordingUi::AskYesNo(std::string_view caption, std::string_view text, bool defaultYes) {
+    questions.push_back(std::string(caption) + ": " + std::string(text) +
+                        (defaultYes ? " (default Yes)" : " (default No)"));
+    if (yesNoAnswers.empty()) {
+        return defaultYes;
+    }
+    const bool answer = yesNoAnswers.front();
+    yesNoAnswers.pop_front();
+    return answer;
+}
+
 void RecordingUi::PumpEvents() {
     ++pumpCount;
     if (onPump) {

@@ -23,13 +23,16 @@ class RecordingUi : public IUserInterface {
     void ShowMessage(MessageKind kind, std::string_view caption, std::string_view text) override;
     std::optional<std::string> AskOpenFile(std::string_view filter,
                                            std::string_view initialDir) override;
+    bool AskYesNo(std::string_view caption, std::string_view text, bool defaultYes) override;
     void PumpEvents() override;
     void Idle() override;
 
     std::vector<RecordedMessage> messages;
     std::vector<std::string> filtersAsked;
     std::deque<std::optional<std::string>> fileAnswers;  // empty queue: the user cancels
-    std::function<void()> onPump;                        // run by every PumpEvents
+    std::deque<bool> yesNoAnswers;                       // empty queue: the default button
+    std::vector<std::string> questions;  // "caption: text (default Yes|No)" for every question
+    std::function<void()> onPump;        // run by every PumpEvents
     std::function<void(const RecordedMessage&)> onMessage;
     int pumpCount = 0;
     int idleCount = 0;

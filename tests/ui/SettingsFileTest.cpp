@@ -1,9 +1,14 @@
 // The settings file "dnld.sv": its reader and writer, and the form's save and load.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "FormFixture.h"
 #include "platform/Files.h"
@@ -110,12 +115,32 @@ TEST(SettingsWriter, WritesTheTwelveKeysInOrderAndNoLineEndAfterTheTerminator) {
     v.wordLength = "8";
     v.stopBits = "2";
     v.productName = "Select Product";
+    v.password = "secret";  // not remembered: not written
     EXPECT_EQ(FormatSettingsFile(v),
               "SLAVE ID:1\nCOM PORT:COM1\nBAUD RATE:19200\nPARITY:None\nWORD LENGTH:8\n"
               "STOP BITS:2\nREMEMBER PASSWORD:No\nPASSWORD:\nPRODUCT NAME:Select Product\n"
               "BOOTLOADER VERSION:\nFIRMWARE VERSION:\nBIN FILE PATH:\n[EOF]");
     v.rememberPassword = true;
-    EXPECT_NE(FormatSettingsFile(v).find("\nREMEMBER PASSWORD:Yes\n"), std::string::npos);
+    EXPECT_NE(FormatSettingsFile(v).find("\nREMEMBER PASSWORD:Yes\nPASSWORD:secret\n"),
+              std::string::npos);
+}
+
+// Runs `check` as a user without privileges: in a child process that gives up root (as the
+// user and group "nobody"), or right here when the tests do not run as root. True when the
+// check held.
+bool AsUnprivilegedUser(const std::function<bool()>& check) {
+    if (::geteuid() != 0) {
+        return check();
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const bool ok =
+            ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0 && check();
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
 // --- The form's save and load --------------------------------------------------------------
@@ -203,18 +228,47 @@ TEST_F(SettingsFile, FailedSaveKeepsTheOldFileAndTheForm) {
     EXPECT_EQ(ui.Texts(), Lines{"Error in creating download data file!"});
     EXPECT_EQ(ui.messages[0].kind, MessageKind::Notice);
     EXPECT_EQ(f.m_settings.m_nSlaveID, 1);
+}
 
+// A folder the user may not write, holding a settings file the user may write: the file is
+// rewritten in place. When the file is not writable either, the save fails and says so.
+TEST_F(SettingsFile, UnwritableFolderRewritesTheFileInPlace) {
     ws.Write("locked/dnld.sv", "SLAVE ID:5\n[EOF]");
-    ASSERT_EQ(::chmod((ws / "locked").c_str(), 0500), 0);
-    const bool privileged = ::access((ws / "locked").c_str(), W_OK) == 0;
-    ui.Clear();
-    f.SaveSettings(ws / "locked/dnld.sv");
-    EXPECT_EQ(::chmod((ws / "locked").c_str(), 0700), 0);
-    if (privileged) {
-        GTEST_SKIP() << "running with privileges that write into any folder";
+    ws.Write("locked/other.sv", "SLAVE ID:6\n[EOF]");
+    const std::string writable = ws / "locked/dnld.sv";
+    const std::string readOnly = ws / "locked/other.sv";
+    ASSERT_EQ(::chmod(ws.path().c_str(), 0755), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(writable.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chmod(readOnly.c_str(), 0644), 0);
+        ASSERT_EQ(::chmod((ws / "locked").c_str(), 0755), 0);
+    } else {
+        ASSERT_EQ(::chmod(readOnly.c_str(), 0400), 0);
+        ASSERT_EQ(::chmod((ws / "locked").c_str(), 0500), 0);
     }
-    EXPECT_EQ(ui.Texts(), Lines{"Error in creating download data file!"});
-    EXPECT_EQ(ReadFileText(ws / "locked/dnld.sv"), "SLAVE ID:5\n[EOF]");
+    ASSERT_EQ(::chmod(writable.c_str(), 0644), 0);
+    CTarvexDlg& f = Start();
+    ASSERT_TRUE(f.UserSetText(f.m_editSlaveID, "77"));
+    ui.Clear();
+    const bool rewritten = AsUnprivilegedUser([&] {
+        f.SaveSettings(writable);
+        return ui.messages.empty();
+    });
+    const bool refused = AsUnprivilegedUser([&] {
+        f.SaveSettings(readOnly);
+        return ui.Texts() == Lines{"Error in creating download data file!"};
+    });
+    ASSERT_EQ(::chmod((ws / "locked").c_str(), 0700), 0);
+    EXPECT_TRUE(rewritten);
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(ReadFileText(writable).substr(0, 12), "SLAVE ID:77\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(writable.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);  // the password may be in it now
+    EXPECT_EQ(ReadFileText(readOnly), "SLAVE ID:6\n[EOF]");
+    for (const auto& entry : std::filesystem::directory_iterator(ws / "locked")) {
+        EXPECT_EQ(entry.path().filename().string().find(".dnld.sv"), std::string::npos);
+    }
 }
 
 TEST_F(SettingsFile, FailedReplaceLeavesNoTemporaryFileBehind) {
@@ -230,15 +284,52 @@ TEST_F(SettingsFile, FailedReplaceLeavesNoTemporaryFileBehind) {
     }
 }
 
-TEST_F(SettingsFile, SaveKeepsThePermissionsOfAnExistingFile) {
+// The file may hold the password: whatever the mode of an existing file, only its owner may
+// read the new one. A symbolic link stays and the file it points to is written.
+TEST_F(SettingsFile, SaveLeavesAFileForItsOwnerOnlyAndFollowsALink) {
     ws.Write("dnld.sv", "SLAVE ID:5\n[EOF]");
     ASSERT_EQ(::chmod(SettingsPath().c_str(), 0640), 0);
     CTarvexDlg& f = Start();
     f.SaveSettings(SettingsPath());
     struct stat st {};
     ASSERT_EQ(::stat(SettingsPath().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_NE(ReadFileText(SettingsPath()).find("SLAVE ID:5\n"), std::string::npos);
+
+    const std::string target = ws.Write("shared/settings.txt", "SLAVE ID:8\n[EOF]");
+    ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+    std::filesystem::remove(SettingsPath());
+    std::filesystem::create_symlink("shared/settings.txt", SettingsPath());
+    ASSERT_TRUE(f.UserSetText(f.m_editSlaveID, "9"));
+    f.SaveSettings(SettingsPath());
+    EXPECT_TRUE(std::filesystem::is_symlink(SettingsPath()));
+    EXPECT_EQ(ReadFileText(target).substr(0, 11), "SLAVE ID:9\n");
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+// Temporary files of earlier saves that were cut short are removed; one that another save is
+// writing right now (it holds its lock) and other names are left alone.
+TEST_F(SettingsFile, SaveRemovesTheTemporaryFilesOfEarlierSaves) {
+    const std::string left1 = ws.Write(".dnld.sv.a1B2c3", "PASSWORD:one");
+    const std::string left2 = ws.Write(".dnld.sv.ZZZZZZ", "PASSWORD:two");
+    const std::string busy = ws.Write(".dnld.sv.busy01", "PASSWORD:three");
+    const std::string other = ws.Write(".dnld.sv.bak", "kept");
+    const std::string longer = ws.Write(".dnld.sv.a1B2c3d", "kept");
+    const int held = ::open(busy.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    CTarvexDlg& f = Start();
+    f.SaveSettings(SettingsPath());
+    ::close(held);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_FALSE(std::filesystem::exists(left1));
+    EXPECT_FALSE(std::filesystem::exists(left2));
+    EXPECT_TRUE(std::filesystem::exists(busy));
+    EXPECT_TRUE(std::filesystem::exists(other));
+    EXPECT_TRUE(std::filesystem::exists(longer));
+    EXPECT_TRUE(std::filesystem::exists(SettingsPath()));
 }
 
 TEST_F(SettingsFile, UnreadableFileKeepsTheValuesAndSaysSo) {

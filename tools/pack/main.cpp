@@ -31,6 +31,10 @@ bool ReadInput(const std::string& what, const std::string& path, std::vector<std
             std::cerr << "tarvex-pack: " << what << " file '" << path << "' has " << file.fileSize
                       << " bytes, more than a container can hold\n";
             return false;
+        case tarvex::platform::ReadError::OutOfMemory:
+            std::cerr << "tarvex-pack: " << what << " file '" << path
+                      << "' is too large for the memory available\n";
+            return false;
         case tarvex::platform::ReadError::ReadFailed:
             break;
     }

@@ -17,6 +17,20 @@ void CliUserInterface::ShowMessage(MessageKind kind, std::string_view caption,
     messages_.push_back({kind, std::string(caption), std::string(text)});
 }
 
+bool CliUserInterface::AskYesNo(std::string_view caption, std::string_view text, bool defaultYes) {
+    if (beforeMessage_) {
+        beforeMessage_();
+    }
+    const bool answer = yesNoAnswer_.value_or(defaultYes);
+    err_ << caption << ": " << text << ' ' << (answer ? "Yes" : "No");
+    if (!yesNoOption_.empty()) {
+        err_ << (answer ? " (" + yesNoOption_ + " given)" : " (give " + yesNoOption_ + " for Yes)");
+    }
+    err_ << '\n';
+    err_.flush();
+    return answer;
+}
+
 std::optional<std::string> CliUserInterface::AskOpenFile(std::string_view, std::string_view) {
     std::optional<std::string> answer = std::move(openFileAnswer_);
     openFileAnswer_.reset();

@@ -27,11 +27,19 @@ class CliUserInterface : public IUserInterface {
     // The answer named with SetOpenFileAnswer, once; otherwise nothing (the user cancels).
     std::optional<std::string> AskOpenFile(std::string_view filter,
                                            std::string_view initialDir) override;
+    // Writes the question as one line, "Caption: text", and the answer given in advance with
+    // SetYesNoAnswer (the option that stands for the user's answer), else the default.
+    bool AskYesNo(std::string_view caption, std::string_view text, bool defaultYes) override;
     // Both run the pump hook, if any: the download command checks for an interrupt there.
     void PumpEvents() override;
     void Idle() override;
 
     void SetOpenFileAnswer(std::string path) { openFileAnswer_ = std::move(path); }
+    // Every Yes/No question gets `answer`; `option` names the option that gave it.
+    void SetYesNoAnswer(bool answer, std::string option) {
+        yesNoAnswer_ = answer;
+        yesNoOption_ = std::move(option);
+    }
     void SetPumpHook(std::function<void()> hook) { pumpHook_ = std::move(hook); }
     // Runs before a message is written (a progress bar ends its line there).
     void SetBeforeMessageHook(std::function<void()> hook) { beforeMessage_ = std::move(hook); }
@@ -41,6 +49,8 @@ class CliUserInterface : public IUserInterface {
     std::ostream& err_;
     std::vector<ShownMessage> messages_;
     std::optional<std::string> openFileAnswer_;
+    std::optional<bool> yesNoAnswer_;
+    std::string yesNoOption_;
     std::function<void()> pumpHook_;
     std::function<void()> beforeMessage_;
 };

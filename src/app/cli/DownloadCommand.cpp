@@ -39,6 +39,7 @@ struct DownloadCommandOptions {
     std::string progress = "auto";
     bool quiet = false;
     std::optional<std::string> passwordFile;
+    bool allowDamagedBody = false;
 };
 
 // Every frame written and every reply read, one line each: milliseconds since Download was
@@ -169,6 +170,7 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
                                                        : ProgressStyle(options.progress, console));
     progress.SetVtSequences(console.vtSequences || !console.stdoutIsTerminal);
     CliUserInterface ui(std::cerr);
+    ui.SetYesNoAnswer(options.allowDamagedBody, "--allow-damaged-body");
     ui.SetBeforeMessageHook([&progress] { progress.BreakLine(); });
     // A port that does not open is the download's failure (exit status 4), not a usage error:
     // the form reports it when Download opens the port.
@@ -306,6 +308,11 @@ void RegisterDownloadCommand(CLI::App& app, int& exitStatus) {
         ->type_name("FILE")
         ->excludes("--password")
         ->group("Form");
+    cmd->add_flag("--allow-damaged-body", options->allowDamagedBody,
+                  "Download a container accepted on its header checksum although its body does "
+                  "not match the body checksum (the dialog asks; without this the answer is No "
+                  "and the exit status 3)")
+        ->group("Download");
     cmd->footer(
         "The catalogue (Pxx, Vxx), the settings file dnld.sv and the download data file "
         "DnldData.txt are read from the current directory, and dnld.sv is rewritten, as the "
@@ -324,7 +331,8 @@ void RegisterDownloadCommand(CLI::App& app, int& exitStatus) {
         "needed and none given without a terminal)\n"
         "  3      refused before the port was opened: the form's checks, the container or its "
         "product, a selection the panel protocol cannot serve, a choice the form refused "
-        "(USB Download for a firmware version without it), the saved port not present\n"
+        "(USB Download for a firmware version without it), the saved port not present, a "
+        "container whose body does not match its checksum (without --allow-damaged-body)\n"
         "  4      the port could not be opened or configured\n"
         "  5      a ticked item is not in the container\n"
         "  6      cancelled by the user (Ctrl-C, SIGTERM)\n"

@@ -14,6 +14,10 @@
 namespace tarvex::cli {
 namespace {
 
+// A container the form accepts on its header checksum alone, with a damaged body.
+constexpr int kExitDamagedBody = 3;
+constexpr char kDamagedBodyText[] = "accepted on the header checksum only: the body is damaged";
+
 struct InspectOptions {
     std::string path;
     bool json = false;
@@ -40,6 +44,8 @@ const char* FaultKey(ContainerFault fault) {
             return "recipe_table_truncated";
         case ContainerFault::RecipeOffsetsInvalid:
             return "recipe_offsets_invalid";
+        case ContainerFault::OutOfMemory:
+            return "out_of_memory";
     }
     return "unknown";
 }
@@ -76,6 +82,8 @@ nlohmann::json ToJson(const ContainerReport& r, bool valid) {
     j["body_crc_stored"] = r.bodyCrcStored;
     j["body_crc_computed"] = r.bodyCrcComputed;
     j["body_crc_matches"] = r.bodyCrcMatches();
+    j["body_crc_whole_computed"] = r.bodyCrcWholeComputed;
+    j["body_ok"] = r.bodyOk();
     j["offsets"] = {{"application", r.application.offset},
                     {"font", r.font.offset},
                     {"bitmap", r.bitmap.offset},
@@ -108,7 +116,9 @@ nlohmann::json ToJson(const ContainerReport& r, bool valid) {
 void PrintText(std::ostream& out, const std::string& path, const ContainerReport& r, bool valid) {
     auto matches = [](bool m) { return m ? "matches" : "DIFFERS"; };
     out << "File:            " << path << " (" << r.fileSize << " bytes)\n";
-    if (valid) {
+    if (valid && r.BodyDamaged()) {
+        out << "Result:          " << kDamagedBodyText << '\n';
+    } else if (valid) {
         out << "Result:          valid container\n";
     } else {
         out << "Result:          INVALID: " << ContainerFaultText(r.fault);
@@ -117,7 +127,8 @@ void PrintText(std::ostream& out, const std::string& path, const ContainerReport
         }
         out << '\n';
     }
-    if (r.fault == ContainerFault::CannotOpen || r.fault == ContainerFault::TooLarge) {
+    if (r.fault == ContainerFault::CannotOpen || r.fault == ContainerFault::TooLarge ||
+        r.fault == ContainerFault::OutOfMemory) {
         return;
     }
     out << "Signature:       \"" << Printable(r.signature, true) << "\"\n";
@@ -130,7 +141,12 @@ void PrintText(std::ostream& out, const std::string& path, const ContainerReport
     out << "Header checksum: stored " << Hex16(r.headerCrcStored) << ", computed "
         << Hex16(r.headerCrcComputed) << " (" << matches(r.headerCrcMatches()) << ")\n";
     out << "Body checksum:   stored " << Hex16(r.bodyCrcStored) << ", computed "
-        << Hex16(r.bodyCrcComputed) << " (" << matches(r.bodyCrcMatches()) << ")\n";
+        << Hex16(r.bodyCrcComputed) << " (" << matches(r.bodyCrcMatches()) << ")";
+    if (r.bodyCrcWholeComputed != r.bodyCrcComputed) {
+        out << ", over the whole body " << Hex16(r.bodyCrcWholeComputed) << " ("
+            << matches(r.bodyCrcStored == r.bodyCrcWholeComputed) << ")";
+    }
+    out << '\n';
     out << "Parts:           offset       size\n";
     const struct {
         const char* name;
@@ -172,14 +188,18 @@ void RegisterInspectCommand(CLI::App& app, int& exitStatus) {
     cmd->add_option("FILE", options->path, "Download container to check")->required();
     cmd->add_flag("--json", options->json,
                   "Print one JSON object (valid, signature, product_code, header_crc_stored, "
-                  "header_crc_computed, body_crc_stored, body_crc_computed, parts, recipes; "
-                  "fault and error for an invalid file) instead of text");
+                  "header_crc_computed, body_crc_stored, body_crc_computed, "
+                  "body_crc_whole_computed, body_ok, parts, recipes; fault and error for an "
+                  "invalid file) instead of text");
     cmd->footer(
         "Runs the same container check as a download: signature \"QRZBIN\", header or body "
         "checksum, part bounds and recipe table. For a file that fails, everything that could "
         "be read is still shown, with the check that failed.\n\n"
+        "A body checksum matches when it covers the body's length modulo 65536 or the whole "
+        "body (writers of large containers use either).\n\n"
         "Exit status: 0 the file is a valid container; 1 it is not (or cannot be read); 2 usage "
-        "error.");
+        "error; 3 it is accepted on the header checksum only: the body is damaged (a download "
+        "asks first).");
     cmd->callback([options, &exitStatus] {
         CDownloadInfo info;
         std::vector<std::string> names;
@@ -195,7 +215,7 @@ void RegisterInspectCommand(CLI::App& app, int& exitStatus) {
             PrintText(std::cout, options->path, report, valid);
         }
         std::cout.flush();
-        exitStatus = valid ? kExitOk : kExitFailure;
+        exitStatus = !valid ? kExitFailure : report.BodyDamaged() ? kExitDamagedBody : kExitOk;
     });
 }
 

@@ -134,8 +134,10 @@ void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
     cmd->footer(
         "Lists the serial ports the system knows (on Linux the tty devices that have a serial "
         "driver behind them, on Windows the COM ports), plus the paths named in the "
-        "environment variable TARVEX_EXTRA_PORTS (colon separated). Each port is opened "
-        "and closed again to see whether it can be had now; nothing is configured.\n\n"
+        "environment variable TARVEX_EXTRA_PORTS (colon separated). A port another program "
+        "holds (its lock, or its open descriptors as far as they can be seen) is busy and is "
+        "not opened; every other port is opened, its DTR and RTS dropped, and closed again to "
+        "see whether it can be had now; nothing else is configured.\n\n"
         "Exit status: 0 also when no port is found; 2 usage error.");
     cmd->callback([options, &exitStatus] {
         ProbeOptions probe = ProbeOptionsFromEnvironment();

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,11 @@ int main(int argc, char** argv) {
     } catch (const UsageError& e) {
         std::cerr << "tarvex-cli: " << e.what() << '\n';
         return kExitUsage;
+    } catch (const std::bad_alloc&) {
+        // The container check reports a file too large for memory itself; anything else that
+        // runs out of memory ends here, the port closed and the priority restored on the way.
+        std::cerr << "tarvex-cli: out of memory\n";
+        return kExitFailure;
     }
     return exitStatus;
 }

@@ -29,6 +29,16 @@ void QtUserInterface::ShowMessage(MessageKind kind, std::string_view caption,
     box.exec();
 }
 
+bool QtUserInterface::AskYesNo(std::string_view caption, std::string_view text, bool defaultYes) {
+    // QMessageBox::question's box, with the text shown as plain text.
+    QMessageBox box(QMessageBox::Question, ToQString(caption), ToQString(text),
+                    QMessageBox::Yes | QMessageBox::No, owner_.data());
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(defaultYes ? QMessageBox::Yes : QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<std::string> QtUserInterface::AskOpenFile(std::string_view filter,
                                                         std::string_view initialDir) {
     // getOpenFileName lets the user pick only a file that exists.

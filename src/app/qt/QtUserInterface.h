@@ -24,6 +24,7 @@ class QtUserInterface : public IUserInterface {
     explicit QtUserInterface(QWidget* owner) : owner_(owner) {}
 
     void ShowMessage(MessageKind kind, std::string_view caption, std::string_view text) override;
+    bool AskYesNo(std::string_view caption, std::string_view text, bool defaultYes) override;
     std::optional<std::string> AskOpenFile(std::string_view filter,
                                            std::string_view initialDir) override;
     void PumpEvents() override;
