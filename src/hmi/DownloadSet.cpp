@@ -21,33 +21,58 @@ DownloadData ParseDownloadData(const std::vector<std::string>& lines) {
     return data;
 }
 
-std::vector<std::string_view> FillDownloadSet(const DownloadSetChoice& choice,
-                                              const CDownloadInfo& info, ItemBuffers buffers) {
+namespace {
+
+// The container's parts in the order Application, Bitmap, Font, Recipe; `Take` makes an image
+// of part i.
+template <typename Take>
+std::vector<std::string_view> Fill(const DownloadSetChoice& choice, const bool (&present)[4],
+                                   ItemBuffers buffers, Take take) {
     struct Item {
         bool ticked;
-        const std::vector<std::uint8_t>& source;
-        std::vector<std::uint8_t>& target;
+        ItemImage& target;
         std::string_view missing;
     };
     const Item items[] = {
-        {choice.application, info.m_arrApplication, buffers.application,
-         "Application doesnot exist to download!"},
-        {choice.bitmap, info.m_arrBitmap, buffers.bitmap, "Bitmap doesnot exist to download!"},
-        {choice.font, info.m_arrFont, buffers.font, "Font doesnot exist to download!"},
-        {choice.recipe, info.m_arrRecipe, buffers.recipe, "Recipe doesnot exist to download!"},
+        {choice.application, buffers.application, "Application doesnot exist to download!"},
+        {choice.bitmap, buffers.bitmap, "Bitmap doesnot exist to download!"},
+        {choice.font, buffers.font, "Font doesnot exist to download!"},
+        {choice.recipe, buffers.recipe, "Recipe doesnot exist to download!"},
     };
     std::vector<std::string_view> notices;
-    for (const Item& item : items) {
-        if (!item.ticked) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (!items[i].ticked) {
             continue;
         }
-        if (item.source.empty()) {
-            notices.push_back(item.missing);
+        if (!present[i]) {
+            notices.push_back(items[i].missing);
         } else {
-            item.target = item.source;
+            items[i].target = take(i);
         }
     }
     return notices;
+}
+
+}  // namespace
+
+std::vector<std::string_view> FillDownloadSet(const DownloadSetChoice& choice,
+                                              const CDownloadInfo& info, ItemBuffers buffers) {
+    const std::vector<std::uint8_t>* parts[4] = {&info.m_arrApplication, &info.m_arrBitmap,
+                                                 &info.m_arrFont, &info.m_arrRecipe};
+    const bool present[4] = {!parts[0]->empty(), !parts[1]->empty(), !parts[2]->empty(),
+                             !parts[3]->empty()};
+    return Fill(choice, present, buffers, [&](std::size_t i) { return ItemImage(*parts[i]); });
+}
+
+std::vector<std::string_view> FillDownloadSet(const DownloadSetChoice& choice,
+                                              const SharedContainer& shared, ItemBuffers buffers) {
+    const SharedContainer::Part* parts[4] = {&shared.application, &shared.bitmap, &shared.font,
+                                             &shared.recipe};
+    bool present[4];
+    for (std::size_t i = 0; i < 4; ++i) {
+        present[i] = *parts[i] != nullptr && !(*parts[i])->empty();
+    }
+    return Fill(choice, present, buffers, [&](std::size_t i) { return ItemImage(*parts[i]); });
 }
 
 }  // namespace tarvex::hmi

@@ -107,18 +107,15 @@ int CHmiTransfer::SendFont() {
 int CHmiTransfer::SendRecipes() {
     static constexpr ItemProfile kProfile{kItemRecipe, false, false, 3, 4, false};
     state_.cancelRequested = false;
-    const std::vector<std::uint8_t> all = state_.recipeImage;
+    const ItemImage all = state_.recipeImage;  // shares the bytes
     state_.selectedRecipe = "All";
     std::size_t taken = 0;
     for (std::size_t k = 0; k < state_.recipeSizes.size(); ++k) {
         if (k != 0) {
             platform::PauseMs(kRecipePauseMs, [this] { ui_.Idle(); });
         }
-        const std::size_t size =
-            std::min<std::size_t>(state_.recipeSizes[k], all.size() - std::min(taken, all.size()));
-        const auto from = all.begin() + static_cast<std::ptrdiff_t>(std::min(taken, all.size()));
-        state_.recipeImage.assign(from, from + static_cast<std::ptrdiff_t>(size));
-        taken += size;
+        state_.recipeImage = all.Slice(taken, state_.recipeSizes[k]);
+        taken += state_.recipeImage.size();
         if (SendItem(kProfile, state_.recipeImage, static_cast<int>(k)) == 1) {
             return 1;
         }
@@ -129,15 +126,13 @@ int CHmiTransfer::SendRecipes() {
     return 0;
 }
 
-int CHmiTransfer::SendItem(const ItemProfile& profile, std::vector<std::uint8_t>& buffer,
-                           int recipeIndex) {
+int CHmiTransfer::SendItem(const ItemProfile& profile, ItemImage& buffer, int recipeIndex) {
     const int result = SendItemPhases(profile, buffer, recipeIndex);
     state_.progress.OnItemEnded(result);
     return result;
 }
 
-int CHmiTransfer::SendItemPhases(const ItemProfile& profile, std::vector<std::uint8_t>& buffer,
-                                 int recipeIndex) {
+int CHmiTransfer::SendItemPhases(const ItemProfile& profile, ItemImage& buffer, int recipeIndex) {
     if (profile.clearsCancel) {
         state_.cancelRequested = false;
     }
@@ -236,7 +231,7 @@ int CHmiTransfer::SendItemPhases(const ItemProfile& profile, std::vector<std::ui
     return DataPhase(profile, buffer);
 }
 
-int CHmiTransfer::DataPhase(const ItemProfile& profile, std::vector<std::uint8_t>& buffer) {
+int CHmiTransfer::DataPhase(const ItemProfile& profile, ItemImage& buffer) {
     const std::size_t packetSize = settings_.packetSize;
     if (packetSize == 0) {
         return 1;  // refused before the transfer; never sends a frame it cannot number
@@ -245,17 +240,15 @@ int CHmiTransfer::DataPhase(const ItemProfile& profile, std::vector<std::uint8_t
     // whichever way it ends.
     std::size_t sent = 0;
     struct Consume {
-        std::vector<std::uint8_t>& buffer;
+        ItemImage& buffer;
         std::size_t& sent;
-        ~Consume() {
-            buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(sent));
-        }
+        ~Consume() { buffer.DropFront(sent); }
     } consume{buffer, sent};
 
     std::vector<std::uint8_t> packet(packetSize);
     for (std::uint32_t number = 0; sent < buffer.size(); ++number) {
         const std::size_t take = std::min(packetSize, buffer.size() - sent);
-        std::copy_n(buffer.begin() + static_cast<std::ptrdiff_t>(sent), take, packet.begin());
+        std::copy_n(buffer.data() + sent, take, packet.begin());
         std::fill(packet.begin() + static_cast<std::ptrdiff_t>(take), packet.end(), 0);
         sent += take;
         m_arrDataFrame = hmi::BuildDataFrame(settings_.slaveAddress,

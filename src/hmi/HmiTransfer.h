@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "hmi/HmiFrames.h"
+#include "hmi/ItemImage.h"
 #include "hmi/TransferProgress.h"
 #include "serial/SerialPort.h"
 #include "ui/UserInterface.h"
@@ -57,10 +58,10 @@ struct HmiTransferState {
     std::int32_t& packetCount;
     bool& portOpen;
     std::string& selectedRecipe;
-    std::vector<std::uint8_t>& appImage;
-    std::vector<std::uint8_t>& bitmapImage;
-    std::vector<std::uint8_t>& fontImage;
-    std::vector<std::uint8_t>& recipeImage;
+    ItemImage& appImage;  // consumed from the front as packets go out
+    ItemImage& bitmapImage;
+    ItemImage& fontImage;
+    ItemImage& recipeImage;
     const std::vector<std::string>& recipeNames;
     const std::vector<std::uint32_t>& recipeSizes;
     ITransferProgress& progress;  // told of every step; the form's bar is one listener
@@ -125,10 +126,9 @@ class CHmiTransfer {
         int attempts;
     };
 
-    int SendItem(const ItemProfile& profile, std::vector<std::uint8_t>& buffer, int recipeIndex);
-    int SendItemPhases(const ItemProfile& profile, std::vector<std::uint8_t>& buffer,
-                       int recipeIndex);
-    int DataPhase(const ItemProfile& profile, std::vector<std::uint8_t>& buffer);
+    int SendItem(const ItemProfile& profile, ItemImage& buffer, int recipeIndex);
+    int SendItemPhases(const ItemProfile& profile, ItemImage& buffer, int recipeIndex);
+    int DataPhase(const ItemProfile& profile, ItemImage& buffer);
     Exchanged Exchange(std::string_view item, TransferPhase phase,
                        const std::vector<std::uint8_t>& frame, int limit);
     int LimitReached();

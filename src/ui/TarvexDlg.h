@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,7 @@
 #include "catalogue/Catalogue.h"
 #include "catalogue/CfgFile.h"
 #include "download/DownloadContainer.h"
+#include "download/SharedContainer.h"
 #include "hmi/HmiTransfer.h"
 #include "platform/ProcessPriority.h"
 #include "serial/PortProbe.h"
@@ -99,6 +101,11 @@ struct FormEnvironment {
     std::string appDir;  // empty: the process's current directory at start-up
     ProbeOptions probe = ProbeOptionsFromEnvironment();
     std::string timingLogPath;  // empty: TARVEX_TIMING_LOG, else the fixed path
+    // Forms that run side by side on one container share this cache: Download takes the
+    // container from it, read and checked once, and the form's item images share its bytes
+    // instead of copying them. The form's CDownloadInfo then only gets the signature and the
+    // product code. Null: the form reads and checks the file itself at every Download.
+    std::shared_ptr<ContainerCache> containers;
 };
 
 // How the last press of Download ended; the command line turns it into its exit status.
@@ -204,6 +211,8 @@ class CTarvexDlg {
     IUserInterface& UI() { return m_ui; }
     CSerialPort& SerialPort() { return m_serialPort; }
     CDownloadInfo& DownloadInfo() { return m_downloadInfo; }
+    // The shared container the last Download used (environment's cache), else null.
+    std::shared_ptr<const SharedContainer> UsedSharedContainer() const { return m_sharedContainer; }
     const FormEnvironment& Environment() const { return m_env; }
 
     // --- Controls -------------------------------------------------------------------------------
@@ -279,10 +288,10 @@ class CTarvexDlg {
     std::string m_strDnldProduct;
     std::string m_strApplicationName;
     std::string m_strHMIType;
-    std::vector<std::uint8_t> m_arrAppImage;
-    std::vector<std::uint8_t> m_arrBitmapImage;
-    std::vector<std::uint8_t> m_arrFontImage;
-    std::vector<std::uint8_t> m_arrRecipeImage;
+    ItemImage m_arrAppImage;  // the form's own copy, or a window onto a shared container
+    ItemImage m_arrBitmapImage;
+    ItemImage m_arrFontImage;
+    ItemImage m_arrRecipeImage;
 
     // Download fields; they outlive a download
     bool m_bUSBDownload = false;
@@ -325,6 +334,7 @@ class CTarvexDlg {
     bool m_bCancelledByUser = false;
     CHmiTransfer::FrameObserver m_frameObserver;
     TransferProgressBar m_progressBarSink{m_progress};
+    std::shared_ptr<const SharedContainer> m_sharedContainer;
 };
 
 }  // namespace tarvex

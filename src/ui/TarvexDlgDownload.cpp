@@ -119,7 +119,19 @@ void CTarvexDlg::OnDownload() {
     // 6. The container, and the product it was built for.
     m_strProductName = m_cmbProduct.GetWindowText();
     const std::string fileToSend = m_editFileToSend.GetWindowText();
-    if (!CheckDownloadContainer(fileToSend, m_downloadInfo, m_arrRecipeNames, m_arrRecipeSizes)) {
+    m_sharedContainer.reset();
+    if (m_env.containers) {
+        m_sharedContainer = m_env.containers->Get(fileToSend);
+        if (m_sharedContainer) {
+            m_downloadInfo.m_strSignature = m_sharedContainer->signature;
+            m_downloadInfo.m_nProductCode = m_sharedContainer->productCode;
+            m_arrRecipeNames = m_sharedContainer->recipeNames;
+            m_arrRecipeSizes = m_sharedContainer->recipeSizes;
+        }
+    }
+    if (m_env.containers ? m_sharedContainer == nullptr
+                         : !CheckDownloadContainer(fileToSend, m_downloadInfo, m_arrRecipeNames,
+                                                   m_arrRecipeSizes)) {
         giveUp("Invalid file for download!");
         return;
     }

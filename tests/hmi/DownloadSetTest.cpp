@@ -55,7 +55,7 @@ TEST(DownloadDataFile, TerminatorNeedsNoFinalLineEnd) {
 }
 
 struct Buffers {
-    std::vector<std::uint8_t> app{0xAA}, bitmap{0xBB}, font{0xCC}, recipe{0xDD};
+    ItemImage app{0xAA}, bitmap{0xBB}, font{0xCC}, recipe{0xDD};
     hmi::ItemBuffers Refs() { return {app, bitmap, font, recipe}; }
 };
 
