@@ -38,7 +38,8 @@ struct PortInfo {
     std::string manufacturer;
     std::string product;
     std::string serialNumber;
-    std::string group;  // with PermissionDenied: the group that owns the device
+    std::string group;                  // with PermissionDenied: the group that owns the device
+    std::optional<int> latencyTimerMs;  // a USB adapter's latency timer (LatencyTimerMs)
     bool fromEnvironment = false;
 };
 

@@ -30,6 +30,7 @@
 #include <utility>
 
 #include "platform/Time.h"
+#include "serial/LowLatency.h"
 #include "ui/UserInterface.h"
 
 namespace tarvex {
@@ -145,6 +146,7 @@ class CSerialPort {
     bool checkParity_ = false;
     LineErrorCounts errorBaseline_{};
     bool lineFailed_ = false;
+    LatencyRestore latency_;  // what Open changed for low latency on a USB adapter
 
     bool Fail(SerialError e);
     bool LineUsable();

@@ -365,6 +365,10 @@ bool CSerialPort::Open(std::string_view portName) {
     saved_ = dev.settings;
     haveSaved_ = true;
     pseudoTerminal_ = serial_detail::IsPseudoTerminal(fd_);
+    if (!pseudoTerminal_) {
+        SystemLatencyControls controls;
+        latency_ = RequestLowLatency(fd_, FindUsbLatency("/sys", TtyNameOf(devicePath_)), controls);
+    }
     // A freshly opened port has no time-outs: reads wait for their whole count until
     // SetTimeouts says otherwise.
     timeouts_ = Timeouts{};
@@ -628,6 +632,11 @@ void CSerialPort::Close() {
     // Put the line back as it was found. After a hang-up this fails: there is no line left.
     if (haveSaved_) {
         (void)::tcsetattr(fd_, TCSANOW, &saved_);
+    }
+    if (!latency_.Empty()) {
+        SystemLatencyControls controls;
+        RestoreLatency(fd_, latency_, controls);
+        latency_ = {};
     }
     serial_detail::ReleaseExclusive(fd_, exclusiveSet_);
     fd_ = -1;
