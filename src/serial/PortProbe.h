@@ -44,6 +44,9 @@ struct PortInfo {
 };
 
 std::vector<PortInfo> ProbePorts(const ProbeOptions& options);
+// The candidates with what the system knows of them, without opening any: safe while other
+// ports of the machine are in use by this process.
+std::vector<PortInfo> ListPorts(const ProbeOptions& options);
 std::vector<std::string> OpenablePorts(const ProbeOptions& options);
 
 // "ttyS2" < "ttyS10": digit runs compare by value.

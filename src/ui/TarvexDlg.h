@@ -106,6 +106,10 @@ struct FormEnvironment {
     // instead of copying them. The form's CDownloadInfo then only gets the signature and the
     // product code. Null: the form reads and checks the file itself at every Download.
     std::shared_ptr<ContainerCache> containers;
+    // Asked before Download writes the settings file; false skips the write. Forms that run
+    // side by side give one answer "yes" per run, so that the file is written at most once and
+    // never by two forms at once. Empty: always written, as the dialog does.
+    std::function<bool()> maySaveSettings;
 };
 
 // How the last press of Download ended; the command line turns it into its exit status.

@@ -150,7 +150,9 @@ void CTarvexDlg::OnDownload() {
     }
 
     // 7. Settings.
-    SaveSettings(m_strAppDir + "dnld.sv");
+    if (!m_env.maySaveSettings || m_env.maySaveSettings()) {
+        SaveSettings(m_strAppDir + "dnld.sv");
+    }
 
     // 8. Line settings.
     m_bPortOpen = false;

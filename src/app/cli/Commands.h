@@ -22,5 +22,7 @@ void RegisterInspectCommand(CLI::App& app, int& exitStatus);
 void RegisterPortsCommand(CLI::App& app, int& exitStatus);
 void RegisterFormCommand(CLI::App& app, int& exitStatus);
 void RegisterDownloadCommand(CLI::App& app, int& exitStatus);
+void RegisterGangCommand(CLI::App& app, int& exitStatus);
+void RegisterStationCommand(CLI::App& app, int& exitStatus);
 
 }  // namespace tarvex::cli

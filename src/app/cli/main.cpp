@@ -17,6 +17,8 @@ int main(int argc, char** argv) {
     RegisterPortsCommand(app, exitStatus);
     RegisterFormCommand(app, exitStatus);
     RegisterDownloadCommand(app, exitStatus);
+    RegisterGangCommand(app, exitStatus);
+    RegisterStationCommand(app, exitStatus);
 
     try {
         app.parse(argc, argv);
