@@ -17,6 +17,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/FormOptions.h"
 #include "app/cli/InterruptWatch.h"
+#include "app/cli/PortRun.h"
 #include "app/cli/ProgressReporter.h"
 #include "download/DownloadContainer.h"
 #include "hmi/HmiFrames.h"
@@ -26,14 +27,24 @@
 namespace tarvex::cli {
 namespace {
 
-constexpr int kExitPortFailed = 4;
-constexpr int kExitItemMissing = 5;
-constexpr int kExitPanelCodeBase = 10;  // + the panel's code 1..9
-
 struct DownloadCommandOptions {
     FormOptions form;
     std::optional<std::string> trace;
     std::string progress = "auto";
+    std::optional<std::string> report;
+};
+
+// The form's messages also go to the JSON progress lines.
+class JsonMessagesUi final : public CliUserInterface {
+  public:
+    using CliUserInterface::CliUserInterface;
+    void ShowMessage(MessageKind kind, std::string_view caption, std::string_view text) override {
+        CliUserInterface::ShowMessage(kind, caption, text);
+        if (json != nullptr) {
+            json->Message(kind, caption, text);
+        }
+    }
+    JsonProgress* json = nullptr;
 };
 
 // Every frame written and every reply read, one line each: milliseconds since Download was
@@ -80,63 +91,11 @@ ProgressReporter::Style ProgressStyle(const std::string& mode) {
     if (mode == "lines") {
         return ProgressReporter::Style::Lines;
     }
-    if (mode == "none") {
+    if (mode == "none" || mode == "json") {
         return ProgressReporter::Style::None;
     }
     return ::isatty(STDOUT_FILENO) == 1 ? ProgressReporter::Style::Bar
                                         : ProgressReporter::Style::Lines;
-}
-
-// Image bytes the ticked items put into data frames, every item (every recipe) padded to whole
-// packets. Read when the first frame goes out: by then the form has filled its item buffers
-// and nothing has been consumed yet.
-std::uint64_t PlannedDataBytes(const CTarvexDlg& form) {
-    const std::uint64_t packet =
-        form.LookupPacketSize(form.m_strDnldProduct, form.m_strBootloaderVersion);
-    if (packet == 0) {
-        return 0;
-    }
-    const auto padded = [packet](std::uint64_t size) {
-        return (size + packet - 1) / packet * packet;
-    };
-    std::uint64_t total = 0;
-    if (form.m_chkBitmap.GetCheck()) {
-        total += padded(form.m_arrBitmapImage.size());
-    }
-    if (form.m_chkFont.GetCheck()) {
-        total += padded(form.m_arrFontImage.size());
-    }
-    if (form.m_chkRecipe.GetCheck()) {
-        for (const std::uint32_t size : form.m_arrRecipeSizes) {
-            total += padded(size);
-        }
-    }
-    if (form.m_chkApplication.GetCheck()) {
-        total += padded(form.m_arrAppImage.size());
-    }
-    return total;
-}
-
-int ExitStatusFor(const CTarvexDlg& form) {
-    switch (form.LastDownloadOutcome()) {
-        case DownloadOutcome::Complete:
-            return kExitOk;
-        case DownloadOutcome::Refused:
-            return kExitRefused;
-        case DownloadOutcome::PortFailed:
-            return kExitPortFailed;
-        case DownloadOutcome::ItemMissing:
-            return kExitItemMissing;
-        case DownloadOutcome::PanelCode: {
-            const int code = form.OutcomePanelCode();
-            return code >= 1 && code <= 9 ? kExitPanelCodeBase + code : kExitFailure;
-        }
-        case DownloadOutcome::None:
-        case DownloadOutcome::Failed:
-        case DownloadOutcome::Cancelled:
-            break;
-    }
-    return kExitFailure;
 }
 
 int RunDownloadCommand(DownloadCommandOptions& options) {
@@ -145,7 +104,18 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
         trace.emplace(*options.trace);
     }
     ProgressReporter progress(std::cout, ProgressStyle(options.progress));
-    CliUserInterface ui(std::cerr);
+    JsonMessagesUi ui(std::cerr);
+    std::optional<JsonLines> jsonLines;
+    std::optional<JsonProgress> json;
+    if (options.progress == "json") {
+        jsonLines.emplace(STDOUT_FILENO);
+        json.emplace(*jsonLines, options.form.port.value_or(""));
+        ui.json = &*json;
+    }
+    ReportCollector collected;
+    ProgressFanOut listeners;
+    listeners.Add(json ? &*json : nullptr);
+    listeners.Add(&collected);
     ui.SetBeforeMessageHook([&progress] { progress.BreakLine(); });
     // A port that does not open is the download's failure (exit status 4), not a usage error:
     // the form reports it when Download opens the port.
@@ -207,7 +177,14 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     if (trace) {
         trace->Start();
     }
+    if (json) {
+        json->Start(form);
+    }
+    form.SetProgressListener(&listeners);
+    const auto started = std::chrono::system_clock::now();
+    const std::size_t messagesBefore = ui.Messages().size();
     const bool pressed = form.UserClick(form.m_btnDownload);
+    form.SetProgressListener(nullptr);
     watch.PublishPort(-1, nullptr);  // the form has closed the port
     progress.Finish();
     ui.SetPumpHook({});
@@ -230,6 +207,36 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
             status = kExitFailure;
         }
     }
+    std::string message;
+    if (ui.Messages().size() > messagesBefore) {
+        message = ui.Messages().back().caption + ": " + ui.Messages().back().text;
+    }
+    const int panelCode =
+        form.LastDownloadOutcome() == DownloadOutcome::PanelCode ? form.OutcomePanelCode() : 0;
+    if (json) {
+        json->Result(form.LastDownloadOutcome(), status, panelCode, message);
+    }
+    if (options.report) {
+        ReportWriter report(*options.report);
+        const std::string port = form.m_cmbComPort.GetWindowText();
+        const DownloadEnd end{port,
+                              started,
+                              std::chrono::system_clock::now(),
+                              form.LastDownloadOutcome(),
+                              status,
+                              panelCode,
+                              message};
+        std::string error;
+        if (!report.Append(form, collected, end,
+                           DescribeDevice(form.Environment().probe, DevicePathForPortName(port)),
+                           error)) {
+            std::cerr << "tarvex-cli: --report: cannot append to " << *options.report << ": "
+                      << error << '\n';
+            if (status == kExitOk) {
+                status = kExitFailure;  // a unit without its record is no pass
+            }
+        }
+    }
     return status;
 }
 
@@ -246,8 +253,14 @@ void RegisterDownloadCommand(CLI::App& app, int& exitStatus) {
         ->type_name("FILE")
         ->group("Download");
     cmd->add_option("--progress", options->progress,
-                    "auto (a bar on a terminal, plain lines otherwise), bar, lines or none")
-        ->check(CLI::IsMember({"auto", "bar", "lines", "none"}))
+                    "auto (a bar on a terminal, plain lines otherwise), bar, lines, none, or "
+                    "json (JSON Lines on standard output, see docs/progress-json.md)")
+        ->check(CLI::IsMember({"auto", "bar", "lines", "none", "json"}))
+        ->group("Download");
+    cmd->add_option("--report", options->report,
+                    "Append one JSON line describing this download to FILE (safe for several "
+                    "processes)")
+        ->type_name("FILE")
         ->group("Download");
     cmd->footer(
         "The catalogue (Pxx, Vxx), the settings file dnld.sv and the download data file "
