@@ -37,7 +37,7 @@ nlohmann::json SummaryJson(const std::vector<PortResult>& results, int status) {
     return {{"ports", ports}, {"exit_status", status}};
 }
 
-void PrintSummary(const std::vector<PortResult>& results) {
+void PrintSummary(std::ostream& os, const std::vector<PortResult>& results) {
     std::size_t width = 4;
     for (const PortResult& r : results) {
         width = std::max(width, r.port.size());
@@ -56,7 +56,7 @@ void PrintSummary(const std::vector<PortResult>& results) {
                       static_cast<unsigned long long>(r.bytes), r.seconds);
         out += line;
     }
-    std::cout << out << std::flush;
+    os << out << std::flush;
 }
 
 int RunGang(GangOptions& o) {
@@ -91,12 +91,15 @@ int RunGang(GangOptions& o) {
             break;
         }
     }
+    // Standard output carries nothing but JSON Lines with --progress json: the summary goes
+    // to standard error then.
+    std::ostream& out = o.ports.progress == "json" ? std::cerr : std::cout;
     if (o.json) {
-        std::cout << SummaryJson(results, status)
-                         .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-                  << std::endl;
+        out << SummaryJson(results, status)
+                   .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+            << std::endl;
     } else {
-        PrintSummary(results);
+        PrintSummary(out, results);
     }
     return status;
 }

@@ -187,7 +187,8 @@ int RunStation(StationOptions& o) {
     if (refused != 0) {
         return refused;
     }
-    std::cout << "Station: passed " << state.passed << ", failed " << state.failed << std::endl;
+    (o.ports.progress == "json" ? std::cerr : std::cout)
+        << "Station: passed " << state.passed << ", failed " << state.failed << std::endl;
     if (shared.cancel.load() && state.firstFailure == kExitOk) {
         return kExitFailure;
     }
