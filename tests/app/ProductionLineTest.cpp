@@ -224,7 +224,8 @@ TEST_F(ProductionLine, StationDownloadsEachTimeThePortAppearsAndStopsAfterTheCou
     const pid_t pid = Spawn(
         ProjectBinary("tarvex-cli"),
         Args("station", {"--port", link, "--count", "2", "--items", "application", "--progress",
-                         "lines", "--settle-ms", "50", "--report", ws / "r.jsonl"}),
+                         "lines", "--settle-ms", "50", "--report", ws / "r.jsonl", "--on-result",
+                         "echo \"$TARVEX_RESULT $TARVEX_EXIT_STATUS $TARVEX_PASSED\" >> lamp.txt"}),
         actions);
     const auto count = [&](const std::string& text) {
         const std::string all = ReadFileText(ws / "station.out");
@@ -256,6 +257,7 @@ TEST_F(ProductionLine, StationDownloadsEachTimeThePortAppearsAndStopsAfterTheCou
     ASSERT_EQ(status, 0) << ReadFileText(ws / "station.out");
     EXPECT_EQ(count("PASS"), 2);
     EXPECT_EQ(count("Station: passed 2, failed 0"), 1);
+    EXPECT_EQ(ReadFileText(ws / "lamp.txt"), "pass 0 1\npass 0 2\n");  // --on-result
     std::istringstream records(ReadFileText(ws / "r.jsonl"));
     int lines = 0;
     for (std::string line; std::getline(records, line);) {
