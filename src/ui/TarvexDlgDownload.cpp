@@ -152,6 +152,17 @@ void CTarvexDlg::OnDownload() {
     // 7. Settings.
     if (!m_env.maySaveSettings || m_env.maySaveSettings()) {
         SaveSettings(m_strAppDir + "dnld.sv");
+    } else {
+        // Another form of this run writes the file; this one takes the values as a written
+        // file would have given them (the transfer addresses the panel by this slave ID).
+        m_settings.m_nSlaveID = ParseDecimal(m_editSlaveID.GetWindowText());
+        m_settings.m_strComPort = m_cmbComPort.GetWindowText();
+        m_settings.m_strBaudRate = m_cmbBaudRate.GetWindowText();
+        m_settings.m_strParity = m_cmbParity.GetWindowText();
+        m_settings.m_strWordLength = m_cmbDataBits.GetWindowText();
+        m_settings.m_strStopBits = m_cmbStopBits.GetWindowText();
+        m_settings.m_strSavedPassword = m_editPassword.GetWindowText();
+        m_strBinFilePath = m_editFileToSend.GetWindowText();
     }
 
     // 8. Line settings.

@@ -150,14 +150,20 @@ class ProductionLine : public ::testing::Test {
 TEST_F(ProductionLine, GangOfFourEndsWithTheRightSummaryAndTheGoodPanelsIntact) {
     // Port order: a good panel, one that refuses the password (code 2), one unplugged during
     // the application, another good one.
-    PanelSimProcess good1({"--product-code", "17", "--out", out / "a", "--exit-after-over"});
-    PanelSimProcess refuses({"--product-code", "17", "--out", out / "b", "--fault",
-                             "item=application,phase=open,count=always:status=2"});
-    PanelSimProcess unplugged({"--product-code", "17", "--out", out / "c", "--close-after", "9"});
-    PanelSimProcess good2({"--product-code", "17", "--out", out / "d", "--exit-after-over"});
+    // All at slave ID 3: the one form that writes dnld.sv and the three that do not all take
+    // the --slave-id given.
+    PanelSimProcess good1(
+        {"--slave-id", "3", "--product-code", "17", "--out", out / "a", "--exit-after-over"});
+    PanelSimProcess refuses({"--slave-id", "3", "--product-code", "17", "--out", out / "b",
+                             "--fault", "item=application,phase=open,count=always:status=2"});
+    PanelSimProcess unplugged(
+        {"--slave-id", "3", "--product-code", "17", "--out", out / "c", "--close-after", "9"});
+    PanelSimProcess good2(
+        {"--slave-id", "3", "--product-code", "17", "--out", out / "d", "--exit-after-over"});
     const Strings ports = {good1.port(), refuses.port(), unplugged.port(), good2.port()};
-    Strings args = {"--items", "application,recipe", "--progress",       "json",
-                    "--json",  "--report",           ws / "report.jsonl"};
+    Strings args = {"--items",          "application,recipe", "--progress", "json",
+                    "--json",           "--slave-id",         "3",          "--report",
+                    ws / "report.jsonl"};
     for (const std::string& port : ports) {
         ASSERT_FALSE(port.empty());
         args.insert(args.end(), {"--port", port});
@@ -211,6 +217,7 @@ TEST_F(ProductionLine, GangOfFourEndsWithTheRightSummaryAndTheGoodPanelsIntact) 
     EXPECT_EQ(records[ports[0]]["container"]["sha256"].get<std::string>().size(), 64U);
     EXPECT_EQ(records[ports[1]]["panel_code"], 2);
     EXPECT_EQ(records[ports[3]]["items"].size(), 3U);
+    EXPECT_EQ(records[ports[3]]["slave_id"], 3);
 }
 
 TEST_F(ProductionLine, StationDownloadsEachTimeThePortAppearsAndStopsAfterTheCount) {
