@@ -21,33 +21,50 @@ DownloadData ParseDownloadData(const std::vector<std::string>& lines) {
     return data;
 }
 
-std::vector<std::string_view> FillDownloadSet(const DownloadSetChoice& choice,
-                                              const CDownloadInfo& info, ItemBuffers buffers) {
+namespace {
+
+// The container's parts in the order Application, Bitmap, Font, Recipe.
+std::vector<std::string_view> Fill(const DownloadSetChoice& choice, const SharedBytes* (&parts)[4],
+                                   ItemBuffers buffers) {
     struct Item {
         bool ticked;
-        const SharedBytes& source;
-        SharedBytes& target;
+        ItemImage& target;
         std::string_view missing;
     };
     const Item items[] = {
-        {choice.application, info.m_arrApplication, buffers.application,
-         "Application doesnot exist to download!"},
-        {choice.bitmap, info.m_arrBitmap, buffers.bitmap, "Bitmap doesnot exist to download!"},
-        {choice.font, info.m_arrFont, buffers.font, "Font doesnot exist to download!"},
-        {choice.recipe, info.m_arrRecipe, buffers.recipe, "Recipe doesnot exist to download!"},
+        {choice.application, buffers.application, "Application doesnot exist to download!"},
+        {choice.bitmap, buffers.bitmap, "Bitmap doesnot exist to download!"},
+        {choice.font, buffers.font, "Font doesnot exist to download!"},
+        {choice.recipe, buffers.recipe, "Recipe doesnot exist to download!"},
     };
     std::vector<std::string_view> notices;
-    for (const Item& item : items) {
-        if (!item.ticked) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (!items[i].ticked) {
             continue;
         }
-        if (item.source.empty()) {
-            notices.push_back(item.missing);
+        if (parts[i]->empty()) {
+            notices.push_back(items[i].missing);
         } else {
-            item.target = item.source;
+            items[i].target = *parts[i];  // a view: nothing is copied
         }
     }
     return notices;
+}
+
+}  // namespace
+
+std::vector<std::string_view> FillDownloadSet(const DownloadSetChoice& choice,
+                                              const CDownloadInfo& info, ItemBuffers buffers) {
+    const SharedBytes* parts[4] = {&info.m_arrApplication, &info.m_arrBitmap, &info.m_arrFont,
+                                   &info.m_arrRecipe};
+    return Fill(choice, parts, buffers);
+}
+
+std::vector<std::string_view> FillDownloadSet(const DownloadSetChoice& choice,
+                                              const SharedContainer& shared, ItemBuffers buffers) {
+    const SharedBytes* parts[4] = {&shared.application, &shared.bitmap, &shared.font,
+                                   &shared.recipe};
+    return Fill(choice, parts, buffers);
 }
 
 }  // namespace tarvex::hmi

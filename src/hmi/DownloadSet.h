@@ -1,8 +1,10 @@
 // Which items a download carries, and where their bytes come from.
 //
 //   ParseDownloadData(lines)     the seven positional lines of "DnldData.txt"
-//   FillDownloadSet(...)         copies each ticked item out of the checked container and
-//                                names, in order, every ticked item the container lacks
+//   FillDownloadSet(...)         takes each ticked item out of the checked container (a copy
+//                                of a form's own container, a shared window onto a container
+//                                several forms share) and names, in order, every ticked item
+//                                the container lacks
 //
 // "DnldData.txt" names the HMI product (line 1), the project directory (line 2), the
 // application (line 3) and the HMI type (line 7); lines 4 to 6 are not used. The file ends at a
@@ -16,6 +18,8 @@
 #include <vector>
 
 #include "download/DownloadContainer.h"
+#include "download/SharedContainer.h"
+#include "hmi/ItemImage.h"
 
 namespace tarvex::hmi {
 
@@ -56,5 +60,8 @@ struct ItemBuffers {
 // are missing, in the order Application, Bitmap, Font, Recipe; empty when all are there.
 std::vector<std::string_view> FillDownloadSet(const DownloadSetChoice& choice,
                                               const CDownloadInfo& info, ItemBuffers buffers);
+// The same from a shared container: the buffers become windows onto its parts, no copy.
+std::vector<std::string_view> FillDownloadSet(const DownloadSetChoice& choice,
+                                              const SharedContainer& shared, ItemBuffers buffers);
 
 }  // namespace tarvex::hmi

@@ -251,7 +251,7 @@ int CHmiTransfer::DataPhase(const ItemProfile& profile, SharedBytes& buffer) {
     std::vector<std::uint8_t> packet(packetSize);
     for (std::uint32_t number = 0; sent < buffer.size(); ++number) {
         const std::size_t take = std::min(packetSize, buffer.size() - sent);
-        std::copy_n(buffer.begin() + static_cast<std::ptrdiff_t>(sent), take, packet.begin());
+        std::copy_n(buffer.data() + sent, take, packet.begin());
         std::fill(packet.begin() + static_cast<std::ptrdiff_t>(take), packet.end(), 0);
         sent += take;
         m_arrDataFrame = hmi::BuildDataFrame(settings_.slaveAddress,

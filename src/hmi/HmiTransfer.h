@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "hmi/HmiFrames.h"
+#include "hmi/ItemImage.h"
 #include "hmi/TransferProgress.h"
 #include "platform/SharedBytes.h"
 #include "serial/SerialPort.h"

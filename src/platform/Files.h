@@ -36,6 +36,10 @@ extern const char kFormTimingLogPath[];
 bool IsAbsolutePath(std::string_view path);
 
 std::string CurrentDirectory();
+// Writes all of content to an open descriptor of the C runtime (0, 1 and 2 are standard input,
+// output and error everywhere), continuing partial and interrupted writes. False on an error.
+bool WriteAll(int fd, std::string_view content);
+
 // Makes `path` the process's current directory; false with the system's reason in `why`.
 bool ChangeCurrentDirectory(const std::string& path, std::string& why);
 std::string JoinPath(std::string_view dir, std::string_view name);

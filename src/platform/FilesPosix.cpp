@@ -15,7 +15,6 @@
 #include <random>
 
 #include "platform/Files.h"
-#include "platform/FilesPosix.h"
 #include "platform/Text.h"
 
 namespace tarvex::platform {

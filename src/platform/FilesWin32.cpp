@@ -1,5 +1,6 @@
 // Files on Windows: paths are UTF-8 inside the program and UTF-16 at the API, so that a
 // workspace under a folder with any letters in its name works whatever the code page.
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -108,6 +109,19 @@ std::string CurrentDirectory() {
     }
     buffer.resize(got);
     return Narrow(buffer);
+}
+
+bool WriteAll(int fd, std::string_view content) {
+    while (!content.empty()) {
+        const unsigned chunk =
+            static_cast<unsigned>(std::min<std::size_t>(content.size(), 1U << 30));
+        const int n = ::_write(fd, content.data(), chunk);
+        if (n <= 0) {
+            return false;
+        }
+        content.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
 }
 
 bool ChangeCurrentDirectory(const std::string& path, std::string& why) {

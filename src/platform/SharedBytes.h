@@ -5,6 +5,8 @@
 //   SharedBytes(std::vector<uint8_t>)  takes the bytes over, without copying them
 //   SharedBytes{1, 2, 3}               bytes of its own (tests, small buffers)
 //   Sub(offset, count)                 a view of part of these bytes (clamped to them)
+//   DropFront(count)                   the first bytes leave the view
+//   Storage()                          the buffer viewed, to tell whether two views share it
 #pragma once
 
 #include <algorithm>
@@ -41,6 +43,10 @@ class SharedBytes {
         return view;
     }
 
+    SharedBytes Slice(std::size_t offset, std::size_t count) const { return Sub(offset, count); }
+    void DropFront(std::size_t count) { *this = Sub(count); }
+    const void* Storage() const { return buffer_.get(); }
+
     const std::uint8_t* data() const { return buffer_ ? buffer_->data() + offset_ : nullptr; }
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
@@ -48,6 +54,7 @@ class SharedBytes {
     const_iterator end() const { return data() + size_; }
     std::uint8_t operator[](std::size_t i) const { return data()[i]; }
     std::span<const std::uint8_t> span() const { return {data(), size_}; }
+    std::span<const std::uint8_t> Bytes() const { return span(); }
     operator std::span<const std::uint8_t>() const { return span(); }  // NOLINT: a view
     void clear() { *this = SharedBytes(); }
 

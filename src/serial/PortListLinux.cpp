@@ -13,6 +13,7 @@
 
 #include "platform/Files.h"
 #include "platform/Text.h"
+#include "serial/LowLatency.h"
 #include "serial/SerialInternal.h"
 
 namespace tarvex::serial_detail {
@@ -119,6 +120,7 @@ std::vector<PortInfo> ListSystemPorts(const std::string& sysfsRoot, const std::s
         info.path = platform::JoinPath(devRoot, name);
         info.driver = DriverOf(deviceDir);
         ReadUsbDetails(deviceDir, info);
+        info.latencyTimerMs = TtyLatencyTimerMs(sysfsRoot, name);
         ports.push_back(std::move(info));
     }
     return ports;

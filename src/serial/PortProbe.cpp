@@ -145,4 +145,8 @@ std::vector<std::string> OpenablePorts(const ProbeOptions& options) {
     return paths;
 }
 
+std::vector<PortInfo> ListPorts(const ProbeOptions& options) {
+    return serial_detail::ListSystemPorts(options.sysfsRoot, options.devRoot);
+}
+
 }  // namespace tarvex

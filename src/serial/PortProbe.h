@@ -41,11 +41,15 @@ struct PortInfo {
     std::string manufacturer;
     std::string product;
     std::string serialNumber;
-    std::string group;  // with PermissionDenied: the group that owns the device
+    std::string group;                  // with PermissionDenied: the group that owns the device
+    std::optional<int> latencyTimerMs;  // a USB adapter's latency timer (LatencyTimerMs)
     bool fromEnvironment = false;
 };
 
 std::vector<PortInfo> ProbePorts(const ProbeOptions& options);
+// The candidates with what the system knows of them, without opening any: safe while other
+// ports of the machine are in use by this process.
+std::vector<PortInfo> ListPorts(const ProbeOptions& options);
 std::vector<std::string> OpenablePorts(const ProbeOptions& options);
 
 // "ttyS2" < "ttyS10": digit runs compare by value.

@@ -334,6 +334,11 @@ bool CSerialPort::Open(std::string_view portName) {
     native_->saved = dev.settings;
     native_->haveSaved = true;
     native_->pseudoTerminal = serial_detail::IsPseudoTerminal(native_->fd);
+    if (!native_->pseudoTerminal) {
+        SystemLatencyControls controls;
+        native_->latency = RequestLowLatency(
+            native_->fd, FindUsbLatency("/sys", TtyNameOf(devicePath_)), controls);
+    }
     // A freshly opened port has no time-outs: reads wait for their whole count until
     // SetTimeouts says otherwise.
     timeouts_ = Timeouts{};
@@ -603,6 +608,11 @@ void CSerialPort::Close() {
     // Put the line back as it was found. After a hang-up this fails: there is no line left.
     if (native_->haveSaved) {
         (void)::tcsetattr(native_->fd, TCSANOW, &native_->saved);
+    }
+    if (!native_->latency.Empty()) {
+        SystemLatencyControls controls;
+        RestoreLatency(native_->fd, native_->latency, controls);
+        native_->latency = {};
     }
     serial_detail::ReleaseExclusive(native_->fd, native_->exclusiveSet);
     native_->fd = -1;

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "serial/LowLatency.h"
 #include "serial/SerialInternal.h"
 #include "serial/SerialPort.h"
 
@@ -24,6 +25,8 @@ struct CSerialPort::Native {
     bool checkParity = false;
     LineErrorCounts errorBaseline{};
     bool lineFailed = false;
+
+    LatencyRestore latency;  // what Open changed for low latency on a USB adapter
 };
 
 // For an emergency exit from a signal handler: the descriptor (-1: closed) and the settings

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,7 @@
 #include "catalogue/Catalogue.h"
 #include "catalogue/CfgFile.h"
 #include "download/DownloadContainer.h"
+#include "download/SharedContainer.h"
 #include "hmi/HmiTransfer.h"
 #include "platform/ProcessPriority.h"
 #include "serial/PortProbe.h"
@@ -112,6 +114,15 @@ struct FormEnvironment {
     std::string appDir;  // empty: the process's current directory at start-up
     ProbeOptions probe = ProbeOptionsFromEnvironment();
     std::string timingLogPath;  // empty: TARVEX_TIMING_LOG, else the fixed path
+    // Forms that run side by side on one container share this cache: Download takes the
+    // container from it, read and checked once, and the form's item images share its bytes
+    // instead of copying them. The form's CDownloadInfo then only gets the signature and the
+    // product code. Null: the form reads and checks the file itself at every Download.
+    std::shared_ptr<ContainerCache> containers;
+    // Asked before Download writes the settings file; false skips the write. Forms that run
+    // side by side give one answer "yes" per run, so that the file is written at most once and
+    // never by two forms at once. Empty: always written, as the dialog does.
+    std::function<bool()> maySaveSettings;
 };
 
 // How the last press of Download ended; the command line turns it into its exit status.
@@ -217,6 +228,8 @@ class CTarvexDlg {
     IUserInterface& UI() { return m_ui; }
     CSerialPort& SerialPort() { return m_serialPort; }
     CDownloadInfo& DownloadInfo() { return m_downloadInfo; }
+    // The shared container the last Download used (environment's cache), else null.
+    std::shared_ptr<const SharedContainer> UsedSharedContainer() const { return m_sharedContainer; }
     const FormEnvironment& Environment() const { return m_env; }
 
     // --- Controls -------------------------------------------------------------------------------
@@ -338,6 +351,7 @@ class CTarvexDlg {
     bool m_bCancelledByUser = false;
     CHmiTransfer::FrameObserver m_frameObserver;
     TransferProgressBar m_progressBarSink{m_progress};
+    std::shared_ptr<const SharedContainer> m_sharedContainer;
 };
 
 }  // namespace tarvex

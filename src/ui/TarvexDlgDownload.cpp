@@ -122,9 +122,25 @@ void CTarvexDlg::OnDownload() {
         giveUp(kLineBreakInFileName);
         return;
     }
+    // Forms that run side by side on one container share it: read and checked once, the
+    // parts held once, each form's item buffers views into them.
     ContainerReport containerReport;
-    if (!CheckDownloadContainer(fileToSend, m_downloadInfo, m_arrRecipeNames, m_arrRecipeSizes,
-                                &containerReport)) {
+    m_sharedContainer.reset();
+    bool containerValid = false;
+    if (m_env.containers) {
+        m_sharedContainer = m_env.containers->Get(fileToSend, &containerReport);
+        if (m_sharedContainer) {
+            m_downloadInfo.m_strSignature = m_sharedContainer->signature;
+            m_downloadInfo.m_nProductCode = m_sharedContainer->productCode;
+            m_arrRecipeNames = m_sharedContainer->recipeNames;
+            m_arrRecipeSizes = m_sharedContainer->recipeSizes;
+            containerValid = true;
+        }
+    } else {
+        containerValid = CheckDownloadContainer(fileToSend, m_downloadInfo, m_arrRecipeNames,
+                                                m_arrRecipeSizes, &containerReport);
+    }
+    if (!containerValid) {
         giveUp(containerReport.fault == ContainerFault::OutOfMemory
                    ? "Invalid file for download!\nThe file is too large for the memory available."
                    : "Invalid file for download!");
@@ -152,7 +168,20 @@ void CTarvexDlg::OnDownload() {
     }
 
     // 7. Settings.
-    SaveSettings(m_strAppDir + "dnld.sv");
+    if (!m_env.maySaveSettings || m_env.maySaveSettings()) {
+        SaveSettings(m_strAppDir + "dnld.sv");
+    } else {
+        // Another form of this run writes the file; this one takes the values as a written
+        // file would have given them (the transfer addresses the panel by this slave ID).
+        m_settings.m_nSlaveID = ParseDecimal(m_editSlaveID.GetWindowText());
+        m_settings.m_strComPort = m_cmbComPort.GetWindowText();
+        m_settings.m_strBaudRate = m_cmbBaudRate.GetWindowText();
+        m_settings.m_strParity = m_cmbParity.GetWindowText();
+        m_settings.m_strWordLength = m_cmbDataBits.GetWindowText();
+        m_settings.m_strStopBits = m_cmbStopBits.GetWindowText();
+        m_settings.m_strSavedPassword = m_editPassword.GetWindowText();
+        m_strBinFilePath = m_editFileToSend.GetWindowText();
+    }
 
     // 8. Line settings.
     m_bPortOpen = false;

@@ -131,9 +131,11 @@ int CTarvexDlg::CheckDownloadSet() {
         .font = m_chkFont.GetCheck(),
         .recipe = m_chkRecipe.GetCheck(),
     };
-    const auto missing =
-        hmi::FillDownloadSet(choice, m_downloadInfo,
-                             {m_arrAppImage, m_arrBitmapImage, m_arrFontImage, m_arrRecipeImage});
+    const hmi::ItemBuffers buffers{m_arrAppImage, m_arrBitmapImage, m_arrFontImage,
+                                   m_arrRecipeImage};
+    const auto missing = m_sharedContainer
+                             ? hmi::FillDownloadSet(choice, *m_sharedContainer, buffers)
+                             : hmi::FillDownloadSet(choice, m_downloadInfo, buffers);
     for (std::string_view text : missing) {
         Notice(m_ui, text);
     }

@@ -25,7 +25,6 @@
 
 #include "panel-sim/SessionReport.h"
 #include "platform/Files.h"
-#include "platform/FilesPosix.h"
 
 namespace tarvex::panelsim {
 namespace {

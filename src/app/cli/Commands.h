@@ -23,5 +23,7 @@ void RegisterPortsCommand(CLI::App& app, int& exitStatus);
 void RegisterFormCommand(CLI::App& app, int& exitStatus);
 void RegisterDownloadCommand(CLI::App& app, int& exitStatus);
 void RegisterDoctorCommand(CLI::App& app, int& exitStatus);
+void RegisterGangCommand(CLI::App& app, int& exitStatus);
+void RegisterStationCommand(CLI::App& app, int& exitStatus);
 
 }  // namespace tarvex::cli

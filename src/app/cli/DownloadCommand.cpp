@@ -18,6 +18,7 @@
 #include "app/cli/Hints.h"
 #include "app/cli/InterruptWatch.h"
 #include "app/cli/PasswordSource.h"
+#include "app/cli/PortRun.h"
 #include "app/cli/ProgressReporter.h"
 #include "download/DownloadContainer.h"
 #include "hmi/HmiFrames.h"
@@ -28,11 +29,6 @@
 namespace tarvex::cli {
 namespace {
 
-constexpr int kExitPortFailed = 4;
-constexpr int kExitItemMissing = 5;
-constexpr int kExitCancelled = 6;
-constexpr int kExitPanelCodeBase = 10;  // + the panel's code 1..9
-
 struct DownloadCommandOptions {
     FormOptions form;
     std::optional<std::string> trace;
@@ -40,6 +36,20 @@ struct DownloadCommandOptions {
     bool quiet = false;
     std::optional<std::string> passwordFile;
     bool allowDamagedBody = false;
+    std::optional<std::string> report;
+};
+
+// The form's messages also go to the JSON progress lines.
+class JsonMessagesUi final : public CliUserInterface {
+  public:
+    using CliUserInterface::CliUserInterface;
+    void ShowMessage(MessageKind kind, std::string_view caption, std::string_view text) override {
+        CliUserInterface::ShowMessage(kind, caption, text);
+        if (json != nullptr) {
+            json->Message(kind, caption, text);
+        }
+    }
+    JsonProgress* json = nullptr;
 };
 
 // Every frame written and every reply read, one line each: milliseconds since Download was
@@ -92,55 +102,10 @@ ProgressReporter::Style ProgressStyle(const std::string& mode, const ConsoleTrai
     if (mode == "lines") {
         return ProgressReporter::Style::Lines;
     }
-    if (mode == "none") {
+    if (mode == "none" || mode == "json") {
         return ProgressReporter::Style::None;
     }
     return console.stdoutIsTerminal ? ProgressReporter::Style::Bar : ProgressReporter::Style::Lines;
-}
-
-// Image bytes the ticked items carry (padding not counted, as the progress sink counts them).
-// Read at the transfer's first event: by then the form has filled its item buffers and nothing
-// has been consumed yet.
-std::uint64_t PlannedDataBytes(const CTarvexDlg& form) {
-    std::uint64_t total = 0;
-    if (form.m_chkBitmap.GetCheck()) {
-        total += form.m_arrBitmapImage.size();
-    }
-    if (form.m_chkFont.GetCheck()) {
-        total += form.m_arrFontImage.size();
-    }
-    if (form.m_chkRecipe.GetCheck()) {
-        for (const std::uint32_t size : form.m_arrRecipeSizes) {
-            total += size;
-        }
-    }
-    if (form.m_chkApplication.GetCheck()) {
-        total += form.m_arrAppImage.size();
-    }
-    return total;
-}
-
-int ExitStatusFor(const CTarvexDlg& form) {
-    switch (form.LastDownloadOutcome()) {
-        case DownloadOutcome::Complete:
-            return kExitOk;
-        case DownloadOutcome::Refused:
-            return kExitRefused;
-        case DownloadOutcome::PortFailed:
-            return kExitPortFailed;
-        case DownloadOutcome::ItemMissing:
-            return kExitItemMissing;
-        case DownloadOutcome::PanelCode: {
-            const int code = form.OutcomePanelCode();
-            return code >= 1 && code <= 9 ? kExitPanelCodeBase + code : kExitFailure;
-        }
-        case DownloadOutcome::Cancelled:
-            return kExitCancelled;
-        case DownloadOutcome::None:
-        case DownloadOutcome::Failed:
-            break;
-    }
-    return kExitFailure;
 }
 
 // Without --port the form takes the saved port, and when that is not in the Com Port list its
@@ -169,8 +134,20 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     ProgressReporter progress(std::cout, options.quiet ? ProgressReporter::Style::None
                                                        : ProgressStyle(options.progress, console));
     progress.SetVtSequences(console.vtSequences || !console.stdoutIsTerminal);
-    CliUserInterface ui(std::cerr);
+    JsonMessagesUi ui(std::cerr);
     ui.SetYesNoAnswer(options.allowDamagedBody, "--allow-damaged-body");
+    std::optional<JsonLines> jsonLines;
+    std::optional<JsonProgress> json;
+    if (options.progress == "json") {
+        jsonLines.emplace(STDOUT_FILENO);
+        json.emplace(*jsonLines, options.form.port.value_or(""));
+        ui.json = &*json;
+    }
+    ReportCollector collected;
+    ProgressFanOut listeners;
+    listeners.Add(json ? &*json : nullptr);
+    listeners.Add(&collected);
+    listeners.Add(&progress);
     ui.SetBeforeMessageHook([&progress] { progress.BreakLine(); });
     // A port that does not open is the download's failure (exit status 4), not a usage error:
     // the form reports it when Download opens the port.
@@ -220,7 +197,6 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
         }
         repliesRead += written ? 0 : 1;
     });
-    form.SetProgressListener(&progress);
     bool interruptTold = false;
     const auto tellInterrupt = [&] {
         if (!interruptTold) {
@@ -243,18 +219,24 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
         }
     });
 
-    if (!options.quiet) {
+    if (!options.quiet && !json) {  // JSON progress keeps standard output to its lines
         std::cout << AboutToSendText(line) << '\n' << std::flush;
     }
     if (trace) {
         trace->Start();
     }
+    if (json) {
+        json->Start(form);
+    }
+    form.SetProgressListener(&listeners);
+    const auto started = std::chrono::system_clock::now();
+    const std::size_t messagesBefore = ui.Messages().size();
     const bool pressed = form.UserClick(form.m_btnDownload);
+    form.SetProgressListener(nullptr);
     watch.PublishPort(nullptr);  // the form has closed the port
     progress.Finish();
     ui.SetPumpHook({});
     form.SetFrameObserver({});
-    form.SetProgressListener(nullptr);
 
     if (trace && !trace->Good()) {
         std::cerr << "tarvex-cli: --trace: could not write all of " << trace->Path() << '\n';
@@ -279,6 +261,36 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
             std::cerr << NoReplyHint(line);
         }
     }
+    std::string message;
+    if (ui.Messages().size() > messagesBefore) {
+        message = ui.Messages().back().caption + ": " + ui.Messages().back().text;
+    }
+    const int panelCode =
+        form.LastDownloadOutcome() == DownloadOutcome::PanelCode ? form.OutcomePanelCode() : 0;
+    if (json) {
+        json->Result(form.LastDownloadOutcome(), status, panelCode, message);
+    }
+    if (options.report) {
+        ReportWriter report(*options.report);
+        const std::string port = form.m_cmbComPort.GetWindowText();
+        const DownloadEnd end{port,
+                              started,
+                              std::chrono::system_clock::now(),
+                              form.LastDownloadOutcome(),
+                              status,
+                              panelCode,
+                              message};
+        std::string error;
+        if (!report.Append(form, collected, end,
+                           DescribeDevice(form.Environment().probe, DevicePathForPortName(port)),
+                           error)) {
+            std::cerr << "tarvex-cli: --report: cannot append to " << *options.report << ": "
+                      << error << '\n';
+            if (status == kExitOk) {
+                status = kExitFailure;  // a unit without its record is no pass
+            }
+        }
+    }
     return status;
 }
 
@@ -295,8 +307,14 @@ void RegisterDownloadCommand(CLI::App& app, int& exitStatus) {
         ->type_name("FILE")
         ->group("Download");
     cmd->add_option("--progress", options->progress,
-                    "auto (a bar on a terminal, plain lines otherwise), bar, lines or none")
-        ->check(CLI::IsMember({"auto", "bar", "lines", "none"}))
+                    "auto (a bar on a terminal, plain lines otherwise), bar, lines, none, or "
+                    "json (JSON Lines on standard output, see docs/progress-json.md)")
+        ->check(CLI::IsMember({"auto", "bar", "lines", "none", "json"}))
+        ->group("Download");
+    cmd->add_option("--report", options->report,
+                    "Append one JSON line describing this download to FILE (safe for several "
+                    "processes)")
+        ->type_name("FILE")
         ->group("Download");
     cmd->add_flag("--quiet,-q", options->quiet,
                   "Print only errors and the result line: no progress, no summary of what is "

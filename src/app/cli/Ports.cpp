@@ -62,6 +62,9 @@ std::string Details(const PortInfo& port) {
         }
         parts.push_back(usb);
     }
+    if (port.latencyTimerMs) {
+        parts.push_back("latency timer " + std::to_string(*port.latencyTimerMs) + " ms");
+    }
     if (port.fromEnvironment) {
         parts.push_back("from TARVEX_EXTRA_PORTS");
     }
@@ -91,6 +94,7 @@ nlohmann::json ToJson(const std::vector<PortInfo>& ports) {
         j["product"] = TextOrNull(p.product);
         j["serial_number"] = TextOrNull(p.serialNumber);
         j["group"] = TextOrNull(p.group);
+        j["latency_timer_ms"] = p.latencyTimerMs ? nlohmann::json(*p.latencyTimerMs) : nullptr;
         j["advice"] = p.opens ? nlohmann::json(nullptr) : nlohmann::json(StateText(p));
         j["from_environment"] = p.fromEnvironment;
         out.push_back(std::move(j));
@@ -126,7 +130,7 @@ void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
     auto* cmd = app.add_subcommand("ports", "List the serial ports of this machine");
     cmd->add_flag("--json", options->json,
                   "Print a JSON array of objects (path, opens, error, driver, usb_vendor_id, "
-                  "usb_product_id, manufacturer, product, serial_number, group, "
+                  "usb_product_id, manufacturer, product, serial_number, group, latency_timer_ms, "
                   "from_environment, advice)");
     // For tests and odd systems: where sysfs and the device nodes are.
     cmd->add_option("--sysfs-root", options->sysfsRoot, "Root of sysfs (default /sys)");

@@ -38,6 +38,8 @@ int main(int argc, char** argv) {
     RegisterFormCommand(app, exitStatus);
     RegisterDownloadCommand(app, exitStatus);
     RegisterDoctorCommand(app, exitStatus);
+    RegisterGangCommand(app, exitStatus);
+    RegisterStationCommand(app, exitStatus);
 
     try {
         // CLI11 takes the arguments in reverse order, without the program name.
