@@ -40,6 +40,11 @@ std::string CurrentDirectory();
 // output and error everywhere), continuing partial and interrupted writes. False on an error.
 bool WriteAll(int fd, std::string_view content);
 
+// Appends line and a line end to the file at path (created when missing) as one piece, even
+// while other processes append to the same file, and returns once it is on the disk. False with
+// the system's reason in `error`.
+bool AppendLineDurably(const std::string& path, std::string_view line, std::string& error);
+
 // Makes `path` the process's current directory; false with the system's reason in `why`.
 bool ChangeCurrentDirectory(const std::string& path, std::string& why);
 std::string JoinPath(std::string_view dir, std::string_view name);

@@ -85,6 +85,31 @@ std::string CurrentDirectory() {
     return ec ? std::string(".") : path.string();
 }
 
+bool AppendLineDurably(const std::string& path, std::string_view line, std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    // One write() of the whole line: with O_APPEND the kernel places it at the end as one piece,
+    // whatever other processes append meanwhile (regular files take the whole block at once).
+    std::string whole(line);
+    whole += '\n';
+    const ssize_t written = ::write(fd, whole.data(), whole.size());
+    bool ok = written == static_cast<ssize_t>(whole.size());
+    if (!ok) {
+        error = written < 0 ? std::strerror(errno) : "the line was written only in part";
+    } else if (::fsync(fd) != 0) {
+        error = std::strerror(errno);
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        error = std::strerror(errno);
+        ok = false;
+    }
+    return ok;
+}
+
 bool ChangeCurrentDirectory(const std::string& path, std::string& why) {
     if (::chdir(path.c_str()) != 0) {
         why = std::strerror(errno);

@@ -124,6 +124,28 @@ bool WriteAll(int fd, std::string_view content) {
     return true;
 }
 
+bool AppendLineDurably(const std::string& path, std::string_view line, std::string& error) {
+    // FILE_APPEND_DATA alone: every write goes to the end of the file as one piece, whatever
+    // other processes append meanwhile.
+    HandleGuard file(::CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        error = "Windows error " + std::to_string(::GetLastError());
+        return false;
+    }
+    std::string whole(line);
+    whole += "\r\n";
+    DWORD written = 0;
+    bool ok = ::WriteFile(file.get(), whole.data(), static_cast<DWORD>(whole.size()), &written,
+                          nullptr) != 0 &&
+              written == whole.size() && ::FlushFileBuffers(file.get()) != 0;
+    if (!ok) {
+        error = "Windows error " + std::to_string(::GetLastError());
+    }
+    return file.Close() && ok;
+}
+
 bool ChangeCurrentDirectory(const std::string& path, std::string& why) {
     if (::SetCurrentDirectoryW(Widen(path).c_str()) == 0) {
         const DWORD error = ::GetLastError();
@@ -235,6 +257,33 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, unsi
         return false;
     }
     return false;
+}
+
+bool WritePrivateFile(const std::string& path, std::string_view content) {
+    // A file in the user's own folder is private by that folder's access list; Windows has no
+    // mode bits to set. The replacement goes beside it and is moved over it in one step.
+    if (WriteFileAtomically(path, content, 0600, FileSync::ToDisk)) {
+        return true;
+    }
+    // No new file may be created beside it (a folder the user may not write): rewrite the old
+    // file in place when it is writable.
+    HandleGuard file(::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        return false;
+    }
+    bool ok = true;
+    std::size_t done = 0;
+    while (ok && done < content.size()) {
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1u << 30));
+        DWORD written = 0;
+        ok = ::WriteFile(file.get(), content.data() + done, chunk, &written, nullptr) != 0 &&
+             written > 0;
+        done += written;
+    }
+    ok = ok && ::SetEndOfFile(file.get()) != 0 && ::FlushFileBuffers(file.get()) != 0;
+    return file.Close() && ok;
 }
 
 std::optional<std::string> FindFileIgnoringCase(const std::string& dir, std::string_view name) {

@@ -1,8 +1,5 @@
 #include "app/cli/DownloadReport.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -10,18 +7,11 @@
 #include "app/cli/JsonProgress.h"
 #include "download/Sha256.h"
 #include "platform/Files.h"
+#include "platform/Host.h"
 #include "serial/LowLatency.h"
 
 namespace tarvex::cli {
 namespace {
-
-std::string HostName() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) {
-        return {};
-    }
-    return name;
-}
 
 std::string Hex16(std::uint16_t value) {
     char text[8];
@@ -51,27 +41,7 @@ void ReportCollector::OnItemEnded(int result) {
 }
 
 bool AppendLine(const std::string& path, const std::string& line, std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    // One write() of the whole line: with O_APPEND the kernel places it at the end as one piece,
-    // whatever other processes append meanwhile (regular files take the whole block at once).
-    const std::string whole = line + "\n";
-    const ssize_t written = ::write(fd, whole.data(), whole.size());
-    bool ok = written == static_cast<ssize_t>(whole.size());
-    if (!ok) {
-        error = written < 0 ? std::strerror(errno) : "the line was written only in part";
-    } else if (::fsync(fd) != 0) {
-        error = std::strerror(errno);
-        ok = false;
-    }
-    if (::close(fd) != 0 && ok) {
-        error = std::strerror(errno);
-        ok = false;
-    }
-    return ok;
+    return platform::AppendLineDurably(path, line, error);
 }
 
 std::string ReportWriter::Digest(const CTarvexDlg& form, const std::string& path) {
@@ -97,7 +67,7 @@ nlohmann::json ReportWriter::Record(const CTarvexDlg& form, const ReportCollecto
     nlohmann::json r;
     r["start"] = IsoTimeUtc(end.started);
     r["end"] = IsoTimeUtc(end.ended);
-    r["host"] = HostName();
+    r["host"] = platform::HostName();
     r["port"] = end.port;
     nlohmann::json usb = nullptr;
     if (adapter && adapter->usbVendorId && adapter->usbProductId) {

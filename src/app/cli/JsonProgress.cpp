@@ -1,19 +1,17 @@
 #include "app/cli/JsonProgress.h"
 
-#include <unistd.h>
-
 #include <ctime>
 
 #include "app/cli/CliUserInterface.h"
 #include "platform/Files.h"
+#include "platform/Host.h"
 
 namespace tarvex::cli {
 
 std::string IsoTimeUtc(std::chrono::system_clock::time_point when) {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch());
     const std::time_t seconds = static_cast<std::time_t>(ms.count() / 1000);
-    std::tm utc{};
-    ::gmtime_r(&seconds, &utc);
+    const std::tm utc = platform::UtcCalendar(seconds);
     char text[96];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
                   utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
