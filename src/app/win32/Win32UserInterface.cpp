@@ -14,13 +14,14 @@ namespace {
 constexpr DWORD kPathChars = 32768;
 
 // Scripted runs: the box that is up is the thread's one enabled dialog window (its owner is
-// disabled while it shows); it is answered with OK.
-BOOL CALLBACK AnswerBox(HWND window, LPARAM) {
+// disabled while it shows); it is answered with the button in `answer` (OK, or No for a
+// question).
+BOOL CALLBACK AnswerBox(HWND window, LPARAM answer) {
     wchar_t className[16] = {};
     GetClassNameW(window, className, 16);
     if (std::wstring_view(className) == L"#32770" && IsWindowVisible(window) &&
         IsWindowEnabled(window)) {
-        PostMessageW(window, WM_COMMAND, IDOK, 0);
+        PostMessageW(window, WM_COMMAND, static_cast<WPARAM>(answer), 0);
         return FALSE;
     }
     return TRUE;
@@ -28,7 +29,12 @@ BOOL CALLBACK AnswerBox(HWND window, LPARAM) {
 
 void CALLBACK AnswerBoxTimer(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
-    EnumThreadWindows(GetCurrentThreadId(), AnswerBox, 0);
+    EnumThreadWindows(GetCurrentThreadId(), AnswerBox, IDOK);
+}
+
+void CALLBACK AnswerQuestionTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    EnumThreadWindows(GetCurrentThreadId(), AnswerBox, IDNO);
 }
 
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -70,6 +76,18 @@ void Win32UserInterface::ShowMessage(MessageKind kind, std::string_view caption,
         SetTimer(nullptr, 0, autoTest_->holdMs, AnswerBoxTimer);
     }
     MessageBoxW(owner_, Widen(text).c_str(), Widen(caption).c_str(), MessageBoxStyle(kind));
+}
+
+bool Win32UserInterface::AskYesNo(std::string_view caption, std::string_view text,
+                                  bool defaultYes) {
+    if (autoTest_ != nullptr) {
+        std::string line = "question\t";
+        line.append(caption).append("\t").append(text);
+        autoTest_->Log(line);
+        SetTimer(nullptr, 0, autoTest_->holdMs, AnswerQuestionTimer);
+    }
+    const UINT style = MB_YESNO | MB_ICONQUESTION | (defaultYes ? MB_DEFBUTTON1 : MB_DEFBUTTON2);
+    return MessageBoxW(owner_, Widen(text).c_str(), Widen(caption).c_str(), style) == IDYES;
 }
 
 std::optional<std::string> Win32UserInterface::AskOpenFile(std::string_view filter,

@@ -31,6 +31,7 @@ class Win32UserInterface : public IUserInterface {
     void SetAutoTest(const AutoTest* autoTest) { autoTest_ = autoTest; }
 
     void ShowMessage(MessageKind kind, std::string_view caption, std::string_view text) override;
+    bool AskYesNo(std::string_view caption, std::string_view text, bool defaultYes) override;
     std::optional<std::string> AskOpenFile(std::string_view filter,
                                            std::string_view initialDir) override;
     void PumpEvents() override;
