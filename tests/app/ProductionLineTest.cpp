@@ -151,15 +151,16 @@ TEST_F(ProductionLine, GangOfFourEndsWithTheRightSummaryAndTheGoodPanelsIntact) 
     // Port order: a good panel, one that refuses the password (code 2), one unplugged during
     // the application, another good one.
     // All at slave ID 3: the one form that writes dnld.sv and the three that do not all take
-    // the --slave-id given.
-    PanelSimProcess good1(
-        {"--slave-id", "3", "--product-code", "17", "--out", out / "a", "--exit-after-over"});
+    // the --slave-id given. The password comes from the environment, for every form.
+    ScopedEnv password{"TARVEX_PASSWORD", "4321"};
+    PanelSimProcess good1({"--slave-id", "3", "--product-code", "17", "--password", "4321", "--out",
+                           out / "a", "--exit-after-over"});
     PanelSimProcess refuses({"--slave-id", "3", "--product-code", "17", "--out", out / "b",
                              "--fault", "item=application,phase=open,count=always:status=2"});
     PanelSimProcess unplugged(
         {"--slave-id", "3", "--product-code", "17", "--out", out / "c", "--close-after", "9"});
-    PanelSimProcess good2(
-        {"--slave-id", "3", "--product-code", "17", "--out", out / "d", "--exit-after-over"});
+    PanelSimProcess good2({"--slave-id", "3", "--product-code", "17", "--password", "4321", "--out",
+                           out / "d", "--exit-after-over"});
     const Strings ports = {good1.port(), refuses.port(), unplugged.port(), good2.port()};
     Strings args = {"--items",          "application,recipe", "--progress", "json",
                     "--json",           "--slave-id",         "3",          "--report",

@@ -231,6 +231,9 @@ FormOptionsResult ApplyFormOptions(CTarvexDlg& form, CliUserInterface& ui, const
     }
     if (o.password) {
         Type(form, form.m_editPassword, *o.password, "--password", "the Password field");
+    } else if (o.storedPassword && form.m_editPassword.IsVisible() &&
+               form.m_editPassword.IsEnabled()) {
+        Type(form, form.m_editPassword, *o.storedPassword, "--password-file", "the Password field");
     }
     if (o.port) {
         ChoosePort(form, *o.port, o);

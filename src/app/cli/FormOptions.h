@@ -37,6 +37,9 @@ struct FormOptions {
     std::optional<std::string> file;
     std::optional<std::string> slaveId;
     std::optional<std::string> password;
+    // A password from --password-file or TARVEX_PASSWORD: typed into the Password field only
+    // where the chosen version shows it, and never over --password.
+    std::optional<std::string> storedPassword;
     std::optional<std::string> port;
     std::optional<std::string> baud;
     std::optional<std::string> parity;

@@ -8,6 +8,7 @@
 
 #include "app/cli/Commands.h"
 #include "app/cli/InterruptWatch.h"
+#include "app/cli/PasswordSource.h"
 #include "app/cli/StatusBoard.h"
 #include "platform/ProcessPriority.h"
 #include "platform/Text.h"
@@ -36,6 +37,13 @@ void AddMultiPortOptions(CLI::App& cmd, MultiPortOptions& o) {
                    "Append one JSON line per panel to FILE (safe for several processes)")
         ->type_name("FILE")
         ->group("Download");
+    cmd.add_option("--password-file", o.passwordFile,
+                   "Read the download password from the first line of FILE (instead of "
+                   "--password, which other users see in the process list; the environment "
+                   "variable TARVEX_PASSWORD serves too)")
+        ->type_name("FILE")
+        ->excludes("--password")
+        ->group("Form");
 }
 
 std::vector<std::string> ResolvePorts(const MultiPortOptions& o) {
@@ -79,6 +87,9 @@ std::vector<std::string> ResolvePorts(const MultiPortOptions& o) {
 int RunPorts(MultiPortOptions& o, bool counts, const PortBody& body,
              std::vector<std::unique_ptr<PortRun>>& runs, RunShared& shared,
              const std::function<void(std::size_t)>& sized) {
+    if (!shared.form.password) {
+        shared.form.storedPassword = PasswordFromFileOrEnvironment(o.passwordFile);
+    }
     const std::vector<std::string> ports = ResolvePorts(o);
     for (const std::string& port : ports) {
         runs.push_back(std::make_unique<PortRun>(shared, port));

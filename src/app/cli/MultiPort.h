@@ -20,10 +20,12 @@ struct MultiPortOptions {
     bool allUsb = false;
     std::string progress = "auto";
     std::optional<std::string> report;
+    std::optional<std::string> passwordFile;
 };
 
 // The form options of download (less its single --port), --port (repeatable), --ports-from,
-// --all-usb, --progress (auto, bar, lines, none, json) and --report.
+// --all-usb, --progress (auto, bar, lines, none, json), --report and --password-file (the
+// password may also come from TARVEX_PASSWORD).
 void AddMultiPortOptions(CLI::App& cmd, MultiPortOptions& options);
 
 // The ports in the order given, each once; a usage error when there is none.
