@@ -36,6 +36,19 @@ class HandleGuard {
     HANDLE h_;
 };
 
+// Writes all of content to an open file, in pieces of at most 1 GiB.
+bool WriteWhole(HANDLE file, std::string_view content) {
+    while (!content.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(content.size(), 1u << 30));
+        DWORD written = 0;
+        if (::WriteFile(file, content.data(), chunk, &written, nullptr) == 0 || written == 0) {
+            return false;
+        }
+        content.remove_prefix(written);
+    }
+    return true;
+}
+
 bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
@@ -231,16 +244,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, unsi
             }
             return false;
         }
-        bool ok = true;
-        std::size_t done = 0;
-        while (ok && done < content.size()) {
-            const DWORD chunk =
-                static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1u << 30));
-            DWORD written = 0;
-            ok = ::WriteFile(file.get(), content.data() + done, chunk, &written, nullptr) != 0 &&
-                 written > 0;
-            done += written;
-        }
+        bool ok = WriteWhole(file.get(), content);
         if (ok && sync == FileSync::ToDisk) {
             ok = ::FlushFileBuffers(file.get()) != 0;
         }
@@ -272,16 +276,7 @@ bool WritePrivateFile(const std::string& path, std::string_view content) {
     if (!file.valid()) {
         return false;
     }
-    bool ok = true;
-    std::size_t done = 0;
-    while (ok && done < content.size()) {
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1u << 30));
-        DWORD written = 0;
-        ok = ::WriteFile(file.get(), content.data() + done, chunk, &written, nullptr) != 0 &&
-             written > 0;
-        done += written;
-    }
+    bool ok = WriteWhole(file.get(), content);
     ok = ok && ::SetEndOfFile(file.get()) != 0 && ::FlushFileBuffers(file.get()) != 0;
     return file.Close() && ok;
 }

@@ -61,19 +61,7 @@ void PrintSummary(std::ostream& os, const std::vector<PortResult>& results) {
 
 int RunGang(GangOptions& o) {
     RunShared shared;
-    shared.form = o.ports.form;
-    LineOutput messages(STDERR_FILENO);
-    shared.messages = &messages;
-    std::optional<JsonLines> json;
-    if (o.ports.progress == "json") {
-        json.emplace(STDOUT_FILENO);
-        shared.json = &*json;
-    }
-    std::optional<ReportWriter> report;
-    if (o.ports.report) {
-        report.emplace(*o.ports.report);
-        shared.report = &*report;
-    }
+    const RunOutputs outputs(o.ports, shared);
     std::vector<std::unique_ptr<PortRun>> runs;
     std::vector<PortResult> results;
     const int refused = RunPorts(

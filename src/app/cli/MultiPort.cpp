@@ -46,6 +46,19 @@ void AddMultiPortOptions(CLI::App& cmd, MultiPortOptions& o) {
         ->group("Form");
 }
 
+RunOutputs::RunOutputs(const MultiPortOptions& o, RunShared& shared) : messages_(STDERR_FILENO) {
+    shared.form = o.form;
+    shared.messages = &messages_;
+    if (o.progress == "json") {
+        json_.emplace(STDOUT_FILENO);
+        shared.json = &*json_;
+    }
+    if (o.report) {
+        report_.emplace(*o.report);
+        shared.report = &*report_;
+    }
+}
+
 std::vector<std::string> ResolvePorts(const MultiPortOptions& o) {
     std::vector<std::string> ports = o.ports;
     if (o.portsFrom) {

@@ -31,6 +31,21 @@ void AddMultiPortOptions(CLI::App& cmd, MultiPortOptions& options);
 // The ports in the order given, each once; a usage error when there is none.
 std::vector<std::string> ResolvePorts(const MultiPortOptions& options);
 
+// What every port of a run shares, set up from the options: the form options, the message
+// lines on standard error, the JSON Lines on standard output (--progress json) and the report
+// (--report). `shared` points into this object, which must outlive the run.
+class RunOutputs {
+  public:
+    RunOutputs(const MultiPortOptions& options, RunShared& shared);
+    RunOutputs(const RunOutputs&) = delete;
+    RunOutputs& operator=(const RunOutputs&) = delete;
+
+  private:
+    LineOutput messages_;
+    std::optional<JsonLines> json_;
+    std::optional<ReportWriter> report_;
+};
+
 // One port's work on its own thread.
 using PortBody = std::function<void(PortRun& run, std::size_t index)>;
 

@@ -88,19 +88,7 @@ struct StationState {
 
 int RunStation(StationOptions& o) {
     RunShared shared;
-    shared.form = o.ports.form;
-    LineOutput messages(STDERR_FILENO);
-    shared.messages = &messages;
-    std::optional<JsonLines> json;
-    if (o.ports.progress == "json") {
-        json.emplace(STDOUT_FILENO);
-        shared.json = &*json;
-    }
-    std::optional<ReportWriter> report;
-    if (o.ports.report) {
-        report.emplace(*o.ports.report);
-        shared.report = &*report;
-    }
+    const RunOutputs outputs(o.ports, shared);
     StationState state;
     const auto finished = [&] {
         return shared.cancel.load() || (o.count > 0 && state.done.load() >= o.count);
@@ -165,11 +153,12 @@ int RunStation(StationOptions& o) {
                     state.firstFailure = r.exitStatus;
                 }
             }
-            messages.Write("==== " + port + ": " + (passed ? "PASS" : "FAIL") +
-                           (r.message.empty() ? "" : " (" + r.message + ")") + " ==== passed " +
-                           std::to_string(passedNow) + ", failed " + std::to_string(failedNow));
+            shared.messages->Write("==== " + port + ": " + (passed ? "PASS" : "FAIL") +
+                                   (r.message.empty() ? "" : " (" + r.message + ")") +
+                                   " ==== passed " + std::to_string(passedNow) + ", failed " +
+                                   std::to_string(failedNow));
             if (o.onResult) {
-                RunOnResult(*o.onResult, r, passedNow, failedNow, messages);
+                RunOnResult(*o.onResult, r, passedNow, failedNow, *shared.messages);
             }
             ++state.done;
             if (!o.fixed) {
