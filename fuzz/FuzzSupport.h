@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/UserInterface.h"
+#include "platform/UserInterface.h"
 
 namespace tarvex::fuzz {
 

@@ -27,8 +27,8 @@
 #include "hmi/ItemImage.h"
 #include "hmi/TransferProgress.h"
 #include "platform/SharedBytes.h"
+#include "platform/UserInterface.h"
 #include "serial/SerialPort.h"
-#include "ui/UserInterface.h"
 
 namespace tarvex {
 

@@ -33,7 +33,7 @@
 #include <utility>
 
 #include "platform/Time.h"
-#include "ui/UserInterface.h"
+#include "platform/UserInterface.h"
 
 namespace tarvex {
 

@@ -34,12 +34,12 @@
 #include "download/SharedContainer.h"
 #include "hmi/HmiTransfer.h"
 #include "platform/ProcessPriority.h"
+#include "platform/UserInterface.h"
 #include "serial/PortProbe.h"
 #include "serial/SerialPort.h"
 #include "ui/Controls.h"
 #include "ui/DnldSettings.h"
 #include "ui/TransferProgressBar.h"
-#include "ui/UserInterface.h"
 
 namespace tarvex {
 

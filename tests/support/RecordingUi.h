@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/UserInterface.h"
+#include "platform/UserInterface.h"
 
 namespace tarvex::test {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/UserInterface.h"
+#include "platform/UserInterface.h"
 
 namespace tarvex::cli {
 

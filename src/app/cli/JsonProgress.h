@@ -17,8 +17,8 @@
 #include <string_view>
 
 #include "hmi/TransferProgress.h"
+#include "platform/UserInterface.h"
 #include "ui/TarvexDlg.h"
-#include "ui/UserInterface.h"
 
 namespace tarvex::cli {
 

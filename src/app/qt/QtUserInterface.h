@@ -13,7 +13,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "ui/UserInterface.h"
+#include "platform/UserInterface.h"
 
 namespace tarvex::qt {
 

@@ -6,7 +6,7 @@
 #include "app/qt/AppIcon.h"
 #include "app/qt/TarvexDialog.h"
 #include "app/qt/TextCodec.h"
-#include "ui/UserInterface.h"
+#include "platform/UserInterface.h"
 
 namespace tarvex::qt {
 

@@ -14,7 +14,7 @@
 #include "app/win32/Win32Api.h"
 
 #include "app/win32/AutoTest.h"
-#include "ui/UserInterface.h"
+#include "platform/UserInterface.h"
 
 namespace tarvex::win32 {
 

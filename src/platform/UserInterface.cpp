@@ -1,4 +1,4 @@
-#include "ui/UserInterface.h"
+#include "platform/UserInterface.h"
 
 namespace tarvex {
 
