@@ -1,16 +1,16 @@
-#include "app/cli/DownloadReport.h"
+#include "production/DownloadReport.h"
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
-#include "app/cli/JsonProgress.h"
+#include <ctime>
 #include "download/Sha256.h"
 #include "platform/Files.h"
 #include "platform/Host.h"
 #include "serial/LowLatency.h"
 
-namespace tarvex::cli {
+namespace tarvex::production {
 namespace {
 
 std::string Hex16(std::uint16_t value) {
@@ -25,27 +25,24 @@ nlohmann::json TextOrNull(const std::string& text) {
 
 }  // namespace
 
-void ReportCollector::OnItemStarted(const TransferItem& item) {
-    items_.push_back(
-        {std::string(TransferItemLabel(item.kind)), std::string(item.name), item.bytes, -1});
-}
-
-void ReportCollector::OnResend(TransferPhase, int) {
-    ++resends_;
-}
-
-void ReportCollector::OnItemEnded(int result) {
-    if (!items_.empty()) {
-        items_.back().result = result;
-    }
+std::string IsoTimeUtc(std::chrono::system_clock::time_point when) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch());
+    const std::time_t seconds = static_cast<std::time_t>(ms.count() / 1000);
+    const std::tm utc = platform::UtcCalendar(seconds);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(ms.count() % 1000));
+    return text;
 }
 
 bool AppendLine(const std::string& path, const std::string& line, std::string& error) {
     return platform::AppendLineDurably(path, line, error);
 }
 
-std::string ReportWriter::Digest(const CTarvexDlg& form, const std::string& path) {
-    const std::shared_ptr<const SharedContainer> shared = form.UsedSharedContainer();
+std::string ReportSink::Digest(const UnitFacts& facts) {
+    const std::string& path = facts.containerPath;
+    const std::shared_ptr<const SharedContainer>& shared = facts.sharedContainer;
     if (!shared) {
         return Sha256OfFile(path).value_or("");
     }
@@ -61,14 +58,14 @@ std::string ReportWriter::Digest(const CTarvexDlg& form, const std::string& path
     return digest;
 }
 
-nlohmann::json ReportWriter::Record(const CTarvexDlg& form, const ReportCollector& collected,
-                                    const DownloadEnd& end,
-                                    const std::optional<PortInfo>& adapter) {
+nlohmann::json ReportSink::Record(const ResultEvent& result) {
+    const UnitFacts& facts = result.facts;
+    const std::optional<PortInfo>& adapter = facts.adapter;
     nlohmann::json r;
-    r["start"] = IsoTimeUtc(end.started);
-    r["end"] = IsoTimeUtc(end.ended);
+    r["start"] = IsoTimeUtc(facts.started);
+    r["end"] = IsoTimeUtc(facts.ended);
     r["host"] = platform::HostName();
-    r["port"] = end.port;
+    r["port"] = facts.port;
     nlohmann::json usb = nullptr;
     if (adapter && adapter->usbVendorId && adapter->usbProductId) {
         char ids[8];
@@ -82,15 +79,15 @@ nlohmann::json ReportWriter::Record(const CTarvexDlg& form, const ReportCollecto
         usb["product"] = TextOrNull(adapter->product);
     }
     r["adapter"] = usb;
-    r["product"] = form.m_cmbProduct.GetWindowText();
-    r["bootloader"] = form.m_cmbBootloaderVersion.GetWindowText();
-    r["firmware"] = form.m_cmbFirmwareVersion.GetWindowText();
-    r["slave_id"] = form.m_settings.m_nSlaveID;
+    r["product"] = facts.product;
+    r["bootloader"] = facts.bootloader;
+    r["firmware"] = facts.firmware;
+    r["slave_id"] = facts.slaveId;
 
     // The container: the shared one the form used, else the file checked again for the record.
-    const std::string path = form.m_editFileToSend.GetWindowText();
+    const std::string& path = facts.containerPath;
     ContainerReport checked;
-    if (const auto shared = form.UsedSharedContainer(); shared && shared->path == path) {
+    if (const auto& shared = facts.sharedContainer; shared && shared->path == path) {
         checked = shared->report;
     } else {
         CDownloadInfo info;
@@ -102,7 +99,7 @@ nlohmann::json ReportWriter::Record(const CTarvexDlg& form, const ReportCollecto
     std::error_code ec;
     container["path"] = std::filesystem::absolute(path, ec).string();
     container["size"] = checked.fileSize;
-    container["sha256"] = TextOrNull(Digest(form, path));
+    container["sha256"] = TextOrNull(Digest(facts));
     container["header_checksum"] =
         checked.headerRead ? nlohmann::json(Hex16(checked.headerCrcStored)) : nullptr;
     container["body_checksum"] =
@@ -110,7 +107,7 @@ nlohmann::json ReportWriter::Record(const CTarvexDlg& form, const ReportCollecto
     r["container"] = container;
 
     nlohmann::json items = nlohmann::json::array();
-    for (const ReportCollector::Item& item : collected.Items()) {
+    for (const RecordItem& item : facts.items) {
         nlohmann::json j;
         j["item"] = item.item;
         j["name"] = TextOrNull(item.name);
@@ -119,22 +116,25 @@ nlohmann::json ReportWriter::Record(const CTarvexDlg& form, const ReportCollecto
         items.push_back(std::move(j));
     }
     r["items"] = items;
-    r["outcome"] = OutcomeKey(end.outcome);
-    r["exit_status"] = end.exitStatus;
-    r["panel_code"] = end.panelCode > 0 ? nlohmann::json(end.panelCode) : nullptr;
-    r["message"] = end.message;
-    r["resends"] = collected.Resends();
+    r["outcome"] = OutcomeKey(result.outcome);
+    r["exit_status"] = result.exitStatus;
+    r["panel_code"] = result.panelCode > 0 ? nlohmann::json(result.panelCode) : nullptr;
+    r["message"] = result.message;
+    r["resends"] = result.resends;
     r["tool"] = "tarvex-cli";
     r["version"] = TARVEX_VERSION;
     return r;
 }
 
-bool ReportWriter::Append(const CTarvexDlg& form, const ReportCollector& collected,
-                          const DownloadEnd& end, const std::optional<PortInfo>& adapter,
-                          std::string& error) {
-    const nlohmann::json record = Record(form, collected, end, adapter);
-    return AppendLine(path_, record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                      error);
+bool ReportSink::Keep(const ResultEvent& result, std::string& failure) {
+    const nlohmann::json record = Record(result);
+    std::string error;
+    if (!AppendLine(path_, record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                    error)) {
+        failure = "tarvex-cli: --report: cannot append to " + path_ + ": " + error;
+        return false;
+    }
+    return true;
 }
 
 std::optional<PortInfo> DescribeDevice(const ProbeOptions& probe, const std::string& devicePath) {
@@ -151,4 +151,4 @@ std::optional<PortInfo> DescribeDevice(const ProbeOptions& probe, const std::str
     return std::nullopt;
 }
 
-}  // namespace tarvex::cli
+}  // namespace tarvex::production

@@ -1,10 +1,9 @@
-#include "app/cli/Hints.h"
+#include "production/Hints.h"
 
-#include "app/cli/CliUserInterface.h"
 #include "platform/Text.h"
 #include "serial/PortAccess.h"
 
-namespace tarvex::cli {
+namespace tarvex::production {
 namespace {
 
 std::string LineSettingsText(const LineDescription& l) {
@@ -118,4 +117,4 @@ std::string MissingSavedPortText(const std::string& saved, const std::vector<Por
     return text;
 }
 
-}  // namespace tarvex::cli
+}  // namespace tarvex::production

@@ -1,4 +1,4 @@
-// What the command line adds to the form's own messages, so that an error says what to do.
+// What a download adds to the form's own messages, so that an error says what to do.
 //
 //   DescribeLine(form)          the port, line settings, slave ID, product and items that a
 //                               press of Download will use
@@ -15,7 +15,7 @@
 #include "serial/PortProbe.h"
 #include "ui/TarvexDlg.h"
 
-namespace tarvex::cli {
+namespace tarvex::production {
 
 struct LineDescription {
     std::string port;
@@ -40,4 +40,4 @@ std::string LineLostHint(const LineDescription& line);
 // `saved` as the settings file names it; `ports` what the probe found (usable or not).
 std::string MissingSavedPortText(const std::string& saved, const std::vector<PortInfo>& ports);
 
-}  // namespace tarvex::cli
+}  // namespace tarvex::production

@@ -2,7 +2,9 @@
 //
 //   JsonLines          the shared writer: one line per object, written with a single write(),
 //                      so that lines from several ports never interleave
-//   JsonProgress       one port's events: start, item, progress, message, result
+//   JsonProgress       the sink of the line's events that writes them: start, item, progress
+//                      (at most every kInterval per port, and at every item's last packet),
+//                      message (the form's message boxes), result
 //
 // Every object carries "event", "port" and "time" (UTC, ISO 8601 with milliseconds); the fields
 // of each event are documented in docs/progress-json.md and, as a JSON Schema, in
@@ -10,22 +12,14 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <string_view>
 
-#include "hmi/TransferProgress.h"
-#include "platform/UserInterface.h"
-#include "ui/TarvexDlg.h"
+#include "production/LineEvents.h"
 
-namespace tarvex::cli {
-
-// "2026-12-08T21:44:12.123Z"
-std::string IsoTimeUtc(std::chrono::system_clock::time_point when);
-// "complete", "refused", "port_failed", "item_missing", "panel_code", "failed", "cancelled"
-const char* OutcomeKey(DownloadOutcome outcome);
+namespace tarvex::production {
 
 class JsonLines {
   public:
@@ -37,36 +31,20 @@ class JsonLines {
     std::mutex mutex_;
 };
 
-class JsonProgress final : public ITransferProgress {
+class JsonProgress final : public IEventSink {
   public:
-    // At most this often a "progress" event per port, besides every item's last packet.
     static constexpr std::chrono::milliseconds kInterval{200};
 
-    JsonProgress(JsonLines& out, std::string port) : out_(out), port_(std::move(port)) {}
+    explicit JsonProgress(JsonLines& out) : out_(out) {}
 
-    void Start(const CTarvexDlg& form);
-    void Message(MessageKind kind, std::string_view caption, std::string_view text);
-    void Result(DownloadOutcome outcome, int exitStatus, int panelCode, std::string_view message);
-
-    void OnItemStarted(const TransferItem& item) override;
-    void OnPacketSent(std::uint32_t packetsDone, std::uint64_t bytesDone) override;
-    void OnResend(TransferPhase phase, int attempt) override;
+    void OnEvent(const LineEvent& event) override;
+    // The object an event becomes; null for the events that have none.
+    nlohmann::json Object(const LineEvent& event);
 
   private:
-    nlohmann::json Event(const char* name) const;
-
     JsonLines& out_;
-    std::string port_;
-    std::string item_;
-    nlohmann::json itemName_;
-    std::uint64_t itemBytes_ = 0;
-    std::uint32_t itemPackets_ = 0;
-    std::uint64_t doneBefore_ = 0;  // bytes of the items before this one
-    std::uint64_t itemDone_ = 0;
-    std::uint64_t resends_ = 0;
-    std::chrono::steady_clock::time_point start_{};
-    std::chrono::steady_clock::time_point itemStart_{};
-    std::chrono::steady_clock::time_point lastShown_{};
+    std::mutex mutex_;
+    std::map<std::string, std::chrono::steady_clock::time_point> lastProgress_;  // per port
 };
 
-}  // namespace tarvex::cli
+}  // namespace tarvex::production

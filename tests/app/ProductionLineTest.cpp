@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/cli/DownloadReport.h"
 #include "download/DownloadContainer.h"
+#include "production/DownloadReport.h"
 #include "support/PanelSimProcess.h"
 #include "support/RunProgram.h"
 #include "support/ScopedEnv.h"
@@ -291,7 +291,7 @@ TEST(ReportFile, TwoProcessesAppendingLoseNoLine) {
         if (pid == 0) {
             std::string error;
             for (int i = 0; i < kLines; ++i) {
-                if (!cli::AppendLine(path, lineOf(who, i), error)) {
+                if (!production::AppendLine(path, lineOf(who, i), error)) {
                     ::_exit(1);
                 }
             }

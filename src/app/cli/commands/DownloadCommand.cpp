@@ -11,23 +11,32 @@
 #include <span>
 #include <string>
 
-#include "app/cli/CliUserInterface.h"
 #include "app/cli/Commands.h"
-#include "app/cli/Console.h"
-#include "app/cli/FormOptions.h"
-#include "app/cli/Hints.h"
-#include "app/cli/InterruptWatch.h"
-#include "app/cli/PasswordSource.h"
-#include "app/cli/PortRun.h"
-#include "app/cli/ProgressReporter.h"
+#include "app/cli/commands/FormOptions.h"
+#include "app/cli/console/CliUserInterface.h"
+#include "app/cli/console/Console.h"
+#include "app/cli/console/InterruptWatch.h"
+#include "app/cli/console/PasswordSource.h"
+#include "app/cli/output/MessageLines.h"
+#include "app/cli/output/ProgressReporter.h"
 #include "download/DownloadContainer.h"
 #include "hmi/HmiFrames.h"
 #include "platform/ProcessPriority.h"
 #include "platform/Text.h"
+#include "production/DownloadEnd.h"
+#include "production/DownloadReport.h"
+#include "production/Hints.h"
+#include "production/JsonProgress.h"
+#include "production/ProgressFanOut.h"
 #include "ui/TarvexDlg.h"
 
 namespace tarvex::cli {
 namespace {
+
+using production::AboutToSendText;
+using production::DescribeLine;
+using production::LineDescription;
+using production::MissingSavedPortText;
 
 struct DownloadCommandOptions {
     FormOptions form;
@@ -39,17 +48,18 @@ struct DownloadCommandOptions {
     std::optional<std::string> report;
 };
 
-// The form's messages also go to the JSON progress lines.
-class JsonMessagesUi final : public CliUserInterface {
+// The form's messages also go out as events (to the JSON progress lines).
+class EventMessagesUi final : public CliUserInterface {
   public:
-    using CliUserInterface::CliUserInterface;
+    EventMessagesUi(std::ostream& err, production::UnitEvents& events)
+        : CliUserInterface(err), events_(events) {}
     void ShowMessage(MessageKind kind, std::string_view caption, std::string_view text) override {
         CliUserInterface::ShowMessage(kind, caption, text);
-        if (json != nullptr) {
-            json->Message(kind, caption, text);
-        }
+        events_.Message(kind, caption, text);
     }
-    JsonProgress* json = nullptr;
+
+  private:
+    production::UnitEvents& events_;
 };
 
 // Every frame written and every reply read, one line each: milliseconds since Download was
@@ -134,19 +144,29 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     ProgressReporter progress(std::cout, options.quiet ? ProgressReporter::Style::None
                                                        : ProgressStyle(options.progress, console));
     progress.SetVtSequences(console.vtSequences || !console.stdoutIsTerminal);
-    JsonMessagesUi ui(std::cerr);
-    ui.SetYesNoAnswer(options.allowDamagedBody, "--allow-damaged-body");
-    std::optional<JsonLines> jsonLines;
-    std::optional<JsonProgress> json;
+    // The download's events: the form's messages and the line's notes (hints, a record that
+    // failed) on standard error, JSON Lines with --progress json, the record with --report.
+    production::EventStream stream;
+    LineOutput errLines(STDERR_FILENO);
+    MessageLines notes(errLines, {.portPrefix = false, .boxes = false});
+    stream.Add(&notes);
+    std::optional<production::JsonLines> jsonLines;
+    std::optional<production::JsonProgress> json;
     if (options.progress == "json") {
         jsonLines.emplace(STDOUT_FILENO);
-        json.emplace(*jsonLines, options.form.port.value_or(""));
-        ui.json = &*json;
+        json.emplace(*jsonLines);
+        stream.Add(&*json);
     }
-    ReportCollector collected;
-    ProgressFanOut listeners;
-    listeners.Add(json ? &*json : nullptr);
-    listeners.Add(&collected);
+    std::optional<production::ReportSink> report;
+    if (options.report) {
+        report.emplace(*options.report);
+        stream.AddRecordSink(&*report);
+    }
+    production::UnitEvents events(stream, options.form.port.value_or(""));
+    EventMessagesUi ui(std::cerr, events);
+    ui.SetYesNoAnswer(options.allowDamagedBody, "--allow-damaged-body");
+    production::ProgressFanOut listeners;
+    listeners.Add(&events);
     listeners.Add(&progress);
     ui.SetBeforeMessageHook([&progress] { progress.BreakLine(); });
     // A port that does not open is the download's failure (exit status 4), not a usage error:
@@ -188,7 +208,8 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     // has nothing open then that needs putting back.
     InterruptWatch watch(platform::SaveProcessPriority());
     const auto publishPort = [&form, &watch] { watch.PublishPort(&form.SerialPort()); };
-    progress.SetPlanner([&form] { return PlannedDataBytes(form); });
+    progress.SetPlanner([&form] { return production::PlannedDataBytes(form); });
+    events.SetPlanner([&form] { return production::PlannedDataBytes(form); });
     std::uint64_t repliesRead = 0;
     form.SetFrameObserver([&](bool written, std::span<const std::uint8_t> bytes) {
         publishPort();  // the first frame follows the opening of the port closely
@@ -225,11 +246,11 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     if (trace) {
         trace->Start();
     }
-    if (json) {
-        json->Start(form);
-    }
+    events.Start(form);
     form.SetProgressListener(&listeners);
-    const auto started = std::chrono::system_clock::now();
+    production::DownloadEnding end;
+    end.started = std::chrono::system_clock::now();
+    end.line = line;
     const std::size_t messagesBefore = ui.Messages().size();
     const bool pressed = form.UserClick(form.m_btnDownload);
     form.SetProgressListener(nullptr);
@@ -241,57 +262,17 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     if (trace && !trace->Good()) {
         std::cerr << "tarvex-cli: --trace: could not write all of " << trace->Path() << '\n';
     }
-    if (!pressed) {
-        std::cerr << "tarvex-cli: the Download button cannot be pressed\n";
-        return kExitFailure;
-    }
-    int status = ExitStatusFor(form);
     if (watch.Requested()) {
         tellInterrupt();
-        // Whatever the panel got, the run was interrupted: a script must not take it for a
-        // clean download, nor for a failure of the line.
-        if (status == kExitOk || status == kExitFailure) {
-            status = kExitCancelled;
-        }
-    } else if (form.LastDownloadOutcome() == DownloadOutcome::Failed) {
-        // The form has said "Download not successful!"; say what that means on the line.
-        if (form.SerialPort().LastError() == SerialError::Disconnected) {
-            std::cerr << LineLostHint(line);
-        } else if (repliesRead == 0) {
-            std::cerr << NoReplyHint(line);
-        }
     }
-    std::string message;
+    end.pressed = pressed;
+    end.interrupted = watch.Requested();
+    end.repliesRead = repliesRead;
     if (ui.Messages().size() > messagesBefore) {
-        message = ui.Messages().back().caption + ": " + ui.Messages().back().text;
+        end.lastMessage = ui.Messages().back().caption + ": " + ui.Messages().back().text;
     }
-    const int panelCode =
-        form.LastDownloadOutcome() == DownloadOutcome::PanelCode ? form.OutcomePanelCode() : 0;
-    if (json) {
-        json->Result(form.LastDownloadOutcome(), status, panelCode, message);
-    }
-    if (options.report) {
-        ReportWriter report(*options.report);
-        const std::string port = form.m_cmbComPort.GetWindowText();
-        const DownloadEnd end{port,
-                              started,
-                              std::chrono::system_clock::now(),
-                              form.LastDownloadOutcome(),
-                              status,
-                              panelCode,
-                              message};
-        std::string error;
-        if (!report.Append(form, collected, end,
-                           DescribeDevice(form.Environment().probe, DevicePathForPortName(port)),
-                           error)) {
-            std::cerr << "tarvex-cli: --report: cannot append to " << *options.report << ": "
-                      << error << '\n';
-            if (status == kExitOk) {
-                status = kExitFailure;  // a unit without its record is no pass
-            }
-        }
-    }
-    return status;
+    end.recordPort = form.m_cmbComPort.GetWindowText();
+    return production::FinishDownload(form, events, end).exitStatus;
 }
 
 }  // namespace
@@ -341,22 +322,8 @@ void RegisterDownloadCommand(CLI::App& app, int& exitStatus) {
         "TARVEX_PASSWORD; a version that needs one asks for it on a terminal and is refused "
         "(exit status 2) otherwise. Ctrl-C or SIGTERM presses Cancel (the panel is told); a "
         "second one at least a second later stops at once, putting the port back as it was "
-        "found (exit status 128 + the signal: 130 for Ctrl-C, 143 for SIGTERM).\n\n"
-        "Exit status:\n"
-        "  0      \"Download Complete!\"\n"
-        "  1      any other failure: no reply, attempts used up, the line lost\n"
-        "  2      usage error (an option names something the form does not offer; a password "
-        "needed and none given without a terminal)\n"
-        "  3      refused before the port was opened: the form's checks, the container or its "
-        "product, a selection the panel protocol cannot serve, a choice the form refused "
-        "(USB Download for a firmware version without it), the saved port not present, a "
-        "container whose body does not match its checksum (without --allow-damaged-body)\n"
-        "  4      the port could not be opened or configured\n"
-        "  5      a ticked item is not in the container\n"
-        "  6      cancelled by the user (Ctrl-C, SIGTERM)\n"
-        "  11-19  the panel reported code 1-9 (10 + code), e.g. 12 \"Password Verification "
-        "Failed!\"\n"
-        "  130    a second Ctrl-C stopped the program at once; 143 the same for SIGTERM");
+        "found (exit status 128 + the signal: 130 for Ctrl-C, 143 for SIGTERM).\n\n" +
+        ExitStatusHelp());
     cmd->callback([options, &exitStatus] { exitStatus = RunDownloadCommand(*options); });
 }
 

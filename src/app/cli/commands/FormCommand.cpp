@@ -3,10 +3,10 @@
 // a preview of what a download with the same options would use.
 #include <iostream>
 
-#include "app/cli/CliUserInterface.h"
 #include "app/cli/Commands.h"
-#include "app/cli/FormOptions.h"
-#include "app/cli/FormState.h"
+#include "app/cli/commands/FormOptions.h"
+#include "app/cli/console/CliUserInterface.h"
+#include "app/cli/output/FormState.h"
 #include "download/DownloadContainer.h"
 #include "ui/TarvexDlg.h"
 

@@ -1,4 +1,4 @@
-#include "app/cli/FormOptions.h"
+#include "app/cli/commands/FormOptions.h"
 
 #include <array>
 
@@ -193,6 +193,12 @@ FormEnvironment FormEnvironmentFor(const FormOptions& options) {
 }
 
 FormOptionsResult ApplyFormOptions(CTarvexDlg& form, CliUserInterface& ui, const FormOptions& o) {
+    return ApplyFormOptions(
+        form, [&ui](std::string path) { ui.SetOpenFileAnswer(std::move(path)); }, o);
+}
+
+FormOptionsResult ApplyFormOptions(CTarvexDlg& form, const OpenFileAnswer& answerOpenFile,
+                                   const FormOptions& o) {
     if (o.product) {
         Choose(form, form.m_cmbProduct, *o.product, "--product", "product", "the product list");
     }
@@ -223,7 +229,7 @@ FormOptionsResult ApplyFormOptions(CTarvexDlg& form, CliUserInterface& ui, const
         if (!platform::FileExists(path)) {
             throw UsageError("--file: no such file: " + path);
         }
-        ui.SetOpenFileAnswer(path);
+        answerOpenFile(path);
         Click(form, form.m_btnBrowse, "--file", "Browse");
     }
     if (o.slaveId) {

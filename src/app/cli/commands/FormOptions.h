@@ -20,13 +20,11 @@
 #include <optional>
 #include <string>
 
-#include "app/cli/CliUserInterface.h"
+#include "app/cli/Commands.h"
+#include "app/cli/console/CliUserInterface.h"
 #include "ui/TarvexDlg.h"
 
 namespace tarvex::cli {
-
-// Exit status of a command whose choice the form refused.
-inline constexpr int kExitRefused = 3;
 
 struct FormOptions {
     std::optional<std::string> product;
@@ -61,6 +59,10 @@ FormEnvironment FormEnvironmentFor(const FormOptions& options);
 enum class FormOptionsResult { Applied, Refused };
 
 // Throws UsageError for a value the form does not offer or a control that cannot be used.
+// `answerOpenFile` names the file the form's open-file dialog is to give (--file).
+using OpenFileAnswer = std::function<void(std::string path)>;
+FormOptionsResult ApplyFormOptions(CTarvexDlg& form, const OpenFileAnswer& answerOpenFile,
+                                   const FormOptions& options);
 FormOptionsResult ApplyFormOptions(CTarvexDlg& form, CliUserInterface& ui,
                                    const FormOptions& options);
 

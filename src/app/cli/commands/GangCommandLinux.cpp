@@ -9,19 +9,23 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/Commands.h"
-#include "app/cli/MultiPort.h"
+#include "app/cli/commands/MultiPort.h"
+#include "platform/Text.h"
 
 namespace tarvex::cli {
 namespace {
+
+using production::OutcomeKey;
+using production::UnitResult;
 
 struct GangOptions {
     MultiPortOptions ports;
     bool json = false;
 };
 
-nlohmann::json SummaryJson(const std::vector<PortResult>& results, int status) {
+nlohmann::json SummaryJson(const std::vector<UnitResult>& results, int status) {
     nlohmann::json ports = nlohmann::json::array();
-    for (const PortResult& r : results) {
+    for (const UnitResult& r : results) {
         nlohmann::json j;
         j["port"] = r.port;
         j["serial_number"] =
@@ -37,9 +41,9 @@ nlohmann::json SummaryJson(const std::vector<PortResult>& results, int status) {
     return {{"ports", ports}, {"exit_status", status}};
 }
 
-void PrintSummary(std::ostream& os, const std::vector<PortResult>& results) {
+void PrintSummary(std::ostream& os, const std::vector<UnitResult>& results) {
     std::size_t width = 4;
-    for (const PortResult& r : results) {
+    for (const UnitResult& r : results) {
         width = std::max(width, r.port.size());
     }
     std::string out;
@@ -47,7 +51,7 @@ void PrintSummary(std::ostream& os, const std::vector<PortResult>& results) {
     std::snprintf(line, sizeof line, "%-*s  %-16s  %-12s  %-5s  %10s  %8s\n",
                   static_cast<int>(width), "PORT", "SERIAL", "RESULT", "CODE", "BYTES", "TIME");
     out += line;
-    for (const PortResult& r : results) {
+    for (const UnitResult& r : results) {
         std::snprintf(line, sizeof line, "%-*s  %-16s  %-12s  %-5s  %10llu  %7.1fs\n",
                       static_cast<int>(width), r.port.c_str(),
                       r.serialNumber.empty() ? "-" : Printable(r.serialNumber).c_str(),
@@ -60,36 +64,26 @@ void PrintSummary(std::ostream& os, const std::vector<PortResult>& results) {
 }
 
 int RunGang(GangOptions& o) {
-    RunShared shared;
-    const RunOutputs outputs(o.ports, shared);
-    std::vector<std::unique_ptr<PortRun>> runs;
-    std::vector<PortResult> results;
-    const int refused = RunPorts(
-        o.ports, false,
-        [&results](PortRun& run, std::size_t index) { results[index] = run.Download(); }, runs,
-        shared, [&results](std::size_t count) { results.resize(count); });
+    production::GangResult gang;
+    const int refused =
+        RunLine(o.ports, false,
+                [&gang](production::Line& line, LineOutput&, const std::function<void()>& tick) {
+                    gang = production::RunGang(line, tick);
+                });
     if (refused != 0) {
         return refused;
-    }
-    // 0 only when every port succeeded; else the status of the first failure in port order.
-    int status = kExitOk;
-    for (const PortResult& r : results) {
-        if (r.exitStatus != kExitOk) {
-            status = r.exitStatus;
-            break;
-        }
     }
     // Standard output carries nothing but JSON Lines with --progress json: the summary goes
     // to standard error then.
     std::ostream& out = o.ports.progress == "json" ? std::cerr : std::cout;
     if (o.json) {
-        out << SummaryJson(results, status)
+        out << SummaryJson(gang.ports, gang.exitStatus)
                    .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
             << std::endl;
     } else {
-        PrintSummary(out, results);
+        PrintSummary(out, gang.ports);
     }
-    return status;
+    return gang.exitStatus;
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/cli/CliUserInterface.h"
 #include "app/cli/Commands.h"
+#include "app/cli/console/CliUserInterface.h"
 #include "download/DownloadContainer.h"
 
 namespace tarvex::cli {

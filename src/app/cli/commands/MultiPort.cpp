@@ -1,17 +1,19 @@
-#include "app/cli/MultiPort.h"
+#include "app/cli/commands/MultiPort.h"
 
 #include <unistd.h>
 
 #include <fstream>
-#include <iostream>
-#include <thread>
+#include <optional>
 
 #include "app/cli/Commands.h"
-#include "app/cli/InterruptWatch.h"
-#include "app/cli/PasswordSource.h"
-#include "app/cli/StatusBoard.h"
+#include "app/cli/console/InterruptWatch.h"
+#include "app/cli/console/PasswordSource.h"
+#include "app/cli/output/StatusBoard.h"
 #include "platform/ProcessPriority.h"
 #include "platform/Text.h"
+#include "production/BoardState.h"
+#include "production/DownloadReport.h"
+#include "production/JsonProgress.h"
 #include "serial/PortProbe.h"
 
 namespace tarvex::cli {
@@ -44,19 +46,6 @@ void AddMultiPortOptions(CLI::App& cmd, MultiPortOptions& o) {
         ->type_name("FILE")
         ->excludes("--password")
         ->group("Form");
-}
-
-RunOutputs::RunOutputs(const MultiPortOptions& o, RunShared& shared) : messages_(STDERR_FILENO) {
-    shared.form = o.form;
-    shared.messages = &messages_;
-    if (o.progress == "json") {
-        json_.emplace(STDOUT_FILENO);
-        shared.json = &*json_;
-    }
-    if (o.report) {
-        report_.emplace(*o.report);
-        shared.report = &*report_;
-    }
 }
 
 std::vector<std::string> ResolvePorts(const MultiPortOptions& o) {
@@ -97,68 +86,83 @@ std::vector<std::string> ResolvePorts(const MultiPortOptions& o) {
     return unique;
 }
 
-int RunPorts(MultiPortOptions& o, bool counts, const PortBody& body,
-             std::vector<std::unique_ptr<PortRun>>& runs, RunShared& shared,
-             const std::function<void(std::size_t)>& sized) {
-    if (!shared.form.password) {
-        shared.form.storedPassword = PasswordFromFileOrEnvironment(o.passwordFile);
+int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
+    FormOptions form = o.form;
+    if (!form.password) {
+        form.storedPassword = PasswordFromFileOrEnvironment(o.passwordFile);
     }
+    // A port that is not there yet (a station waiting for its panel) or does not open is the
+    // download's business: it reports it then.
+    form.onUnopenablePort = [](const std::string&) {};
     const std::vector<std::string> ports = ResolvePorts(o);
-    for (const std::string& port : ports) {
-        runs.push_back(std::make_unique<PortRun>(shared, port));
+
+    LineOutput messages(STDERR_FILENO);
+    production::RunShared shared;
+    shared.environment = FormEnvironmentFor(form);
+    shared.fill = [&form](CTarvexDlg& dlg, production::PortUserInterface& ui,
+                          const std::string& port, std::string& why) {
+        FormOptions options = form;
+        options.port = port;
+        try {
+            const auto answer = [&ui](std::string path) { ui.SetOpenFileAnswer(std::move(path)); };
+            if (ApplyFormOptions(dlg, answer, options) == FormOptionsResult::Refused) {
+                return kExitRefused;
+            }
+        } catch (const UsageError& e) {
+            why = e.what();
+            return kExitUsage;
+        }
+        return kExitOk;
+    };
+    // The report keeps each unit's record before the other sinks see its result.
+    production::BoardState boardState;
+    MessageLines messageLines(messages, {});
+    std::optional<production::JsonLines> jsonLines;
+    std::optional<production::JsonProgress> json;
+    std::optional<production::ReportSink> report;
+    shared.events.Add(&boardState);
+    shared.events.Add(&messageLines);
+    if (o.progress == "json") {
+        jsonLines.emplace(STDOUT_FILENO);
+        json.emplace(*jsonLines);
+        shared.events.Add(&*json);
     }
-    for (auto& run : runs) {
-        std::string why;
-        const int status = run->Prepare(why);
+    if (o.report) {
+        report.emplace(*o.report);
+        shared.events.AddRecordSink(&*report);
+    }
+
+    production::Line line(shared);
+    if (std::string why; const int status = line.Prepare(ports, why)) {
         if (status == kExitUsage) {
             throw UsageError(why);
         }
-        if (status != 0) {
-            return status;  // the form has said why
-        }
+        return status;  // the form has said why
     }
 
-    if (sized) {
-        sized(runs.size());
-    }
     StatusBoard::Style style = StatusBoard::Style::Lines;
     if (o.progress == "none" || o.progress == "json") {
         style = StatusBoard::Style::None;
     } else if (o.progress == "bar" || (o.progress == "auto" && ::isatty(STDOUT_FILENO) == 1)) {
         style = StatusBoard::Style::Redraw;
     }
-    std::vector<const PortRun*> shown;
-    for (const auto& run : runs) {
-        shown.push_back(run.get());
-    }
-    StatusBoard board(shown, style, *shared.messages, counts);
+    StatusBoard board(ports, boardState, style, messages, counts);
 
     // Ctrl-C cancels every port the way a single port's Cancel does; a second one ends the
     // program at once (the kernel releases the ports' descriptors and locks).
     InterruptWatch watch(platform::SaveProcessPriority());
-    std::vector<std::thread> threads;
-    std::atomic<std::size_t> running{runs.size()};
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        threads.emplace_back([&, i] {
-            body(*runs[i], i);
-            --running;
-        });
-    }
     bool told = false;
-    while (running.load() > 0) {
+    const auto tick = [&] {
         if (watch.Requested() && !told) {
-            shared.cancel.store(true);
-            shared.messages->Write(
+            line.Cancel();
+            messages.Write(
                 "tarvex-cli: interrupted: cancelling every port (interrupt again to stop at "
                 "once)");
             told = true;
         }
         board.Update();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    for (std::thread& t : threads) {
-        t.join();
-    }
+    };
+    body(line, messages, tick);
     board.Finish();
     return 0;
 }

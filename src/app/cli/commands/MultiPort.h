@@ -1,15 +1,16 @@
-// What gang and station share: the options that name several ports, the ports' forms, the
-// board, Ctrl-C, and one thread per port.
+// What the gang and station commands share: the options that name several ports, the outputs
+// of a line (message lines, board, JSON Lines, report), Ctrl-C, and the run of the line.
 #pragma once
 
 #include <CLI/CLI.hpp>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/cli/PortRun.h"
+#include "app/cli/commands/FormOptions.h"
+#include "app/cli/output/MessageLines.h"
+#include "production/Line.h"
 
 namespace tarvex::cli {
 
@@ -31,31 +32,16 @@ void AddMultiPortOptions(CLI::App& cmd, MultiPortOptions& options);
 // The ports in the order given, each once; a usage error when there is none.
 std::vector<std::string> ResolvePorts(const MultiPortOptions& options);
 
-// What every port of a run shares, set up from the options: the form options, the message
-// lines on standard error, the JSON Lines on standard output (--progress json) and the report
-// (--report). `shared` points into this object, which must outlive the run.
-class RunOutputs {
-  public:
-    RunOutputs(const MultiPortOptions& options, RunShared& shared);
-    RunOutputs(const RunOutputs&) = delete;
-    RunOutputs& operator=(const RunOutputs&) = delete;
+// Hands the prepared line to `run`, with the message lines for the command's own lines and
+// the tick the line's main thread must call (the board, Ctrl-C).
+using LineBody = std::function<void(production::Line& line, LineOutput& messages,
+                                    const std::function<void()>& tick)>;
 
-  private:
-    LineOutput messages_;
-    std::optional<JsonLines> json_;
-    std::optional<ReportWriter> report_;
-};
-
-// One port's work on its own thread.
-using PortBody = std::function<void(PortRun& run, std::size_t index)>;
-
-// Prepares every port's form (one after another: a form's start probes the ports), then runs
-// `body` for each port on a thread of its own. The main thread draws the board and turns
-// Ctrl-C or SIGTERM into a cancel of every port. Returns 0, or the exit status of a usage error
-// or a refusal that stopped the run before any download (told on standard error).
-// `sized` is told the number of ports before any thread starts.
-int RunPorts(MultiPortOptions& options, bool counts, const PortBody& body,
-             std::vector<std::unique_ptr<PortRun>>& runs, RunShared& shared,
-             const std::function<void(std::size_t)>& sized = {});
+// Sets up the line from the options: the forms filled in from the form options, the message
+// lines on standard error, the board on standard output (or JSON Lines with --progress json),
+// the report (--report). Prepares every port's form, then runs `body`; Ctrl-C or SIGTERM
+// cancels every port. Returns 0, or the exit status of a refusal that stopped the run before
+// any download (told on standard error); a usage error is thrown.
+int RunLine(MultiPortOptions& options, bool counts, const LineBody& body);
 
 }  // namespace tarvex::cli

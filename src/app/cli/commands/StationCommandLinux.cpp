@@ -7,22 +7,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <filesystem>
+#include <cerrno>
 #include <iostream>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "app/cli/Commands.h"
-#include "app/cli/MultiPort.h"
+#include "app/cli/commands/MultiPort.h"
 
 extern char** environ;
 
 namespace tarvex::cli {
 namespace {
 
-using namespace std::chrono_literals;
+using production::OutcomeKey;
+using production::UnitResult;
 
 struct StationOptions {
     MultiPortOptions ports;
@@ -32,16 +30,8 @@ struct StationOptions {
     int settleMs = 300;
 };
 
-// How often the port's path is looked at while waiting.
-constexpr auto kWatchInterval = 100ms;
-
-bool PortPresent(const std::string& port) {
-    std::error_code ec;
-    return std::filesystem::exists(DevicePathForPortName(port), ec);
-}
-
 // Runs CMD with /bin/sh, the result in its environment; waits for it.
-void RunOnResult(const std::string& command, const PortResult& r, int passed, int failed,
+void RunOnResult(const std::string& command, const UnitResult& r, int passed, int failed,
                  LineOutput& messages) {
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -76,112 +66,46 @@ void RunOnResult(const std::string& command, const PortResult& r, int passed, in
     }
 }
 
-struct StationState {
-    std::atomic<int> claimed{0};
-    std::atomic<int> done{0};
-    std::mutex mutex;
-    int passed = 0;
-    int failed = 0;
-    int firstFailure = kExitOk;
-    std::mutex enterMutex;  // one port at a time waits for Enter
-};
+// Enter on standard input; end of input counts as a press: nothing more comes.
+bool EnterPressed() {
+    struct pollfd in {
+        STDIN_FILENO, POLLIN, 0
+    };
+    if (::poll(&in, 1, 0) <= 0) {
+        return false;
+    }
+    char c = 0;
+    const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+    return got <= 0 || c == '\n';
+}
 
 int RunStation(StationOptions& o) {
-    RunShared shared;
-    const RunOutputs outputs(o.ports, shared);
-    StationState state;
-    const auto finished = [&] {
-        return shared.cancel.load() || (o.count > 0 && state.done.load() >= o.count);
-    };
-    // Waits until `ready` holds; false when the station is to stop meanwhile.
-    const auto waitFor = [&](const std::function<bool()>& ready) {
-        while (!finished()) {
-            if (ready()) {
-                return true;
-            }
-            std::this_thread::sleep_for(kWatchInterval);
-        }
-        return false;
-    };
-    const auto enterPressed = [&] {
-        struct pollfd in {
-            STDIN_FILENO, POLLIN, 0
-        };
-        if (::poll(&in, 1, 0) <= 0) {
-            return false;
-        }
-        char c = 0;
-        const ssize_t got = ::read(STDIN_FILENO, &c, 1);
-        return got <= 0 || c == '\n';  // end of input counts as a press: nothing more comes
-    };
-
-    const auto body = [&](PortRun& run, std::size_t) {
-        const std::string& port = run.Port();
-        bool first = true;
-        while (!finished()) {
-            if (o.fixed) {
-                if (!first) {
-                    run.SetState("press Enter for the next panel");
-                    const std::lock_guard<std::mutex> lock(state.enterMutex);
-                    if (!waitFor(enterPressed)) {
-                        break;
-                    }
+    production::StationResult station;
+    const int refused = RunLine(
+        o.ports, true,
+        [&](production::Line& line, LineOutput& messages, const std::function<void()>& tick) {
+            production::StationSettings how;
+            how.count = o.count;
+            how.fixed = o.fixed;
+            how.nextPanel = EnterPressed;
+            how.settle = std::chrono::milliseconds(o.settleMs);
+            how.onResult = [&](const UnitResult& r, int passed, int failed) {
+                messages.Write("==== " + r.port + ": " +
+                               (r.exitStatus == kExitOk ? "PASS" : "FAIL") +
+                               (r.message.empty() ? "" : " (" + r.message + ")") + " ==== passed " +
+                               std::to_string(passed) + ", failed " + std::to_string(failed));
+                if (o.onResult) {
+                    RunOnResult(*o.onResult, r, passed, failed, messages);
                 }
-            } else {
-                run.SetState("waiting for a panel");
-                if (!waitFor([&] { return PortPresent(port); })) {
-                    break;
-                }
-                // A freshly plugged device needs a moment before it can be opened (udev).
-                std::this_thread::sleep_for(std::chrono::milliseconds(o.settleMs));
-            }
-            first = false;
-            if (o.count > 0 && state.claimed.fetch_add(1) >= o.count) {
-                break;
-            }
-            const PortResult r = run.Download();
-            const bool passed = r.exitStatus == kExitOk;
-            run.Count(passed);
-            int passedNow = 0;
-            int failedNow = 0;
-            {
-                const std::lock_guard<std::mutex> lock(state.mutex);
-                ++(passed ? state.passed : state.failed);
-                passedNow = state.passed;
-                failedNow = state.failed;
-                if (!passed && state.firstFailure == kExitOk) {
-                    state.firstFailure = r.exitStatus;
-                }
-            }
-            shared.messages->Write("==== " + port + ": " + (passed ? "PASS" : "FAIL") +
-                                   (r.message.empty() ? "" : " (" + r.message + ")") +
-                                   " ==== passed " + std::to_string(passedNow) + ", failed " +
-                                   std::to_string(failedNow));
-            if (o.onResult) {
-                RunOnResult(*o.onResult, r, passedNow, failedNow, *shared.messages);
-            }
-            ++state.done;
-            if (!o.fixed) {
-                run.SetState(passed ? "passed: remove the panel" : "failed: remove the panel");
-                if (!waitFor([&] { return !PortPresent(port); })) {
-                    break;
-                }
-            }
-        }
-        run.SetState("stopped");
-    };
-
-    std::vector<std::unique_ptr<PortRun>> runs;
-    const int refused = RunPorts(o.ports, true, body, runs, shared);
+            };
+            station = production::RunStation(line, how, tick);
+        });
     if (refused != 0) {
         return refused;
     }
     (o.ports.progress == "json" ? std::cerr : std::cout)
-        << "Station: passed " << state.passed << ", failed " << state.failed << std::endl;
-    if (shared.cancel.load() && state.firstFailure == kExitOk) {
-        return kExitFailure;
-    }
-    return state.firstFailure;
+        << "Station: passed " << station.passed << ", failed " << station.failed << std::endl;
+    return station.exitStatus;
 }
 
 }  // namespace

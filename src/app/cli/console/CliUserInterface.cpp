@@ -1,4 +1,4 @@
-#include "app/cli/CliUserInterface.h"
+#include "app/cli/console/CliUserInterface.h"
 
 #include <cstdio>
 #include <ostream>
@@ -47,32 +47,6 @@ void CliUserInterface::Idle() {
     if (pumpHook_) {
         pumpHook_();
     }
-}
-
-const char* MessageKindKey(MessageKind kind) {
-    switch (kind) {
-        case MessageKind::Notice:
-            return "notice";
-        case MessageKind::ErrorBox:
-            return "error";
-        case MessageKind::PlainBox:
-            return "plain";
-    }
-    return "notice";
-}
-
-std::string Printable(std::string_view raw, bool rawBytes) {
-    std::string out;
-    for (const unsigned char c : raw) {
-        if (c < 0x20 || c == 0x7F || (rawBytes && (c > 0x7F || c == '\\'))) {
-            char buf[5];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out.append(buf);
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    return out;
 }
 
 }  // namespace tarvex::cli

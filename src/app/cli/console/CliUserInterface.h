@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Text.h"  // Printable, for the commands that print what files hold
 #include "platform/UserInterface.h"
 
 namespace tarvex::cli {
@@ -54,13 +55,5 @@ class CliUserInterface : public IUserInterface {
     std::function<void()> pumpHook_;
     std::function<void()> beforeMessage_;
 };
-
-// "notice", "error", "plain": how a message was presented, for reports.
-const char* MessageKindKey(MessageKind kind);
-
-// Text from files written elsewhere, safe to print: control characters and DEL as \xHH, so that
-// a damaged file cannot send control sequences to the terminal. With `rawBytes` (names and
-// signatures that need not be text at all) also every byte outside ASCII and the backslash.
-std::string Printable(std::string_view raw, bool rawBytes = false);
 
 }  // namespace tarvex::cli

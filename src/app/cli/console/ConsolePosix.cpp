@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "app/cli/Console.h"
+#include "app/cli/console/Console.h"
 
 namespace tarvex::cli {
 

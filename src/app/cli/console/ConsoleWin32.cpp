@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "app/cli/Console.h"
+#include "app/cli/console/Console.h"
 #include "platform/Utf16Win32.h"
 
 namespace tarvex::cli {

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/cli/InterruptWatch.h"
+#include "app/cli/console/InterruptWatch.h"
 #include "serial/SerialPortPosix.h"
 
 namespace tarvex::cli {

@@ -12,7 +12,7 @@
 #include <csignal>
 #include <stdexcept>
 
-#include "app/cli/InterruptWatch.h"
+#include "app/cli/console/InterruptWatch.h"
 #include "serial/SerialPortWin32.h"
 
 namespace tarvex::cli {

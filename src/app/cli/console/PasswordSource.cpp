@@ -1,10 +1,10 @@
-#include "app/cli/PasswordSource.h"
+#include "app/cli/console/PasswordSource.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/cli/Commands.h"
-#include "app/cli/Console.h"
+#include "app/cli/console/Console.h"
 #include "platform/Files.h"
 
 namespace tarvex::cli {

@@ -1,4 +1,4 @@
-#include "app/cli/FormState.h"
+#include "app/cli/output/FormState.h"
 
 #include <ostream>
 #include <string>
@@ -150,8 +150,9 @@ nlohmann::ordered_json FormStateJson(CTarvexDlg& form, const CliUserInterface& u
 
     nlohmann::ordered_json messages = nlohmann::ordered_json::array();
     for (const ShownMessage& m : ui.Messages()) {
-        messages.push_back(
-            {{"kind", MessageKindKey(m.kind)}, {"caption", m.caption}, {"text", m.text}});
+        messages.push_back({{"kind", production::MessageKindKey(m.kind)},
+                            {"caption", m.caption},
+                            {"text", m.text}});
     }
     return {{"controls", std::move(controls)},
             {"fields", std::move(fields)},

@@ -11,7 +11,8 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
-#include "app/cli/CliUserInterface.h"
+#include "app/cli/console/CliUserInterface.h"
+#include "production/LineEvents.h"
 #include "ui/TarvexDlg.h"
 
 namespace tarvex::cli {

@@ -1,4 +1,4 @@
-#include "app/cli/ProgressReporter.h"
+#include "app/cli/output/ProgressReporter.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <ostream>
 #include <vector>
 
-#include "app/cli/Console.h"
+#include "app/cli/console/Console.h"
 
 namespace tarvex::cli {
 namespace {

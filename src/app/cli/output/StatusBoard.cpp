@@ -1,4 +1,4 @@
-#include "app/cli/StatusBoard.h"
+#include "app/cli/output/StatusBoard.h"
 
 #include <unistd.h>
 
@@ -8,6 +8,8 @@
 
 namespace tarvex::cli {
 namespace {
+
+using production::PortStatus;
 
 std::string Rate(double bytesPerSecond) {
     char text[32];
@@ -31,9 +33,10 @@ int Percent(const PortStatus& s) {
 
 }  // namespace
 
-StatusBoard::StatusBoard(std::vector<const PortRun*> ports, Style style, LineOutput& messages,
-                         bool counts)
+StatusBoard::StatusBoard(std::vector<std::string> ports, const production::BoardState& state,
+                         Style style, LineOutput& messages, bool counts)
     : ports_(std::move(ports)),
+      state_(state),
       style_(style),
       messages_(messages),
       counts_(counts),
@@ -75,15 +78,15 @@ void StatusBoard::DrawLocked() {
     const auto now = std::chrono::steady_clock::now();
     if (style_ == Style::Redraw) {
         std::string text = drawn_ > 0 ? "\x1b[" + std::to_string(drawn_) + "F" : "";
-        for (const PortRun* port : ports_) {
-            text += "\x1b[2K" + Line(port->Port(), port->Status(), counts_) + "\n";
+        for (const std::string& port : ports_) {
+            text += "\x1b[2K" + Line(port, state_.Status(port), counts_) + "\n";
         }
         (void)platform::WriteAll(STDOUT_FILENO, text);
         drawn_ = static_cast<int>(ports_.size());
         return;
     }
     for (std::size_t i = 0; i < ports_.size(); ++i) {
-        const PortStatus status = ports_[i]->Status();
+        const PortStatus status = state_.Status(ports_[i]);
         // A line when the state or item changes or another tenth is done; at least every 5 s.
         const std::string key = status.state + "|" + status.item + "|" +
                                 std::to_string(Percent(status) / 10) + "|" +
@@ -93,8 +96,7 @@ void StatusBoard::DrawLocked() {
         if (key != lastLines_[i] || stale) {
             lastLines_[i] = key;
             lastShown_[i] = now;
-            (void)platform::WriteAll(STDOUT_FILENO,
-                                     Line(ports_[i]->Port(), status, counts_) + "\n");
+            (void)platform::WriteAll(STDOUT_FILENO, Line(ports_[i], status, counts_) + "\n");
         }
     }
 }

@@ -1,4 +1,5 @@
-// The ports' progress on standard output while several run at once: one line per port (port,
+// The ports' progress on standard output while several run at once, drawn from the line's
+// board state: one line per port (port,
 // item, percent, speed, state, and a station's counts), redrawn in place on a terminal; plain
 // lines when a port's state or tenth of the way changes (at most every 5 s) otherwise. Message
 // lines of the ports (standard error) are written above the board: the board steps aside and
@@ -9,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/PortRun.h"
+#include "app/cli/output/MessageLines.h"
+#include "production/BoardState.h"
 
 namespace tarvex::cli {
 
@@ -17,7 +19,8 @@ class StatusBoard {
   public:
     enum class Style { Redraw, Lines, None };
 
-    StatusBoard(std::vector<const PortRun*> ports, Style style, LineOutput& messages, bool counts);
+    StatusBoard(std::vector<std::string> ports, const production::BoardState& state, Style style,
+                LineOutput& messages, bool counts);
     ~StatusBoard();
     StatusBoard(const StatusBoard&) = delete;
     StatusBoard& operator=(const StatusBoard&) = delete;
@@ -25,13 +28,15 @@ class StatusBoard {
     void Update();
     void Finish();  // the final state, the board's lines left standing
 
-    static std::string Line(const std::string& port, const PortStatus& status, bool counts);
+    static std::string Line(const std::string& port, const production::PortStatus& status,
+                            bool counts);
 
   private:
     void StepAsideLocked();  // under the message output's lock
     void DrawLocked();
 
-    std::vector<const PortRun*> ports_;
+    std::vector<std::string> ports_;
+    const production::BoardState& state_;
     Style style_;
     LineOutput& messages_;
     bool counts_;
