@@ -19,6 +19,10 @@ constexpr auto kWatchInterval = 100ms;
 }  // namespace
 
 int Line::Prepare(const std::vector<std::string>& ports, std::string& why) {
+    if (const std::string unsupported = LineUnsupported(); !unsupported.empty()) {
+        why = "several ports in one process are " + unsupported;
+        return Code(ExitStatus::Failure);
+    }
     for (const std::string& port : ports) {
         runs_.push_back(std::make_unique<PortRun>(shared_, port));
     }

@@ -4,7 +4,8 @@
 //
 //   Line::Prepare(ports, why)   a PortRun per port, the forms started and filled in one after
 //                               another (a form's start probes the ports): 0, or the status
-//                               of the first port that could not be prepared
+//                               of the first port that could not be prepared (`why` tells a
+//                               usage error, or a platform that cannot run a line)
 //   Line::Run(body, tick)       `body` for each port on a thread of its own; the calling thread
 //                               runs `tick` about every 100 ms until every body has returned
 //                               (a display, and the place where a front end turns an interrupt

@@ -187,6 +187,9 @@ TEST_F(ProductionLine, GangOfFourEndsWithTheRightSummaryAndTheGoodPanelsIntact) 
         EXPECT_EQ(summary["ports"][i]["exit_status"], statuses[i]) << ports[i];
     }
     EXPECT_EQ(summary["ports"][1]["panel_code"], 2);
+    // The port whose line went away gets the hint download gives, on its own lines.
+    EXPECT_NE(r.err.find(ports[2] + ": tarvex-cli: the line was lost: "), std::string::npos)
+        << r.err;
     EXPECT_EQ(summary["exit_status"], 12);
 
     // The progress lines: valid, one start and one result per port, results as above.

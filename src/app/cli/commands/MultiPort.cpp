@@ -137,7 +137,10 @@ int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
         if (status == kExitUsage) {
             throw UsageError(why);
         }
-        return status;  // the form has said why
+        if (!why.empty()) {
+            messages.Write("tarvex-cli: " + why);
+        }
+        return status;  // else the form has said why
     }
 
     StatusBoard::Style style = StatusBoard::Style::Lines;
