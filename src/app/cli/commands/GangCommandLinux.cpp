@@ -1,8 +1,6 @@
 // tarvex-cli gang: one download on several ports at once, one process. Every port gets its own
 // form, message interface and thread; the container is read and checked once and shared, the
 // settings file is written at most once. A summary table (or JSON) ends the run.
-#include <unistd.h>
-
 #include <cstdio>
 #include <iostream>
 #include <memory>

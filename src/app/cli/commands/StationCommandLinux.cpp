@@ -1,7 +1,9 @@
 // tarvex-cli station: wait for the next panel, download, report, repeat. For fixtures where
 // the panel's USB virtual COM port appears when it is plugged in (the port's path, such as a
 // /dev/serial/by-id name, is watched), or where an operator swaps panels on a fixed port (Enter
-// starts the next one). With several ports, one station loop runs per port.
+// starts the next one). With several ports, one station loop runs per port. The loop is the
+// production line's (production/Line.h); this command adds the options, Enter on standard
+// input, the PASS and FAIL lines and --on-result.
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
