@@ -14,7 +14,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/cli/Doctor.h"
+#include "app/cli/commands/Doctor.h"
 #include "platform/Files.h"
 #include "serial/PortAccess.h"
 #include "serial/PortProbe.h"

@@ -16,7 +16,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/cli/Doctor.h"
+#include "app/cli/commands/Doctor.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 #include "platform/Utf16Win32.h"

@@ -3,7 +3,7 @@
 // workspace in the current directory, each finding ok, warning or problem with the exact fix.
 // Exit status 0 when nothing is a problem. The checks of ports and of the system are the
 // platform's (DoctorLinux.cpp, DoctorWin32.cpp); those of the workspace are shared.
-#include "app/cli/Doctor.h"
+#include "app/cli/commands/Doctor.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/CliUserInterface.h"
 #include "app/cli/Commands.h"
+#include "app/cli/console/CliUserInterface.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CfgFile.h"
 #include "download/DownloadContainer.h"
