@@ -44,6 +44,13 @@ UnitResult FinishDownload(CTarvexDlg& form, UnitEvents& events, const DownloadEn
             r.hint = NoReplyHint(end.line);
         }
     }
+    // The form names no path; a command line can.
+    constexpr std::string_view kNoBinFile = "Bin file does not exist!";
+    if (r.hint.empty() && end.lastMessage.size() >= kNoBinFile.size() &&
+        end.lastMessage.compare(end.lastMessage.size() - kNoBinFile.size(), kNoBinFile.size(),
+                                kNoBinFile) == 0) {
+        r.hint = MissingContainerHint(form);
+    }
     r.message = end.lastMessage;
     if (!end.pressed) {
         r.message = "the Download button cannot be pressed";

@@ -1,5 +1,8 @@
 #include "production/Hints.h"
 
+#include <cstdio>
+
+#include "platform/Files.h"
 #include "platform/Text.h"
 #include "serial/PortAccess.h"
 
@@ -22,7 +25,43 @@ std::string SlaveText(const LineDescription& l) {
     return l.slaveId.empty() ? std::string("no slave ID") : "slave ID " + l.slaveId;
 }
 
+std::string Hex4(std::uint16_t id) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(id));
+    return text;
+}
+
+// Why a port that is there cannot be had now, with the fix where there is one.
+std::string UnusableText(const PortInfo& p) {
+    if (p.error == SerialError::Busy) {
+        return "busy, " + HolderText(p.path, FindPortHolders(p.path));
+    }
+    if (p.error == SerialError::PermissionDenied) {
+        const std::string advice = PermissionAdvice(p.path, ExaminePortAccess(p.path));
+        if (!advice.empty()) {
+            return advice;
+        }
+    }
+    return std::string(SerialErrorText(p.error));
+}
+
 }  // namespace
+
+std::string UsbDescription(const PortInfo& p) {
+    if (!p.usbVendorId || !p.usbProductId) {
+        return {};
+    }
+    std::string text = "USB " + Hex4(*p.usbVendorId) + ":" + Hex4(*p.usbProductId);
+    for (const std::string* s : {&p.manufacturer, &p.product}) {
+        if (!s->empty()) {
+            text += " " + Printable(*s);
+        }
+    }
+    if (!p.serialNumber.empty()) {
+        text += " (serial " + Printable(p.serialNumber) + ")";
+    }
+    return text;
+}
 
 LineDescription DescribeLine(const CTarvexDlg& form) {
     LineDescription l;
@@ -115,6 +154,52 @@ std::string MissingSavedPortText(const std::string& saved, const std::vector<Por
     }
     text += ".\n";
     return text;
+}
+
+std::string NoPortChosenText(const std::vector<PortInfo>& ports) {
+    // The form's own default (COM1) is no choice: on many PCs it is the console or another
+    // device's line.
+    std::string text =
+        "no port chosen: name it with --port (the settings file dnld.sv saves none yet); nothing "
+        "was sent.\n";
+    if (ports.empty()) {
+        return text +
+               "  No serial port is present: plug the adapter in (tarvex-cli ports lists "
+               "what the system has).";
+    }
+    const PortInfo* onlyUsb = nullptr;
+    int usbCount = 0;
+    text += "  Ports present:";
+    for (const PortInfo& p : ports) {
+        const std::string usb = UsbDescription(p);
+        text += "\n    " + p.path;
+        if (!usb.empty()) {
+            text += " (" + usb + ")";
+            ++usbCount;
+            onlyUsb = &p;
+        }
+        if (!p.opens) {
+            text += ": " + UnusableText(p);
+        }
+    }
+    // A single adapter is most likely the one just plugged in, but only the user can say so.
+    if (usbCount == 1 && onlyUsb->opens) {
+        text += "\n  The only USB serial adapter is " + onlyUsb->path + ": --port " + onlyUsb->path;
+    }
+    return text;
+}
+
+std::string MissingContainerHint(const CTarvexDlg& form) {
+    const std::string& path = form.m_strBinFilePath;
+    if (platform::FileExists(path)) {
+        return {};
+    }
+    std::string shown = path;
+    if (!path.empty() && !platform::IsAbsolutePath(path)) {
+        shown = platform::JoinPath(platform::CurrentDirectory(), path) + " (" + path + ")";
+    }
+    return "tarvex-cli: looked for the container at " + Printable(shown.empty() ? "\"\"" : shown) +
+           ": the project folder of DnldData.txt with H1.bin, or the file given with --file\n";
 }
 
 }  // namespace tarvex::production

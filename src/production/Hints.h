@@ -7,6 +7,11 @@
 //                               was tried and what to check
 //   LineLostHint(line)          the same when the line itself went away
 //   MissingSavedPortText(...)   the saved port is not present: which ports are
+//   NoPortChosenText(ports)     neither --port nor the settings file names a port: which ports
+//                               are there (with their USB description), and the one USB
+//                               adapter that can be used when there is exactly one
+//   UsbDescription(port)        "USB 0403:6001 FTDI FT232R (serial A1)", empty for no USB port
+//   MissingContainerHint(form)  after "Bin file does not exist!": the path looked for
 #pragma once
 
 #include <string>
@@ -39,5 +44,13 @@ std::string LineLostHint(const LineDescription& line);
 
 // `saved` as the settings file names it; `ports` what the probe found (usable or not).
 std::string MissingSavedPortText(const std::string& saved, const std::vector<PortInfo>& ports);
+
+// Without the "tarvex-cli: " prefix: it is a usage error's text.
+std::string NoPortChosenText(const std::vector<PortInfo>& ports);
+
+std::string UsbDescription(const PortInfo& port);
+
+// Empty unless the form's container path names no file.
+std::string MissingContainerHint(const CTarvexDlg& form);
 
 }  // namespace tarvex::production

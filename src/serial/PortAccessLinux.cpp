@@ -175,8 +175,9 @@ std::string PermissionAdvice(const std::string& path, const PortAccess& a) {
                     : ", then log out and in again (a group change needs a new login)";
     }
     if (a.group == "root" || a.group == "0") {
-        text += "; the package's udev rule gives such devices to " + std::string(kSerialGroup) +
-                " for good";
+        text +=
+            "; the change lasts until the device is plugged in again: the package's udev "
+            "rule leaves owner, group and mode alone";
     }
     return text;
 }

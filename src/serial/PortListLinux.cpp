@@ -93,6 +93,10 @@ void ReadUsbDetails(const fs::path& deviceDir, PortInfo& info) {
 
 }  // namespace
 
+std::string SystemPortSource(const std::string& sysfsRoot) {
+    return "the tty devices with a serial driver in " + sysfsRoot + "/class/tty";
+}
+
 std::vector<PortInfo> ListSystemPorts(const std::string& sysfsRoot, const std::string& devRoot) {
     std::vector<PortInfo> ports;
     const fs::path classDir = fs::path(sysfsRoot) / "class" / "tty";

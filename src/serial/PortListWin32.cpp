@@ -182,6 +182,10 @@ std::map<std::string, DeviceDetails> PortDetails() {
 
 }  // namespace
 
+std::string SystemPortSource(const std::string& /*sysfsRoot*/) {
+    return "the COM ports of HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM and the DOS device names";
+}
+
 std::vector<PortInfo> ListSystemPorts(const std::string& /*sysfsRoot*/,
                                       const std::string& /*devRoot*/) {
     std::map<std::string, std::string> ports;  // "COMn" -> driver's device name

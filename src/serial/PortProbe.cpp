@@ -149,4 +149,16 @@ std::vector<PortInfo> ListPorts(const ProbeOptions& options) {
     return serial_detail::ListSystemPorts(options.sysfsRoot, options.devRoot);
 }
 
+std::string PortSearchText(const ProbeOptions& options) {
+    std::string text = serial_detail::SystemPortSource(options.sysfsRoot) + ", and ";
+    if (options.extraPorts.empty()) {
+        return text + "the paths in " + kExtraPortsVariable + ", which names none";
+    }
+    text += std::string(kExtraPortsVariable) + ":";
+    for (const std::string& extra : options.extraPorts) {
+        text += " " + extra;
+    }
+    return text;
+}
+
 }  // namespace tarvex

@@ -51,6 +51,9 @@ std::vector<PortInfo> ProbePorts(const ProbeOptions& options);
 // ports of the machine are in use by this process.
 std::vector<PortInfo> ListPorts(const ProbeOptions& options);
 std::vector<std::string> OpenablePorts(const ProbeOptions& options);
+// Where the probe looks, for a message that found nothing there: the system's part and the
+// extra ports.
+std::string PortSearchText(const ProbeOptions& options);
 
 // "ttyS2" < "ttyS10": digit runs compare by value.
 bool NaturalLess(const std::string& a, const std::string& b);

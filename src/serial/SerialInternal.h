@@ -24,6 +24,9 @@ SerialError TryOpenExclusive(const std::string& path, IModemLines& lines);
 // serve the Linux listing (sysfs and the device folder); other systems ignore them.
 std::vector<PortInfo> ListSystemPorts(const std::string& sysfsRoot, const std::string& devRoot);
 
+// Where ListSystemPorts looks, in words: "the tty devices with a serial driver in ...".
+std::string SystemPortSource(const std::string& sysfsRoot);
+
 // The name of the group that owns path, empty when unknown or when the system has no such rule.
 std::string OwningGroup(const std::string& path);
 

@@ -10,6 +10,70 @@
 #include "app/cli/console/Console.h"
 #include "platform/Files.h"
 
+namespace {
+
+// Edits (insert, delete, replace, swap of neighbours) that turn a into b.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) {
+        d[i][0] = i;
+    }
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        d[0][j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// The first word that is no option (nor the value of -C) names the command. CLI11 would take
+// an unknown one for a stray argument and only say that a command is missing; this names it
+// and the command it is most likely a slip for. Empty when the command is known or absent.
+std::string UnknownCommandText(const CLI::App& app, const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "-C" || arg == "--workspace") {
+            ++i;
+            continue;
+        }
+        if (arg.empty() || arg[0] == '-') {
+            continue;
+        }
+        std::string nearest;
+        std::size_t best = 0;
+        std::string names;
+        for (const CLI::App* command : app.get_subcommands({})) {
+            const std::string& name = command->get_name();
+            if (name == arg) {
+                return {};
+            }
+            names += (names.empty() ? "" : ", ") + name;
+            const std::size_t distance = EditDistance(arg, name);
+            if (nearest.empty() || distance < best) {
+                nearest = name;
+                best = distance;
+            }
+        }
+        std::string text = "unknown command \"" + arg + "\"";
+        if (!nearest.empty() && best <= std::max<std::size_t>(2, nearest.size() / 3)) {
+            text += "; did you mean \"" + nearest + "\"?";
+        } else {
+            text += ".";
+        }
+        return text + " The commands are " + names + " (tarvex-cli --help says what each does).";
+    }
+    return {};
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     using namespace tarvex::cli;
 
@@ -53,6 +117,10 @@ int main(int argc, char** argv) {
         std::vector<std::string> args = Arguments(argc, argv);
         if (!args.empty()) {
             args.erase(args.begin());
+        }
+        if (const std::string unknown = UnknownCommandText(app, args); !unknown.empty()) {
+            std::cerr << "tarvex-cli: " << unknown << '\n';
+            return kExitUsage;
         }
         std::reverse(args.begin(), args.end());
         app.parse(args);

@@ -85,6 +85,9 @@ class Doctor final : public FindingSink {
         const std::string path = InApp(kSettingsFileName);
         if (const auto lines = platform::ReadTextLines(path)) {
             settingsRead_ = true;
+            SettingsFields fromFile;
+            ApplySettingsLines(*lines, fromFile);
+            savedPortInFile_ = !fromFile.record.m_strComPort.empty();
             ApplySettingsLines(*lines, settings_);
         } else {
             settingsMissing_ = !PathExists(path);
@@ -125,13 +128,20 @@ class Doctor final : public FindingSink {
         return nullptr;
     }
 
+    // Only ports that open are advised: one flagged above (permission denied, busy) would fail
+    // the same way.
     std::string PresentList() const {
         std::string list;
         for (const PortInfo& p : ports_) {
-            list += (list.empty() ? "" : ", ") + p.path;
+            if (p.opens) {
+                list += (list.empty() ? "" : ", ") + p.path;
+            }
         }
-        return list.empty() ? "plug the adapter in; no serial port is present"
-                            : "choose one of the ports present: " + list;
+        if (!list.empty()) {
+            return "choose one of the ports present: " + list;
+        }
+        return ports_.empty() ? "plug the adapter in; no serial port is present"
+                              : "no port present can be used now: mend the ports above first";
     }
 
     void CheckSavedPort() {
@@ -139,11 +149,23 @@ class Doctor final : public FindingSink {
             return;
         }
         const std::string& saved = settings_.record.m_strComPort;
+        if (!savedPortInFile_) {
+            Add("port", "-", Level::Warning,
+                "dnld.sv saves no port: tarvex-cli download without --port refuses to start",
+                "name the port with --port; " + PresentList());
+            return;
+        }
         const std::string device = DevicePathForPortName(saved);
         for (const PortInfo& p : ports_) {
             if (p.path == device || EqualsIgnoringCase(p.path, saved)) {
                 return;
             }
+        }
+        // A link the probe does not list (/dev/serial/by-path, a udev rule's) is taken when
+        // it opens, as the download takes it.
+        if (const std::optional<PortInfo> one = platform_->ExamineUnlisted(device)) {
+            platform_->CheckPort(*one);
+            return;
         }
         Add("port", saved, Level::Problem,
             "the port saved in dnld.sv is not present: tarvex-cli download without --port "
@@ -174,6 +196,8 @@ class Doctor final : public FindingSink {
             return;
         }
         dataProduct_ = data.Product();
+        // The form starts with this container in its File to Send field.
+        dataContainer_ = data.BinFileDir() + "H1.bin";
         std::string text = "product " + Printable(data.Product()) + ", project folder " +
                            Printable(data.BinFileDir()) + ", HMI type " + Printable(data.HmiType());
         Add("workspace", path, Level::Ok, text);
@@ -325,44 +349,61 @@ class Doctor final : public FindingSink {
             if (settingsMissing_) {
                 Add("workspace", path, Level::Ok,
                     "not written yet: the form starts with its defaults (port COM1) and writes "
-                    "it at the first download");
+                    "it at the first download; until then tarvex-cli download needs --port");
             } else {
                 Add("workspace", path, Level::Problem, "cannot be read (" + settingsError_ + ")");
             }
-            return;
+        } else {
+            Add("workspace", path, Level::Ok,
+                "port " + Printable(settings_.record.m_strComPort) + ", product " +
+                    Printable(settings_.productName) + ", file " +
+                    Printable(settings_.binFilePath));
         }
-        Add("workspace", path, Level::Ok,
-            "port " + Printable(settings_.record.m_strComPort) + ", product " +
-                Printable(settings_.productName) + ", file " + Printable(settings_.binFilePath));
-        if (settings_.binFilePath.empty()) {
+        if (!dataContainer_.empty()) {
+            CheckContainer(dataContainer_, "the container of DnldData.txt's project folder",
+                           dataProduct_);
+        }
+        if (settingsRead_ && !settings_.binFilePath.empty() &&
+            settings_.binFilePath != dataContainer_) {
+            CheckContainer(settings_.binFilePath, "the container named in dnld.sv",
+                           settings_.productName);
+        }
+    }
+
+    void CheckContainer(const std::string& file, const std::string& what,
+                        const std::string& product) {
+        if (!PathExists(file)) {
+            Add("workspace", file, Level::Problem,
+                what +
+                    " is not there: a download without --file says \"Bin file does not "
+                    "exist!\"",
+                "build it into the project folder, or name the container with --file");
             return;
         }
         CDownloadInfo info;
         std::vector<std::string> names;
         std::vector<std::uint32_t> sizes;
         ContainerReport report;
-        const bool valid =
-            CheckDownloadContainer(settings_.binFilePath, info, names, sizes, &report);
+        const bool valid = CheckDownloadContainer(file, info, names, sizes, &report);
         if (!valid) {
             std::string text = std::string(ContainerFaultText(report.fault));
             if (!report.detail.empty()) {
                 text += " (" + report.detail + ")";
             }
-            Add("workspace", settings_.binFilePath, Level::Problem,
-                "the container named in dnld.sv is not valid: " + text,
-                "tarvex-cli inspect " + settings_.binFilePath + " shows every part");
+            Add("workspace", file, Level::Problem, what + " is not valid: " + text,
+                "tarvex-cli inspect " + file + " shows every part");
             return;
         }
-        Add("workspace", settings_.binFilePath, Level::Ok,
+        Add("workspace", file, Level::Ok,
             "valid container, product code " + std::to_string(report.productCode));
-        // The download compares it with the saved product's code before the port is opened.
-        for (const auto& [product, code] : productCodes_) {
-            if (product == settings_.productName && static_cast<int>(code) != report.productCode) {
-                Add("workspace", settings_.binFilePath, Level::Problem,
+        // The download compares it with the product's code before the port is opened.
+        for (const auto& [name, code] : productCodes_) {
+            if (name == product && static_cast<int>(code) != report.productCode) {
+                Add("workspace", file, Level::Problem,
                     "built for product code " + std::to_string(report.productCode) +
-                        ", but the saved product " + Printable(product) + " has code " +
+                        ", but the product " + Printable(name) + " has code " +
                         std::to_string(code) + ": the download refuses it",
-                    "choose the container built for " + Printable(product) +
+                    "choose the container built for " + Printable(name) +
                         " (Browse, or --file), or the product it was built for");
             }
         }
@@ -375,9 +416,11 @@ class Doctor final : public FindingSink {
     std::vector<PortInfo> ports_;
     SettingsFields settings_;
     bool settingsRead_ = false;
+    bool savedPortInFile_ = false;
     bool settingsMissing_ = false;
     std::string settingsError_;
     std::string dataProduct_;
+    std::string dataContainer_;
     std::vector<std::pair<std::string, std::uint32_t>> productCodes_;  // first record's code
 };
 

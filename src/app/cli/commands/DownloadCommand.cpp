@@ -3,6 +3,7 @@
 // and then Download is pressed; from there on the form does everything, as it does for the
 // dialog. This command only watches: progress on standard output, the form's messages on
 // standard error, an optional trace of the line, and Ctrl-C or SIGTERM, which press Cancel.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -13,6 +14,7 @@
 
 #include "app/cli/Commands.h"
 #include "app/cli/commands/FormOptions.h"
+#include "app/cli/commands/PlatformHelp.h"
 #include "app/cli/console/CliUserInterface.h"
 #include "app/cli/console/Console.h"
 #include "app/cli/console/InterruptWatch.h"
@@ -21,6 +23,7 @@
 #include "app/cli/output/ProgressReporter.h"
 #include "download/DownloadContainer.h"
 #include "hmi/HmiFrames.h"
+#include "platform/Files.h"
 #include "platform/ProcessPriority.h"
 #include "platform/Text.h"
 #include "production/DownloadEnd.h"
@@ -28,6 +31,7 @@
 #include "production/Hints.h"
 #include "production/JsonProgress.h"
 #include "production/ProgressFanOut.h"
+#include "ui/DnldSettings.h"
 #include "ui/TarvexDlg.h"
 
 namespace tarvex::cli {
@@ -37,6 +41,7 @@ using production::AboutToSendText;
 using production::DescribeLine;
 using production::LineDescription;
 using production::MissingSavedPortText;
+using production::NoPortChosenText;
 
 struct DownloadCommandOptions {
     FormOptions form;
@@ -118,18 +123,52 @@ ProgressReporter::Style ProgressStyle(const std::string& mode, const ConsoleTrai
     return console.stdoutIsTerminal ? ProgressReporter::Style::Bar : ProgressReporter::Style::Lines;
 }
 
-// Without --port the form takes the saved port, and when that is not in the Com Port list its
-// first entry: on many PCs a legacy serial port that leads nowhere. The command line refuses
-// instead and names what is there.
-bool SavedPortMissing(CTarvexDlg& form) {
-    const std::string& saved = form.m_settings.m_strComPort;
-    const std::string device = DevicePathForPortName(saved);
-    const std::string current = form.m_cmbComPort.GetWindowText();
-    if (!current.empty() && (EqualsIgnoringCase(current, saved) || current == device)) {
-        return false;
+// The port the settings file saves, as the form read it; nothing when it saves none (no file
+// yet, or no COM PORT line), where the form starts with its own default, COM1.
+std::optional<std::string> SavedPort(const CTarvexDlg& form) {
+    const auto lines = platform::ReadTextLines(form.m_strAppDir + kSettingsFileName);
+    if (!lines) {
+        return std::nullopt;
     }
-    std::cerr << MissingSavedPortText(saved, ProbePorts(form.Environment().probe));
-    return true;
+    SettingsFields fields;
+    ApplySettingsLines(*lines, fields);
+    if (fields.record.m_strComPort.empty()) {
+        return std::nullopt;
+    }
+    return fields.record.m_strComPort;
+}
+
+// Without --port the form takes the saved port when it is listed, and else its first entry,
+// or COM1 when nothing was saved: on many PCs a legacy serial port that leads nowhere, or the
+// machine's console. The command line sends only to a port someone chose: the saved one, taken
+// as --port takes a port (a udev link to a live device opens), or none at all. Returns 0, or
+// the exit status of the refusal, told on standard error.
+int ChooseSavedPort(CTarvexDlg& form) {
+    const ProbeOptions& probe = form.Environment().probe;
+    const std::optional<std::string> saved = SavedPort(form);
+    if (!saved) {
+        throw UsageError(NoPortChosenText(ProbePorts(probe)));
+    }
+    SerialError error = SerialError::None;
+    if (const int index = PortEntry(form, *saved, error); index >= 0) {
+        if (!form.UserSelect(form.m_cmbComPort, index)) {
+            throw UsageError("the saved port " + *saved +
+                             " cannot be chosen: the Com Port list is disabled");
+        }
+        return kExitOk;
+    }
+    std::vector<PortInfo> ports = ProbePorts(probe);
+    const std::string device = DevicePathForPortName(*saved);
+    if (error != SerialError::NotFound &&
+        std::none_of(ports.begin(), ports.end(),
+                     [&device](const PortInfo& p) { return p.path == device; })) {
+        PortInfo examined;  // there, but not listed: say why it does not open
+        examined.path = device;
+        examined.error = error;
+        ports.push_back(examined);
+    }
+    std::cerr << MissingSavedPortText(*saved, ports);
+    return kExitRefused;
 }
 
 int RunDownloadCommand(DownloadCommandOptions& options) {
@@ -181,8 +220,10 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     if (ApplyFormOptions(form, ui, options.form) == FormOptionsResult::Refused) {
         return kExitRefused;
     }
-    if (!options.form.port && SavedPortMissing(form)) {
-        return kExitRefused;
+    if (!options.form.port) {
+        if (const int refused = ChooseSavedPort(form); refused != kExitOk) {
+            return refused;
+        }
     }
     // A password from a file or the environment goes where a person would type it, when the
     // chosen version shows the field at all.
@@ -287,9 +328,7 @@ void RegisterDownloadCommand(CLI::App& app, int& exitStatus) {
                     "error): milliseconds since Download, tx or rx, the bytes in hex")
         ->type_name("FILE")
         ->group("Download");
-    cmd->add_option("--progress", options->progress,
-                    "auto (a bar on a terminal, plain lines otherwise), bar, lines, none, or "
-                    "json (JSON Lines on standard output, see docs/progress-json.md)")
+    cmd->add_option("--progress", options->progress, ProgressJsonHelpText())
         ->check(CLI::IsMember({"auto", "bar", "lines", "none", "json"}))
         ->group("Download");
     cmd->add_option("--report", options->report,
@@ -316,14 +355,13 @@ void RegisterDownloadCommand(CLI::App& app, int& exitStatus) {
         "The catalogue (Pxx, Vxx), the settings file dnld.sv and the download data file "
         "DnldData.txt are read from the current directory, and dnld.sv is rewritten, as the "
         "dialog does. Messages the form shows go to standard error as \"Caption: text\"; "
-        "progress goes to standard output. Without --port the saved port is used; when it is "
-        "not present the download is refused (exit status 3) and the ports present are named. "
-        "The password may also come from --password-file or the environment variable "
-        "TARVEX_PASSWORD; a version that needs one asks for it on a terminal and is refused "
-        "(exit status 2) otherwise. Ctrl-C or SIGTERM presses Cancel (the panel is told); a "
-        "second one at least a second later stops at once, putting the port back as it was "
-        "found (exit status 128 + the signal: 130 for Ctrl-C, 143 for SIGTERM).\n\n" +
-        ExitStatusHelp());
+        "progress goes to standard output. Without --port the port saved in dnld.sv is used; "
+        "when it is not present the download is refused (exit status 3), and when none is saved "
+        "(the form's default COM1 is nobody's choice) it is a usage error (exit status 2): "
+        "either names the ports present and sends nothing. The password may also come from "
+        "--password-file or the environment variable TARVEX_PASSWORD; a version that needs one "
+        "asks for it on a terminal and is refused (exit status 2) otherwise. " +
+        InterruptHelpText() + "\n\n" + ExitStatusHelp());
     cmd->callback([options, &exitStatus] { exitStatus = RunDownloadCommand(*options); });
 }
 

@@ -3,24 +3,40 @@
 #include <array>
 
 #include "app/cli/Commands.h"
+#include "app/cli/commands/PlatformHelp.h"
+#include "catalogue/Catalogue.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
+#include "serial/PortAccess.h"
+#include "serial/PortProbe.h"
 #include "serial/SerialPort.h"
 
 namespace tarvex::cli {
 namespace {
 
-std::string EntryList(const ComboBox& list) {
-    if (list.GetCount() == 0) {
-        return "the list is empty";
+// What the form offers in a list; for an empty one, where the form looked for entries.
+std::string EntryList(const CTarvexDlg& form, const ComboBox& list) {
+    if (list.GetCount() > 0) {
+        std::string out = "the list holds ";
+        for (int i = 0; i < list.GetCount(); ++i) {
+            out += (i == 0 ? "\"" : ", \"") + list.GetLBText(i) + "\"";
+        }
+        return out;
     }
-    std::string out = "the list holds ";
-    for (int i = 0; i < list.GetCount(); ++i) {
-        out += (i == 0 ? "\"" : ", \"") + list.GetLBText(i) + "\"";
+    if (&list == &form.m_cmbComPort) {
+        return "no serial port is present (looked for " + PortSearchText(form.Environment().probe) +
+               ")";
     }
-    return out;
+    if (&list == &form.m_cmbBootloaderVersion) {
+        if (form.m_cmbProduct.GetCurSel() <= 0) {
+            return "the bootloader versions are those of the chosen product, and no product is "
+                   "chosen (--product)";
+        }
+        return "no bootloader version of " + form.m_cmbProduct.GetWindowText() + " in " +
+               FindCatalogueFolder(form.m_strAppDir, kBootLoaderFolder);
+    }
+    return "the list is empty";
 }
-
 // Why a control did not take a person's action.
 std::string Unusable(const CTarvexDlg& form, const Control& control, std::string_view name) {
     if (!control.IsVisible()) {
@@ -38,7 +54,7 @@ void Choose(CTarvexDlg& form, ComboBox& list, const std::string& value, std::str
     const int index = list.FindStringExact(value);
     if (index < 0) {
         throw UsageError(std::string(option) + ": no " + std::string(noun) + " \"" + value +
-                         "\"; " + EntryList(list));
+                         "\"; " + EntryList(form, list));
     }
     if (!form.UserSelect(list, index)) {
         throw UsageError(std::string(option) + ": " + Unusable(form, list, listName));
@@ -64,33 +80,19 @@ void Click(CTarvexDlg& form, Control& control, std::string_view option, std::str
 
 void ChoosePort(CTarvexDlg& form, const std::string& name, const FormOptions& options) {
     ComboBox& list = form.m_cmbComPort;
-    int index = -1;
-    for (int i = 0; i < list.GetCount() && index < 0; ++i) {
-        if (EqualsIgnoringCase(list.GetLBText(i), name)) {
-            index = i;
-        }
-    }
-    const std::string device = DevicePathForPortName(name);
-    for (int i = 0; i < list.GetCount() && index < 0; ++i) {
-        if (list.GetLBText(i) == device) {
-            index = i;
-        }
-    }
+    const std::string why_list = EntryList(form, list);
+    SerialError error = SerialError::None;
+    int index = PortEntry(form, name, error);
     if (index < 0) {
-        // A device the probe did not list (no sysfs entry, say) is taken when it opens.
-        CSerialPort probe(form.UI());
-        if (probe.Open(name)) {
-            probe.Close();
-        } else {
-            const std::string shown = device == name ? device : name + " (" + device + ")";
-            const std::string why = "--port: " + shown + " does not open (" +
-                                    std::string(SerialErrorText(probe.LastError())) + "); " +
-                                    EntryList(list);
-            if (!options.onUnopenablePort) {
-                throw UsageError(why);
-            }
-            options.onUnopenablePort(why);
+        const std::string device = DevicePathForPortName(name);
+        const std::string shown = device == name ? device : name + " (" + device + ")";
+        const std::string why = "--port: " + shown + " does not open (" +
+                                std::string(SerialErrorText(error)) + ")" +
+                                PortErrorFix(device, error) + "; " + why_list;
+        if (!options.onUnopenablePort) {
+            throw UsageError(why);
         }
+        options.onUnopenablePort(why);
         index = list.AddString(device);
     }
     if (!form.UserSelect(list, index)) {
@@ -150,6 +152,39 @@ void ChooseItems(CTarvexDlg& form, const std::string& text) {
 
 }  // namespace
 
+int PortEntry(CTarvexDlg& form, const std::string& name, SerialError& error) {
+    ComboBox& list = form.m_cmbComPort;
+    error = SerialError::None;
+    for (int i = 0; i < list.GetCount(); ++i) {
+        if (EqualsIgnoringCase(list.GetLBText(i), name)) {
+            return i;
+        }
+    }
+    const std::string device = DevicePathForPortName(name);
+    for (int i = 0; i < list.GetCount(); ++i) {
+        if (list.GetLBText(i) == device) {
+            return i;
+        }
+    }
+    // A device the probe did not list (a udev link, a node without a sysfs entry) is taken
+    // when it opens.
+    CSerialPort probe(form.UI());
+    if (!probe.Open(name)) {
+        error = probe.LastError();
+        return -1;
+    }
+    probe.Close();
+    return list.AddString(device);
+}
+
+std::string PortErrorFix(const std::string& device, SerialError error) {
+    if (error != SerialError::PermissionDenied) {
+        return {};
+    }
+    const std::string advice = PermissionAdvice(device, ExaminePortAccess(device));
+    return advice.empty() ? std::string() : ": " + advice;
+}
+
 void AddFormOptions(CLI::App& cmd, FormOptions& o) {
     const char* group = "Form";
     cmd.add_option("--product", o.product, "Choose the product (Select Product list)")
@@ -179,9 +214,7 @@ void AddFormOptions(CLI::App& cmd, FormOptions& o) {
                    "Images to send, comma separated: application, bitmap, font, recipe, all, "
                    "none (default: as the form starts)")
         ->group(group);
-    cmd.add_option("--sysfs-root", o.sysfsRoot,
-                   "Where the port probe looks for serial devices (default /sys)")
-        ->group("Port probing");
+    AddPortProbeOption(cmd, o.sysfsRoot);
 }
 
 FormEnvironment FormEnvironmentFor(const FormOptions& options) {

@@ -56,6 +56,14 @@ void AddFormOptions(CLI::App& cmd, FormOptions& options);
 // sysfs root of the options.
 FormEnvironment FormEnvironmentFor(const FormOptions& options);
 
+// The Com Port entry that stands for `name`: its own (any letter case), the device a COMn name
+// stands for, or a new entry when the device opens now although the probe did not list it.
+// -1 when it does not open; `error` says why.
+int PortEntry(CTarvexDlg& form, const std::string& name, SerialError& error);
+// After the system's own text for a port that did not open: ": " and the fix, when the fix is
+// the user's to make (a group to join); empty otherwise.
+std::string PortErrorFix(const std::string& device, SerialError error);
+
 enum class FormOptionsResult { Applied, Refused };
 
 // Throws UsageError for a value the form does not offer or a control that cannot be used.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/cli/Commands.h"
+#include "app/cli/commands/PlatformHelp.h"
 #include "serial/PortAccess.h"
 #include "serial/PortProbe.h"
 
@@ -132,13 +133,10 @@ void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
                   "Print a JSON array of objects (path, opens, error, driver, usb_vendor_id, "
                   "usb_product_id, manufacturer, product, serial_number, group, latency_timer_ms, "
                   "from_environment, advice)");
-    // For tests and odd systems: where sysfs and the device nodes are.
-    cmd->add_option("--sysfs-root", options->sysfsRoot, "Root of sysfs (default /sys)");
-    cmd->add_option("--dev-root", options->devRoot, "Folder of the device nodes (default /dev)");
+    AddPortsRootOptions(*cmd, options->sysfsRoot, options->devRoot);
     cmd->footer(
-        "Lists the serial ports the system knows (on Linux the tty devices that have a serial "
-        "driver behind them, on Windows the COM ports), plus the paths named in the "
-        "environment variable TARVEX_EXTRA_PORTS (colon separated). A port another program "
+        PortsSourceHelpText() +
+        " A port another program "
         "holds (its lock, or its open descriptors as far as they can be seen) is busy and is "
         "not opened; every other port is opened, its DTR and RTS dropped, and closed again to "
         "see whether it can be had now; nothing else is configured.\n\n"

@@ -1,0 +1,24 @@
+// The parts of the commands' help that differ by platform: each system's own signals, options
+// and files, so that --help offers nothing this build cannot do or does not ship.
+//
+//   AddPortProbeOption(cmd, root)   --sysfs-root where the probe reads sysfs (Linux); none
+//                                   on Windows, whose probe asks the system
+//   AddPortsRootOptions(...)        ports: --sysfs-root and --dev-root (Linux)
+//   PortsSourceHelpText()           ports: where the list comes from
+//   InterruptHelpText()             what Ctrl-C (and SIGTERM, or Ctrl-Break) does to a download
+//   ProgressJsonHelpText()          --progress, with where its JSON Lines are described
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <optional>
+#include <string>
+
+namespace tarvex::cli {
+
+void AddPortProbeOption(CLI::App& cmd, std::optional<std::string>& sysfsRoot);
+void AddPortsRootOptions(CLI::App& cmd, std::string& sysfsRoot, std::string& devRoot);
+std::string PortsSourceHelpText();
+std::string InterruptHelpText();
+std::string ProgressJsonHelpText();
+
+}  // namespace tarvex::cli

@@ -1,0 +1,34 @@
+#include "app/cli/commands/PlatformHelp.h"
+
+namespace tarvex::cli {
+
+void AddPortProbeOption(CLI::App& cmd, std::optional<std::string>& sysfsRoot) {
+    cmd.add_option("--sysfs-root", sysfsRoot,
+                   "Where the port probe looks for serial devices (default /sys)")
+        ->group("Port probing");
+}
+
+void AddPortsRootOptions(CLI::App& cmd, std::string& sysfsRoot, std::string& devRoot) {
+    // For tests and odd systems: where sysfs and the device nodes are.
+    cmd.add_option("--sysfs-root", sysfsRoot, "Root of sysfs (default /sys)");
+    cmd.add_option("--dev-root", devRoot, "Folder of the device nodes (default /dev)");
+}
+
+std::string PortsSourceHelpText() {
+    return "Lists the serial ports the system knows (the tty devices that have a serial driver "
+           "behind them), plus the paths named in the environment variable TARVEX_EXTRA_PORTS "
+           "(colon separated).";
+}
+
+std::string InterruptHelpText() {
+    return "Ctrl-C or SIGTERM presses Cancel (the panel is told); a second one at least a "
+           "second later stops at once, putting the port back as it was found (exit status "
+           "128 + the signal: 130 for Ctrl-C, 143 for SIGTERM).";
+}
+
+std::string ProgressJsonHelpText() {
+    return "auto (a bar on a terminal, plain lines otherwise), bar, lines, none, or json (JSON "
+           "Lines on standard output, see docs/progress-json.md)";
+}
+
+}  // namespace tarvex::cli

@@ -1,0 +1,26 @@
+#include "app/cli/commands/PlatformHelp.h"
+
+namespace tarvex::cli {
+
+void AddPortProbeOption(CLI::App& /*cmd*/, std::optional<std::string>& /*sysfsRoot*/) {}
+
+void AddPortsRootOptions(CLI::App& /*cmd*/, std::string& /*sysfsRoot*/, std::string& /*devRoot*/) {}
+
+std::string PortsSourceHelpText() {
+    return "Lists the COM ports Windows knows, plus the names given in the environment variable "
+           "TARVEX_EXTRA_PORTS (colon separated).";
+}
+
+std::string InterruptHelpText() {
+    return "Ctrl-C or Ctrl-Break presses Cancel (the panel is told); a second one at least a "
+           "second later, or closing the console window, stops at once, putting the port back "
+           "as it was found (exit status 130).";
+}
+
+std::string ProgressJsonHelpText() {
+    return "auto (a bar on a console, plain lines otherwise), bar, lines, none, or json (JSON "
+           "Lines on standard output: one object per event: start, item, progress, message, "
+           "result)";
+}
+
+}  // namespace tarvex::cli
