@@ -142,6 +142,35 @@ TEST_F(DoctorCommand, NamesTheHolderTheSlowAdapterAndTheBrokenCatalogueFile) {
     FindingFor(report, "Vxx/K3.CFG", "ok", "read without errors");
 }
 
+TEST_F(DoctorCommand, ChecksTheSavedPortAndBothContainers) {
+    PtyPair pty;
+    sys.AddPnpPort("ttyS4", "00:05", pty.slavePath());
+    const std::string link = ws / "by-path-link";
+    fs::create_symlink(pty.slavePath(), link);
+    {
+        SCOPED_TRACE("a saved link to a live device; dnld.sv names a container that is gone");
+        ws.Write("dnld.sv", "COM PORT:" + link + "\nPRODUCT NAME:H1\nBIN FILE PATH:" +
+                                (ws / "project/Gone.bin") + "\n[EOF]");
+        const nlohmann::json report = JsonOutput(Doctor({"--json"}), 1);
+        EXPECT_EQ(report["problems"], 1) << report.dump(2);
+        FindingFor(report, link, "ok", "opens for reading and writing");
+        FindingFor(report, "project/H1.bin", "ok", "valid container, product code 17");
+        FindingFor(report, "project/Gone.bin", "problem", "the container named in dnld.sv is not");
+    }
+    {
+        SCOPED_TRACE("no port saved; the project's container is gone");
+        ws.Write("dnld.sv", "SLAVE ID:1\n[EOF]");
+        fs::remove(ws / "project/H1.bin");
+        const nlohmann::json report = JsonOutput(Doctor({"--json"}), 1);
+        if (const nlohmann::json* none = FindingFor(report, "-", "warning", "saves no port")) {
+            EXPECT_EQ((*none)["fix"],
+                      "name the port with --port; choose one of the ports present: " + sys.dev() +
+                          "/ttyS4");
+        }
+        FindingFor(report, "project/H1.bin", "problem", "Bin file does not exist!");
+    }
+}
+
 // Runs the command as an unprivileged user: "nobody" in a forked child when the tests run as
 // root (as CI does), this user otherwise.
 ProgramResult RunUnprivileged(const Strings& args) {

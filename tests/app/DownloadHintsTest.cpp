@@ -2,6 +2,8 @@
 // habit expects: the saved port that is gone, the panel that never replies, the password that
 // does not go on the command line, the cancel status, --quiet and --trace -.
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -64,6 +66,118 @@ TEST_F(DownloadHints, AMissingSavedPortIsRefusedAndThePresentOnesNamed) {
     EXPECT_TRUE(Has(r.err, "the saved port /dev/ttyUSB7 is not present")) << r.err;
     EXPECT_TRUE(Has(r.err, "Ports present: " + present.slavePath())) << r.err;
     EXPECT_FALSE(Has(r.out, "Sending")) << "nothing may be sent";
+}
+
+// The form's default COM1 is nobody's choice: with no port named and none saved, nothing is
+// sent anywhere, and the ports present are named instead.
+TEST_F(DownloadHints, NoPortChosenSendsNothingAndNamesThePorts) {
+    PtyPair first;
+    PtyPair second;
+    const std::string both = first.slavePath() + ":" + second.slavePath();
+    ScopedEnv extra("TARVEX_EXTRA_PORTS", both.c_str());
+    const struct {
+        const char* name;
+        const char* settings;  // nullptr: no dnld.sv
+    } cases[] = {
+        {"no settings file", nullptr},
+        {"a settings file without a port", "SLAVE ID:1\nBAUD RATE:19200\n[EOF]"},
+        {"a settings file with an empty port", "COM PORT:\n[EOF]"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(ws / "dnld.sv");
+        if (c.settings != nullptr) {
+            ws.Write("dnld.sv", c.settings);
+        }
+        const ProgramResult r = Download({"--password", "1234"});
+        EXPECT_EQ(r.exitStatus, 2) << r.err;
+        EXPECT_TRUE(Has(r.err, "tarvex-cli: no port chosen: name it with --port")) << r.err;
+        EXPECT_TRUE(Has(r.err, "\n    " + first.slavePath() + "\n")) << r.err;
+        EXPECT_TRUE(Has(r.err, "\n    " + second.slavePath())) << r.err;
+        EXPECT_FALSE(Has(r.out, "Sending")) << r.out;
+        EXPECT_TRUE(first.Read(1, 100ms).empty()) << "a byte reached " << first.slavePath();
+        EXPECT_TRUE(second.Read(1, 100ms).empty()) << "a byte reached " << second.slavePath();
+    }
+}
+
+// A saved link to a live device (as /dev/serial/by-path or a udev rule makes them) is taken as
+// --port takes it, although the probe lists only the device itself.
+TEST_F(DownloadHints, ASavedLinkToALiveDeviceIsTaken) {
+    PanelSimProcess sim({"--product-code", "17"});
+    ASSERT_FALSE(sim.port().empty());
+    ScopedEnv extra("TARVEX_EXTRA_PORTS", nullptr);
+    const std::string link = ws / "by-path-link";
+    fs::create_symlink(sim.port(), link);
+    ws.Write("dnld.sv", "COM PORT:" + link + "\n[EOF]");
+    const ProgramResult r = Download({"--password", "1234"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "Sending application of H1 (BL1.2-1, FW1.5) to " + link)) << r.out;
+
+    // A link whose device is gone is still "not present".
+    fs::remove(link);
+    fs::create_symlink(ws / "no-such-device", link);
+    const ProgramResult gone = Download({"--password", "1234"});
+    EXPECT_EQ(gone.exitStatus, 3) << gone.err;
+    EXPECT_TRUE(Has(gone.err, "the saved port " + link + " is not present")) << gone.err;
+}
+
+// The system's own text for a refused open stays as it is; the fix follows it. Run as a user
+// outside the device's group, which only root can arrange here.
+TEST_F(DownloadHints, APortRefusedForWantOfPermissionGetsTheFix) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run the tool as a user outside the device's group";
+    }
+    const group* dialout = ::getgrnam("dialout");
+    if (dialout == nullptr || ::access("/usr/bin/setpriv", X_OK) != 0) {
+        GTEST_SKIP() << "needs the group dialout and setpriv";
+    }
+    PtyPair device;
+    ASSERT_EQ(::chown(device.slavePath().c_str(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(::chmod(device.slavePath().c_str(), 0660), 0);
+    fs::permissions(ws.path(), fs::perms::all);
+    Strings args = {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                    ProjectBinary("tarvex-cli")};
+    const Strings download = Args({"--port", device.slavePath(), "--password", "1234"});
+    args.insert(args.end(), download.begin(), download.end());
+    const ProgramResult r = RunProgram("/usr/bin/setpriv", args, 20s, ws.path());
+    EXPECT_EQ(r.exitStatus, 4) << r.err;
+    EXPECT_TRUE(
+        Has(r.err, "--port: " + device.slavePath() +
+                       " does not open (permission denied): permission denied (root:dialout "
+                       "0660; nobody is not in dialout): sudo usermod -aG dialout nobody"))
+        << r.err;
+    EXPECT_TRUE(device.Read(1, 100ms).empty());
+}
+
+TEST_F(DownloadHints, AnUnknownCommandIsNamedWithTheNearestOne) {
+    const struct {
+        Strings args;
+        const char* err;
+    } cases[] = {
+        {{"dowload"}, "tarvex-cli: unknown command \"dowload\"; did you mean \"download\"?"},
+        {{"-C", ".", "prots", "--json"}, "unknown command \"prots\"; did you mean \"ports\"?"},
+        {{"frobnicate"}, "tarvex-cli: unknown command \"frobnicate\". The commands are "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const ProgramResult r = RunProgram(ProjectBinary("tarvex-cli"), c.args, 10s, ws.path());
+        EXPECT_EQ(r.exitStatus, 2) << r.err;
+        EXPECT_TRUE(Has(r.err, c.err)) << r.err;
+        EXPECT_FALSE(Has(r.err, "A subcommand is required")) << r.err;
+    }
+}
+
+TEST_F(DownloadHints, AMissingContainerIsNamedByTheFullPathLookedFor) {
+    PtyPair idle;
+    fs::rename(ws / "project/H1.bin", ws / "project/H1.bin.away");
+    const ProgramResult r = Download({"--port", idle.slavePath(), "--password", "1234"});
+    const std::size_t form = r.err.find("Tarvex: Bin file does not exist!\n");
+    const std::size_t hint =
+        r.err.find("tarvex-cli: looked for the container at " + (ws / "project/H1.bin"));
+    ASSERT_NE(form, std::string::npos) << r.err;
+    ASSERT_NE(hint, std::string::npos) << r.err;
+    EXPECT_LT(form, hint);
+    EXPECT_TRUE(idle.Read(1, 100ms).empty());
 }
 
 TEST_F(DownloadHints, NoReplyTellsWhatWasTriedAndWhatToCheck) {
