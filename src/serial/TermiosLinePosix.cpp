@@ -1,19 +1,16 @@
-// CSerialPort over a POSIX tty.
-//
-// The device is opened non-blocking and every wait goes through poll() against a deadline on
-// the monotonic clock. VMIN/VTIME alone cannot give the behaviour the panel protocol needs: a
-// read must come back the moment its bytes are there, must give up after its total time-out
-// even when nothing at all arrives, and must notice a device that went away instead of waiting.
+// The serial line over a POSIX tty.
 //
 // The terminal settings follow the usual pattern: the settings found at open are kept, the new
 // ones are built on a copy, applied, read back and compared, and the old ones are put back at
-// close, so that the device is left as it was found.
+// close, so that the device is left as it was found. What this system adds beyond POSIX (pty
+// detection and the driver's error counters, low latency on USB adapters, the holders of a
+// port) comes through the serial_detail helpers and LowLatency.h, one file per system.
+#include "serial/TermiosLinePosix.h"
+
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,31 +19,19 @@
 #include <chrono>
 #include <climits>
 #include <optional>
-#include <vector>
+#include <utility>
 
 #include "serial/PortAccess.h"
-#include "serial/SerialPortPosix.h"
 
 namespace tarvex {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = LineClock;
 
 // Errors met while data moves: on a tty that was open, "no device" means it went away.
 SerialError IoErrorFromErrno(int err) {
     const SerialError e = SerialErrorFromErrno(err);
     return e == SerialError::NotFound ? SerialError::Disconnected : e;
-}
-
-// The total time-out as a point in time; none when both terms are 0.
-std::optional<Clock::time_point> TotalDeadline(Clock::time_point start, std::uint32_t multiplier,
-                                               std::uint32_t constant, std::size_t count) {
-    const std::optional<std::uint32_t> ms =
-        serial_detail::TotalTimeoutMs(multiplier, constant, count);
-    if (!ms) {
-        return std::nullopt;
-    }
-    return start + std::chrono::milliseconds(*ms);
 }
 
 // Time left until `when`, in whole milliseconds rounded up so that poll() never returns a
@@ -59,64 +44,37 @@ int MsUntil(Clock::time_point when, Clock::time_point now) {
     return static_cast<int>(std::min<std::int64_t>(ms, INT_MAX));
 }
 
-// Waits for `events` on fd until `deadline` (none: without limit), calling `idle` about every
-// kIdleSliceMs while it waits. Without an idle hook the whole wait is one poll() call, so an
-// idle line costs no CPU time.
 enum class WaitResult { Ready, TimedOut, Failed };
 
-struct Waiter {
-    const int& fd;  // the port's own descriptor: an idle hook may have closed the port
-    short events;
-    const platform::IdleHook& idle;
-    Clock::time_point nextIdle;
-
-    Waiter(const int& port, short wanted, const platform::IdleHook& hook, Clock::time_point start)
-        : fd(port),
-          events(wanted),
-          idle(hook),
-          nextIdle(start + std::chrono::milliseconds(platform::kIdleSliceMs)) {}
-
-    // On Ready, `revents` holds what poll() reported; on Failed, `error` says why.
-    WaitResult Wait(std::optional<Clock::time_point> deadline, short& revents, SerialError& error) {
-        for (;;) {
-            if (fd < 0) {
-                error = IoErrorFromErrno(EBADF);
-                return WaitResult::Failed;
-            }
-            const Clock::time_point now = Clock::now();
-            if (deadline && now >= *deadline) {
-                return WaitResult::TimedOut;
-            }
-            int timeout = deadline ? MsUntil(*deadline, now) : -1;
-            if (idle) {
-                if (now >= nextIdle) {
-                    idle();
-                    nextIdle = Clock::now() + std::chrono::milliseconds(platform::kIdleSliceMs);
-                    continue;  // the hook may have taken a while: look at the clock again
-                }
-                const int toIdle = MsUntil(nextIdle, now);
-                timeout = timeout < 0 ? toIdle : std::min(timeout, toIdle);
-            }
-            pollfd pfd{fd, events, 0};
-            const int r = ::poll(&pfd, 1, timeout);
-            if (r < 0) {
-                if (errno == EINTR) {
-                    continue;  // the deadline is absolute, so the remaining time stays right
-                }
-                error = IoErrorFromErrno(errno);
-                return WaitResult::Failed;
-            }
-            if (r > 0) {
-                if ((pfd.revents & POLLNVAL) != 0) {
-                    error = SerialError::Io;
-                    return WaitResult::Failed;
-                }
-                revents = pfd.revents;
-                return WaitResult::Ready;
-            }
+// Waits for `events` on fd until `until` (none: without limit). On Ready, `revents` holds what
+// poll() reported; on Failed, `error` says why.
+WaitResult WaitFor(int fd, short events, std::optional<Clock::time_point> until, short& revents,
+                   SerialError& error) {
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (until && now >= *until) {
+            return WaitResult::TimedOut;
         }
+        pollfd pfd{fd, events, 0};
+        const int r = ::poll(&pfd, 1, until ? MsUntil(*until, now) : -1);
+        if (r < 0) {
+            if (errno == EINTR) {
+                continue;  // the deadline is absolute, so the remaining time stays right
+            }
+            error = IoErrorFromErrno(errno);
+            return WaitResult::Failed;
+        }
+        if (r == 0) {
+            continue;  // the clock decides whether the time is up
+        }
+        if ((pfd.revents & POLLNVAL) != 0) {
+            error = SerialError::Io;
+            return WaitResult::Failed;
+        }
+        revents = pfd.revents;
+        return WaitResult::Ready;
     }
-};
+}
 
 }  // namespace
 
@@ -162,15 +120,6 @@ SerialError SerialErrorFromErrno(int err) {
     }
 }
 
-std::string DevicePathForPortName(std::string_view portName) {
-    // Settings files written on Windows name ports COM1, COM2, ...; Wine maps COMn to
-    // /dev/ttyS(n-1), and so does this program. Any other name is a device path already.
-    if (const std::optional<unsigned long> n = ComPortNumber(portName)) {
-        return "/dev/ttyS" + std::to_string(*n - 1);
-    }
-    return std::string(portName);
-}
-
 namespace serial_detail {
 
 ExclusiveDevice OpenExclusive(const std::string& path) {
@@ -184,16 +133,15 @@ ExclusiveDevice OpenExclusive(const std::string& path) {
     // O_NONBLOCK: a port without CLOCAL would otherwise wait in open() for a carrier, and all
     // I/O is poll()-driven anyway. O_NOCTTY: a session leader must not adopt the port as its
     // terminal (a hang-up would then send it SIGHUP).
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    platform::UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
         dev.error = SerialErrorFromErrno(errno);
         return dev;
     }
-    if (::tcgetattr(fd, &dev.settings) != 0) {
+    if (::tcgetattr(fd.get(), &dev.settings) != 0) {
         const int err = errno;
         dev.error = (err == ENOTTY || err == EINVAL) ? SerialError::NotATerminal
                                                      : SerialErrorFromErrno(err);
-        ReleaseExclusive(fd, false);
         return dev;
     }
 
@@ -204,8 +152,9 @@ ExclusiveDevice OpenExclusive(const std::string& path) {
     //    including one running as root), but not programs that never lock.
     // The lock comes first: only its owner may set exclusive mode, because Close clears it
     // again and must never clear the exclusive mode of the instance that really holds the port.
+    // A descriptor given up early takes its lock with it.
     for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
             break;
         }
         const int err = errno;
@@ -216,77 +165,47 @@ ExclusiveDevice OpenExclusive(const std::string& path) {
             break;  // a device file system without locks: exclusive mode still protects
         }
         dev.error = SerialErrorFromErrno(err);  // EWOULDBLOCK: held by another instance
-        ReleaseExclusive(fd, false);
         return dev;
     }
 #ifdef TIOCGEXCL
     // A privileged process gets through another program's exclusive mode; it must still not
     // share the line with it.
     int alreadyExclusive = 0;
-    if (::ioctl(fd, TIOCGEXCL, &alreadyExclusive) == 0 && alreadyExclusive != 0) {
+    if (::ioctl(fd.get(), TIOCGEXCL, &alreadyExclusive) == 0 && alreadyExclusive != 0) {
         dev.error = SerialError::Busy;
-        ReleaseExclusive(fd, false);
         return dev;
     }
 #endif
-    if (::ioctl(fd, TIOCEXCL) != 0) {
+    if (::ioctl(fd.get(), TIOCEXCL) != 0) {
         dev.error = SerialErrorFromErrno(errno);
-        ReleaseExclusive(fd, false);
         return dev;
     }
     dev.exclusiveSet = true;
-    dev.fd = fd;
+    dev.fd = std::move(fd);
     return dev;
 }
 
-void ReleaseExclusive(int fd, bool exclusiveSet) {
-    if (fd < 0) {
+void ReleaseExclusive(platform::UniqueFd fd, bool exclusiveSet) {
+    if (!fd) {
         return;
     }
     // Exclusive mode belongs to the tty, not to this descriptor: when another process still has
     // the device open, it would outlive the close. The lock and the descriptor go together.
     // Failures are of no consequence here: a device that went away has nothing left to release.
     if (exclusiveSet) {
-        (void)::ioctl(fd, TIOCNXCL);
+        (void)::ioctl(fd.get(), TIOCNXCL);
     }
-    (void)::flock(fd, LOCK_UN);
-    // Linux releases the descriptor even when close() reports EINTR, so it is never retried.
-    (void)::close(fd);
+    (void)::flock(fd.get(), LOCK_UN);
 }
 
 SerialError TryOpenExclusive(const std::string& path, IModemLines& lines) {
-    const ExclusiveDevice dev = OpenExclusive(path);
-    if (dev.fd < 0) {
+    ExclusiveDevice dev = OpenExclusive(path);
+    if (!dev.fd) {
         return dev.error;
     }
-    (void)lines.DropDtrRts(dev.fd);
-    ReleaseExclusive(dev.fd, dev.exclusiveSet);
+    (void)lines.DropDtrRts(dev.fd.get());
+    ReleaseExclusive(std::move(dev.fd), dev.exclusiveSet);
     return SerialError::None;
-}
-
-std::string OwningGroup(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return {};
-    }
-    long size = ::sysconf(_SC_GETGR_R_SIZE_MAX);
-    if (size <= 0) {
-        size = 4096;
-    }
-    std::vector<char> buf(static_cast<std::size_t>(size));
-    for (int attempt = 0; attempt < 6; ++attempt) {
-        group grp{};
-        group* found = nullptr;
-        const int rc = ::getgrgid_r(st.st_gid, &grp, buf.data(), buf.size(), &found);
-        if (rc == 0) {
-            return found != nullptr ? std::string(found->gr_name) : std::to_string(st.st_gid);
-        }
-        if (rc != ERANGE) {
-            break;
-        }
-        buf.resize(buf.size() * 2);
-    }
-    return std::to_string(st.st_gid);
 }
 
 }  // namespace serial_detail
@@ -306,221 +225,156 @@ void EmergencyRestoreAndClose(int fd, const struct termios* saved) {
     errno = savedErrno;
 }
 
-CSerialPort::CSerialPort(IUserInterface& ui) : ui_(ui), native_(std::make_unique<Native>()) {}
+std::unique_ptr<ISerialLine> MakeSystemLine() {
+    return std::make_unique<CTermiosLine>();
+}
 
-CSerialPort::~CSerialPort() {
+CTermiosLine::~CTermiosLine() {
     Close();
 }
 
-bool CSerialPort::IsOpen() const {
-    return native_->fd >= 0;
-}
-
-bool CSerialPort::Fail(SerialError e) {
-    lastError_ = e;
-    return false;
-}
-
-bool CSerialPort::Open(std::string_view portName) {
+SerialError CTermiosLine::Open(const std::string& path) {
     Close();
-    lastError_ = SerialError::None;
-    devicePath_ = DevicePathForPortName(portName);
-    const serial_detail::ExclusiveDevice dev = serial_detail::OpenExclusive(devicePath_);
-    if (dev.fd < 0) {
-        return Fail(dev.error);
+    serial_detail::ExclusiveDevice dev = serial_detail::OpenExclusive(path);
+    if (!dev.fd) {
+        return dev.error;
     }
-    native_->fd = dev.fd;
-    native_->exclusiveSet = dev.exclusiveSet;
-    native_->saved = dev.settings;
-    native_->haveSaved = true;
-    native_->pseudoTerminal = serial_detail::IsPseudoTerminal(native_->fd);
-    if (!native_->pseudoTerminal) {
-        SystemLatencyControls controls;
-        native_->latency = RequestLowLatency(
-            native_->fd, FindUsbLatency("/sys", TtyNameOf(devicePath_)), controls);
+    fd_ = std::move(dev.fd);
+    exclusiveSet_ = dev.exclusiveSet;
+    saved_ = dev.settings;
+    haveSaved_ = true;
+    pseudoTerminal_ = serial_detail::IsPseudoTerminal(fd_.get());
+    if (!pseudoTerminal_) {
+        latency_ = RequestSystemLowLatency(fd_.get(), path);
     }
-    // A freshly opened port has no time-outs: reads wait for their whole count until
-    // SetTimeouts says otherwise.
-    timeouts_ = Timeouts{};
-    native_->watchLineErrors = false;
-    native_->lineFailed = false;
-    return true;
+    watchLineErrors_ = false;
+    return SerialError::None;
 }
 
-bool CSerialPort::ConfigureLine(std::uint32_t baudRate, std::uint8_t dataBits,
-                                std::uint8_t parityChecking, std::uint8_t parityCode,
-                                std::uint8_t stopBitsCode) {
+SerialError CTermiosLine::ReadState() {
+    // The tty keeps no record of time-outs that could be read back; its settings stand in for
+    // "the device still answers".
     struct termios current {};
-    if (native_->fd < 0 || ::tcgetattr(native_->fd, &current) != 0) {
-        lastError_ = native_->fd < 0 ? SerialError::NotOpen : IoErrorFromErrno(errno);
-        ErrorBox(ui_, "GetCommState Error", "Error");
-        return false;
+    if (!fd_) {
+        return SerialError::NotOpen;
     }
+    if (::tcgetattr(fd_.get(), &current) != 0) {
+        return IoErrorFromErrno(errno);
+    }
+    return SerialError::None;
+}
 
-    LineSettings line;
-    line.baudRate = baudRate;
-    line.dataBits = dataBits;
-    line.parityChecking = (parityChecking & 1u) != 0;
-    line.parityCode = parityCode;
-    line.stopBitsCode = stopBitsCode;
+SerialError CTermiosLine::Configure(const LineSettings& line) {
+    if (!fd_) {
+        return SerialError::NotOpen;
+    }
+    struct termios current {};
+    if (::tcgetattr(fd_.get(), &current) != 0) {
+        return IoErrorFromErrno(errno);
+    }
     struct termios wanted {};
     if (!BuildTermios(line, current, wanted)) {
-        return Fail(SerialError::Unsupported);
+        return SerialError::Unsupported;
     }
-    if (::tcsetattr(native_->fd, TCSANOW, &wanted) != 0) {
-        return Fail(IoErrorFromErrno(errno));
+    if (::tcsetattr(fd_.get(), TCSANOW, &wanted) != 0) {
+        return IoErrorFromErrno(errno);
     }
 
     // DTR and RTS held off. This comes after tcsetattr because the serial core raises both when
-    // a line leaves speed 0. A pseudo-terminal has no modem lines and refuses the request with
-    // ENOTTY (some USB drivers with EINVAL); the byte stream works all the same there.
-    int lines = TIOCM_DTR | TIOCM_RTS;
-    if (::ioctl(native_->fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
-        return Fail(IoErrorFromErrno(errno));
+    // a line leaves speed 0.
+    if (const SerialError e = SetModemLines(false, false); e != SerialError::None) {
+        return e;
     }
 
     // tcsetattr succeeds when any part of the request was taken; only reading back tells
     // whether the driver kept all of it.
     struct termios actual {};
-    if (::tcgetattr(native_->fd, &actual) != 0) {
-        return Fail(IoErrorFromErrno(errno));
+    if (::tcgetattr(fd_.get(), &actual) != 0) {
+        return IoErrorFromErrno(errno);
     }
-    if (!SettingsTakenByDevice(wanted, actual, native_->pseudoTerminal)) {
-        return Fail(SerialError::Unsupported);
+    if (!SettingsTakenByDevice(wanted, actual, pseudoTerminal_)) {
+        return SerialError::Unsupported;
     }
 
-    // Abort-on-error: from here on, the first framing, overrun or break error (and parity error
-    // when parity is checked) makes every read and write fail until the port is reopened. The
-    // driver's error counters are the only way Linux reports these without altering the data;
-    // drivers that keep none (pseudo-terminals, some USB adapters) have nothing to watch.
-    native_->checkParity = line.parityChecking;
-    native_->watchLineErrors =
-        serial_detail::ReadLineErrorCounts(native_->fd, native_->errorBaseline);
-    native_->lineFailed = false;
-    return true;
+    // Abort-on-error: from here on, a rise in the driver's framing, overrun, break or buffer
+    // overrun counts (and parity count, when parity is checked) is a line error. The counters
+    // are the only way Linux reports these without altering the data; drivers that keep none
+    // (pseudo-terminals, some USB adapters) have nothing to watch.
+    checkParity_ = line.parityChecking;
+    watchLineErrors_ = serial_detail::ReadLineErrorCounts(fd_.get(), errorBaseline_);
+    return SerialError::None;
 }
 
-bool CSerialPort::SetTimeouts(std::uint32_t readInterval, std::uint32_t readMultiplier,
-                              std::uint32_t readConstant, std::uint32_t writeMultiplier,
-                              std::uint32_t writeConstant) {
-    // The time-outs are this object's own record: the tty keeps none that could be read back.
-    // Reading the record fails only when there is no port.
-    if (native_->fd < 0) {
-        return Fail(SerialError::NotOpen);
+SerialError CTermiosLine::SetModemLines(bool dtr, bool rts) {
+    if (!fd_) {
+        return SerialError::NotOpen;
     }
-    timeouts_ =
-        Timeouts{readInterval, readMultiplier, readConstant, writeMultiplier, writeConstant};
-    // Any value is acceptable, so the device can refuse the record only by no longer being
-    // there (a USB adapter pulled since Open): then the port is of no further use.
-    struct termios probe {};
-    if (::tcgetattr(native_->fd, &probe) != 0) {
-        lastError_ = IoErrorFromErrno(errno);
-        ErrorBox(ui_, "Error in setting communication timeoouts!", "Com Port Error");
-        Close();
-        return false;
+    // A pseudo-terminal has no modem lines and refuses the request with ENOTTY (some USB
+    // drivers with EINVAL); the byte stream works all the same there.
+    auto request = [this](unsigned long op, int lines) {
+        if (lines == 0 || ::ioctl(fd_.get(), op, &lines) == 0 || errno == ENOTTY ||
+            errno == EINVAL) {
+            return SerialError::None;
+        }
+        return IoErrorFromErrno(errno);
+    };
+    const int raise = (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
+    const int drop = (dtr ? 0 : TIOCM_DTR) | (rts ? 0 : TIOCM_RTS);
+    if (const SerialError e = request(TIOCMBIS, raise); e != SerialError::None) {
+        return e;
     }
-    return true;
+    return request(TIOCMBIC, drop);
 }
 
-bool CSerialPort::LineUsable() {
-    if (native_->lineFailed) {
+bool CTermiosLine::LineErrorSeen() {
+    if (!watchLineErrors_ || !fd_) {
         return false;
-    }
-    if (!native_->watchLineErrors) {
-        return true;
     }
     LineErrorCounts now;
-    if (!serial_detail::ReadLineErrorCounts(native_->fd, now)) {
-        return true;  // the device may have gone: the read or write itself will tell
+    if (!serial_detail::ReadLineErrorCounts(fd_.get(), now)) {
+        return false;  // the device may have gone: the read or write itself will tell
     }
-    native_->lineFailed = now.frame != native_->errorBaseline.frame ||
-                          now.overrun != native_->errorBaseline.overrun ||
-                          now.brk != native_->errorBaseline.brk ||
-                          now.bufferOverrun != native_->errorBaseline.bufferOverrun ||
-                          (native_->checkParity && now.parity != native_->errorBaseline.parity);
-    return !native_->lineFailed;
+    return now.frame != errorBaseline_.frame || now.overrun != errorBaseline_.overrun ||
+           now.brk != errorBaseline_.brk || now.bufferOverrun != errorBaseline_.bufferOverrun ||
+           (checkParity_ && now.parity != errorBaseline_.parity);
 }
 
-std::optional<bool> CSerialPort::StartBlock(const void* data, std::size_t length) {
-    if (native_->fd < 0) {
-        return Fail(SerialError::NotOpen);
-    }
-    if (!LineUsable()) {
-        return Fail(SerialError::LineError);
-    }
-    if (length == 0) {
-        return true;
-    }
-    if (data == nullptr) {
-        return Fail(SerialError::Io);
-    }
-    return std::nullopt;
-}
-
-bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_t& received) {
+SerialError CTermiosLine::Read(std::uint8_t* buffer, std::size_t length, const LineWait& wait,
+                               std::size_t& received) {
     received = 0;
-    if (const std::optional<bool> early = StartBlock(buffer, length)) {
-        return *early;
+    if (!fd_) {
+        return SerialError::NotOpen;
     }
-
-    const Clock::time_point start = Clock::now();
-    const auto total =
-        TotalDeadline(start, timeouts_.readMultiplier, timeouts_.readConstant, length);
-    const bool immediate = timeouts_.readInterval == serial_detail::kReturnImmediately && !total;
-    // The interval time-out counts from the last byte and only once the first one is in.
-    const bool useInterval = timeouts_.readInterval != 0 && !immediate;
-    Clock::time_point lastByte = start;
+    const std::optional<Clock::time_point> until = wait.Until();
     bool hangupSeen = false;
-    bool deadlinePassed = false;
-    Waiter waiter(native_->fd, POLLIN, idle_, start);
-
     for (;;) {
-        const ssize_t n = ::read(native_->fd, buffer + received, length - received);
+        const ssize_t n = ::read(fd_.get(), buffer, length);
         if (n > 0) {
-            received += static_cast<std::size_t>(n);
-            lastByte = Clock::now();
-            hangupSeen = false;
-            if (received == length) {
-                return LineUsable() || Fail(SerialError::LineError);
-            }
-            continue;  // more may be queued already
+            received = static_cast<std::size_t>(n);
+            return SerialError::None;
         }
         if (n == 0) {
             // With VMIN 1 an empty queue gives EAGAIN; 0 is the end of a hung-up line.
-            return Fail(SerialError::Disconnected);
+            return SerialError::Disconnected;
         }
         const int err = errno;
         if (err == EINTR) {
             continue;
         }
         if (err != EAGAIN && err != EWOULDBLOCK) {
-            return Fail(IoErrorFromErrno(err));
+            return IoErrorFromErrno(err);
         }
         if (hangupSeen) {
             // poll() reported a hang-up and nothing is left to read: the device is gone.
-            return Fail(SerialError::Disconnected);
-        }
-        if (immediate || deadlinePassed) {
-            return LineUsable() || Fail(SerialError::LineError);
-        }
-
-        std::optional<Clock::time_point> deadline = total;
-        if (useInterval && received > 0) {
-            const Clock::time_point gapEnd =
-                lastByte + std::chrono::milliseconds(timeouts_.readInterval);
-            deadline = deadline ? std::min(*deadline, gapEnd) : gapEnd;
+            return SerialError::Disconnected;
         }
         short revents = 0;
-        SerialError waitError = SerialError::None;
-        switch (waiter.Wait(deadline, revents, waitError)) {
+        SerialError error = SerialError::None;
+        switch (WaitFor(fd_.get(), POLLIN, until, revents, error)) {
             case WaitResult::TimedOut:
-                // A time-out is no failure: the caller judges what arrived. The deadline may
-                // have passed while the idle hook ran (a message box left open for seconds):
-                // what is queued by now is taken first, never left behind as stale.
-                deadlinePassed = true;
-                continue;
+                return SerialError::None;
             case WaitResult::Failed:
-                return Fail(waitError);
+                return error;
             case WaitResult::Ready:
                 break;
         }
@@ -530,32 +384,19 @@ bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_
     }
 }
 
-bool CSerialPort::WriteBlock(const std::uint8_t* data, std::size_t length, std::size_t* written) {
-    std::size_t done = 0;
-    auto report = [&] {
-        if (written != nullptr) {
-            *written = done;
-        }
-    };
-    report();
-    if (const std::optional<bool> early = StartBlock(data, length)) {
-        return *early;
+SerialError CTermiosLine::Write(const std::uint8_t* data, std::size_t length, const LineWait& wait,
+                                std::size_t& written) {
+    written = 0;
+    if (!fd_) {
+        return SerialError::NotOpen;
     }
-
-    // The block counts as written once the driver has taken all of it. Waiting for the last
-    // bit to leave the wire (tcdrain) would only delay the panel's reply, which the read that
-    // follows waits for anyway. A write time-out of 0 means no limit, as on the panel's
-    // original platform.
-    const Clock::time_point start = Clock::now();
-    const auto deadline =
-        TotalDeadline(start, timeouts_.writeMultiplier, timeouts_.writeConstant, length);
-    Waiter waiter(native_->fd, POLLOUT, idle_, start);
-
-    while (done < length) {
-        const ssize_t n = ::write(native_->fd, data + done, length - done);
+    // write() only queues: the driver sends on while the caller runs its idle hook, so the
+    // wait for room is cut at yieldAt like any other.
+    const std::optional<Clock::time_point> until = wait.Until();
+    while (written < length) {
+        const ssize_t n = ::write(fd_.get(), data + written, length - written);
         if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            report();
+            written += static_cast<std::size_t>(n);
             continue;
         }
         if (n < 0) {
@@ -564,63 +405,55 @@ bool CSerialPort::WriteBlock(const std::uint8_t* data, std::size_t length, std::
                 continue;
             }
             if (err != EAGAIN && err != EWOULDBLOCK) {
-                return Fail(IoErrorFromErrno(err));
+                return IoErrorFromErrno(err);
             }
         }
         // The driver's queue is full: wait for room.
         short revents = 0;
-        SerialError waitError = SerialError::None;
-        switch (waiter.Wait(deadline, revents, waitError)) {
+        SerialError error = SerialError::None;
+        switch (WaitFor(fd_.get(), POLLOUT, until, revents, error)) {
             case WaitResult::TimedOut:
-                return Fail(SerialError::Timeout);
+                return SerialError::None;
             case WaitResult::Failed:
-                return Fail(waitError);
+                return error;
             case WaitResult::Ready:
                 break;
         }
         if ((revents & (POLLHUP | POLLERR)) != 0 && (revents & POLLOUT) == 0) {
-            return Fail(SerialError::Disconnected);
+            return SerialError::Disconnected;
         }
     }
-    return LineUsable() || Fail(SerialError::LineError);
+    return SerialError::None;
 }
 
-bool CSerialPort::DiscardInput() {
-    if (native_->fd < 0) {
-        return Fail(SerialError::NotOpen);
+SerialError CTermiosLine::Purge(LineQueue queue) {
+    if (!fd_) {
+        return SerialError::NotOpen;
     }
-    if (::tcflush(native_->fd, TCIFLUSH) != 0) {
-        return Fail(IoErrorFromErrno(errno));
+    if (::tcflush(fd_.get(), queue == LineQueue::Input ? TCIFLUSH : TCOFLUSH) != 0) {
+        return IoErrorFromErrno(errno);
     }
-    return true;
+    return SerialError::None;
 }
 
-void CSerialPort::Close() {
-    if (native_->fd < 0) {
+void CTermiosLine::Close() {
+    if (!fd_) {
         return;
     }
-    // Output stuck behind a failed or vanished device would make close() wait for the
-    // driver's closing time (30 s by default); it can no longer reach the panel anyway.
-    if (lastError_ == SerialError::Timeout || lastError_ == SerialError::Disconnected ||
-        lastError_ == SerialError::Io) {
-        (void)::tcflush(native_->fd, TCOFLUSH);
-    }
     // Put the line back as it was found. After a hang-up this fails: there is no line left.
-    if (native_->haveSaved) {
-        (void)::tcsetattr(native_->fd, TCSANOW, &native_->saved);
+    if (haveSaved_) {
+        (void)::tcsetattr(fd_.get(), TCSANOW, &saved_);
     }
-    if (!native_->latency.Empty()) {
+    if (!latency_.Empty()) {
         SystemLatencyControls controls;
-        RestoreLatency(native_->fd, native_->latency, controls);
-        native_->latency = {};
+        RestoreLatency(fd_.get(), latency_, controls);
+        latency_ = {};
     }
-    serial_detail::ReleaseExclusive(native_->fd, native_->exclusiveSet);
-    native_->fd = -1;
-    native_->haveSaved = false;
-    native_->exclusiveSet = false;
-    native_->pseudoTerminal = false;
-    native_->watchLineErrors = false;
-    native_->lineFailed = false;
+    serial_detail::ReleaseExclusive(std::move(fd_), exclusiveSet_);
+    haveSaved_ = false;
+    exclusiveSet_ = false;
+    pseudoTerminal_ = false;
+    watchLineErrors_ = false;
 }
 
 }  // namespace tarvex

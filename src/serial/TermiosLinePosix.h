@@ -1,42 +1,71 @@
-// The POSIX side of the serial port: what CSerialPort keeps of a tty, and the terminal-settings
-// helpers of SerialPortPosix.cpp and TermiosPosix.cpp. Included by POSIX code only.
+// The serial line over a POSIX tty, and the terminal-settings helpers of TermiosLinePosix.cpp
+// and TermiosPosix.cpp. Included by POSIX code only.
 #pragma once
 
 #include <termios.h>
 
 #include <string>
 
+#include "platform/UniqueFdPosix.h"
 #include "serial/LowLatency.h"
 #include "serial/SerialInternal.h"
-#include "serial/SerialPort.h"
+#include "serial/SerialLine.h"
 
 namespace tarvex {
 
-struct CSerialPort::Native {
-    int fd = -1;
-    struct termios saved {};  // as found at open, restored at close
-    bool haveSaved = false;
-    bool exclusiveSet = false;  // this object put the tty into exclusive mode
-    bool pseudoTerminal = false;
-
-    // Abort-on-error: the device's error counters when the line was configured; a rise in any
-    // of them makes every later read and write fail until Close.
-    bool watchLineErrors = false;
-    bool checkParity = false;
-    LineErrorCounts errorBaseline{};
-    bool lineFailed = false;
-
-    LatencyRestore latency;  // what Open changed for low latency on a USB adapter
+// Running counts of line errors as a serial driver keeps them.
+struct LineErrorCounts {
+    long frame = 0;
+    long overrun = 0;
+    long parity = 0;
+    long brk = 0;
+    long bufferOverrun = 0;  // the driver's receive buffer was full
 };
 
-// For an emergency exit from a signal handler: the descriptor (-1: closed) and the settings
-// found at open, so that the line can be restored with async-signal-safe calls alone.
-inline int NativeHandle(const CSerialPort& port) {
-    return port.NativeState().fd;
-}
-inline const struct termios* SavedSettings(const CSerialPort& port) {
-    return port.NativeState().haveSaved ? &port.NativeState().saved : nullptr;
-}
+// The device is opened non-blocking and every wait goes through poll() against a deadline on
+// the monotonic clock. VMIN/VTIME alone cannot give what the panel protocol needs: a read must
+// come back the moment its bytes are there, must give up after its time-out even when nothing
+// at all arrives, and must notice a device that went away instead of waiting.
+class CTermiosLine final : public ISerialLine {
+  public:
+    CTermiosLine() = default;
+    ~CTermiosLine() override;
+    CTermiosLine(const CTermiosLine&) = delete;
+    CTermiosLine& operator=(const CTermiosLine&) = delete;
+
+    SerialError Open(const std::string& path) override;
+    bool IsOpen() const override { return fd_.valid(); }
+    SerialError ReadState() override;
+    SerialError Configure(const LineSettings& settings) override;
+    SerialError Write(const std::uint8_t* data, std::size_t length, const LineWait& wait,
+                      std::size_t& written) override;
+    SerialError Read(std::uint8_t* buffer, std::size_t length, const LineWait& wait,
+                     std::size_t& received) override;
+    SerialError Purge(LineQueue queue) override;
+    SerialError SetModemLines(bool dtr, bool rts) override;
+    bool LineErrorSeen() override;
+    void Close() override;
+
+    // For an emergency exit from a signal handler: the descriptor (-1: closed) and the settings
+    // found at open, so that the line can be restored with async-signal-safe calls alone.
+    int Descriptor() const { return fd_.get(); }
+    const struct termios* SavedSettings() const { return haveSaved_ ? &saved_ : nullptr; }
+
+  private:
+    platform::UniqueFd fd_;
+    struct termios saved_ {};  // as found at open, restored at close
+    bool haveSaved_ = false;
+    bool exclusiveSet_ = false;  // this object put the tty into exclusive mode
+    bool pseudoTerminal_ = false;
+
+    // Abort-on-error: the device's error counters when the line was configured; a rise in any
+    // of them is a line error.
+    bool watchLineErrors_ = false;
+    bool checkParity_ = false;
+    LineErrorCounts errorBaseline_{};
+
+    LatencyRestore latency_;  // what Open changed for low latency on a USB adapter
+};
 
 SerialError SerialErrorFromErrno(int err);
 
@@ -60,7 +89,7 @@ namespace serial_detail {
 
 // A device opened for this program alone.
 struct ExclusiveDevice {
-    int fd = -1;
+    platform::UniqueFd fd;
     SerialError error = SerialError::None;  // why it did not open
     bool exclusiveSet = false;              // TIOCEXCL was set by us and must be cleared
     struct termios settings {};             // the settings found at open
@@ -72,7 +101,7 @@ struct ExclusiveDevice {
 ExclusiveDevice OpenExclusive(const std::string& path);
 
 // Undoes OpenExclusive: exclusive mode, lock, descriptor.
-void ReleaseExclusive(int fd, bool exclusiveSet);
+void ReleaseExclusive(platform::UniqueFd fd, bool exclusiveSet);
 
 // True for the slave side of a pseudo-terminal, which has no line of its own.
 bool IsPseudoTerminal(int fd);
