@@ -343,8 +343,14 @@ SerialError CCommLine::Read(std::uint8_t* buffer, std::size_t length, const Line
     if (!handle_) {
         return SerialError::NotOpen;
     }
+    const Clock::time_point now = Clock::now();
     const std::optional<Clock::time_point> until = wait.Until();
-    const DWORD waitMs = until ? MsUntil(*until, Clock::now()) : kLongestSliceMs;
+    DWORD waitMs = until ? MsUntil(*until, now) : kLongestSliceMs;
+    if (waitMs == 0 && (!wait.deadline || *wait.deadline > now)) {
+        // Only the idle call is due: a slice of one millisecond keeps the driver's time-outs as
+        // they are instead of switching to "return at once" and back.
+        waitMs = 1;
+    }
     if (!Apply(ReadSlice(waitMs))) {
         return IoError(::GetLastError());
     }
