@@ -7,7 +7,7 @@
 //                               from here on line errors are watched (LineErrorSeen)
 //   Write(data, n, wait, put)   hands the driver what it takes of the block, waiting for room
 //                               no longer than `wait` allows; put < n with None means the wait
-//                               ended first
+//                               ended first (Timeout: the deadline did)
 //   Read(buf, n, wait, got)     what is there now; when nothing is, waits as `wait` allows for
 //                               the first bytes to arrive; got 0 with None means nothing came
 //   Purge(queue)                drops bytes received and not read, or sent and not yet gone
