@@ -2,11 +2,11 @@
 //
 // Reads are built from one primitive the driver offers: with ReadIntervalTimeout and
 // ReadTotalTimeoutMultiplier both MAXDWORD and a constant c, ReadFile returns at once with what
-// is queued, else with the first bytes that arrive, else after c ms with nothing. Each read asks
-// for such a slice, ending where the caller's wait ends; the caller's loop turns slices into
-// its deadlines. Writes block in WriteFile for the time the bytes take on the wire, so when the
-// caller wants control back for its idle hook a write hands the driver only a piece of about
-// that much line time.
+// is queued, else with the first byte that arrives, else after c ms with nothing. Each read asks
+// for such a slice, ending where the caller's wait ends, and then takes what else is queued;
+// the caller's loop turns slices into its deadlines. Writes block in WriteFile for the time the
+// bytes take on the wire, so when the caller wants control back for its idle hook a write hands
+// the driver only a piece of about that much line time.
 #include "serial/CommLineWin32.h"
 
 #include <algorithm>
@@ -354,12 +354,30 @@ SerialError CCommLine::Read(std::uint8_t* buffer, std::size_t length, const Line
     if (!Apply(ReadSlice(waitMs))) {
         return IoError(::GetLastError());
     }
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(length, 1u << 30));
+    // Some drivers (Wine's, for one) wait for the whole count in this mode instead of coming
+    // back with the first bytes: a read that may wait asks for one byte, then takes what else
+    // is queued without waiting.
+    const DWORD most = static_cast<DWORD>(std::min<std::size_t>(length, 1u << 30));
     DWORD got = 0;
-    if (::ReadFile(handle_.get(), buffer, want, &got, nullptr) == 0) {
+    if (::ReadFile(handle_.get(), buffer, waitMs == 0 ? most : 1, &got, nullptr) == 0) {
         return IoError(::GetLastError());
     }
+    if (got == 0) {
+        // Nothing came. A driver whose device went away may answer every read at once with
+        // nothing (Wine's, for a tty whose far end has closed); only the device's state tells.
+        return ReadState();
+    }
     received = got;
+    if (waitMs > 0 && most > 1) {
+        if (!Apply(ReadSlice(0))) {
+            return IoError(::GetLastError());
+        }
+        DWORD more = 0;
+        if (::ReadFile(handle_.get(), buffer + 1, most - 1, &more, nullptr) == 0) {
+            return IoError(::GetLastError());
+        }
+        received += more;
+    }
     return SerialError::None;
 }
 
