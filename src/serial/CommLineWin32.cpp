@@ -24,6 +24,10 @@ using Clock = LineClock;
 // MAXDWORD in this mode.
 constexpr DWORD kLongestSliceMs = 0x7FFFFFFF;
 
+// The longest a read waits before it looks whether the device is still there: under Wine a
+// COM port whose far end has closed lets a read wait out its whole time-out.
+constexpr DWORD kLongestQuietMs = 200;
+
 // The smallest piece a write hands the driver, however soon the caller wants control back.
 constexpr std::size_t kSmallestPiece = 16;
 
@@ -345,7 +349,7 @@ SerialError CCommLine::Read(std::uint8_t* buffer, std::size_t length, const Line
     }
     const Clock::time_point now = Clock::now();
     const std::optional<Clock::time_point> until = wait.Until();
-    DWORD waitMs = until ? MsUntil(*until, now) : kLongestSliceMs;
+    DWORD waitMs = std::min(until ? MsUntil(*until, now) : kLongestSliceMs, kLongestQuietMs);
     if (waitMs == 0 && (!wait.deadline || *wait.deadline > now)) {
         // Only the idle call is due: a slice of one millisecond keeps the driver's time-outs as
         // they are instead of switching to "return at once" and back.

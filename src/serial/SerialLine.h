@@ -10,6 +10,7 @@
 //                               ended first (Timeout: the deadline did)
 //   Read(buf, n, wait, got)     what is there now; when nothing is, waits as `wait` allows for
 //                               the first bytes to arrive; got 0 with None means nothing came
+//                               (a line may come back early with nothing: ask again)
 //   Purge(queue)                drops bytes received and not read, or sent and not yet gone
 //   SetModemLines(dtr, rts)     raises or drops DTR and RTS; None also where the device has no
 //                               modem lines (a pseudo-terminal)
