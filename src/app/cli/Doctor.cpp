@@ -1,15 +1,12 @@
 // tarvex-cli doctor [--port P] [--json]: one screen that answers "why can't I download?".
-// Every port (or the one named), the services that get between the tool and a USB adapter,
-// and the workspace in the current directory, each finding ok, warning or problem with the
-// exact fix. Exit status 0 when nothing is a problem.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+// Every port (or the one named), what the system puts between the tool and a port, and the
+// workspace in the current directory, each finding ok, warning or problem with the exact fix.
+// Exit status 0 when nothing is a problem. The checks of ports and of the system are the
+// platform's (DoctorLinux.cpp, DoctorWin32.cpp); those of the workspace are shared.
+#include "app/cli/Doctor.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -26,29 +23,13 @@
 #include "hmi/DownloadSet.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
-#include "serial/PortAccess.h"
 #include "serial/PortProbe.h"
+#include "serial/SerialPort.h"
 #include "ui/DnldSettings.h"
 
 namespace tarvex::cli {
+namespace doctor {
 namespace {
-
-enum class Level { Ok, Warning, Problem };
-
-struct Finding {
-    std::string area;     // "port", "system", "workspace"
-    std::string subject;  // a device path, a service, a file
-    Level level = Level::Ok;
-    std::string text;
-    std::string fix;  // the command or step that fixes it; empty for none
-};
-
-struct DoctorOptions {
-    std::optional<std::string> port;
-    bool json = false;
-    std::string sysfsRoot;
-    std::string devRoot;
-};
 
 const char* LevelKey(Level level) {
     switch (level) {
@@ -62,51 +43,35 @@ const char* LevelKey(Level level) {
     return "ok";
 }
 
-std::string Why(int error) {
-    return std::strerror(error);
-}
+struct Finding {
+    std::string area;
+    std::string subject;
+    Level level = Level::Ok;
+    std::string text;
+    std::string fix;
+};
 
-// Why a file or folder cannot be read, from the system's answer to opening it.
-std::string ReadFailure(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return Why(errno);
-    }
-    struct stat st {};
-    const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-    ::close(fd);
-    return folder ? "it is a folder" : "a read failed";
-}
-
-class Doctor {
+class Doctor final : public FindingSink {
   public:
-    explicit Doctor(const DoctorOptions& options) : options_(options) {
-        probe_ = ProbeOptionsFromEnvironment();
-        if (!options.sysfsRoot.empty()) {
-            probe_.sysfsRoot = options.sysfsRoot;
-        }
-        if (!options.devRoot.empty()) {
-            probe_.devRoot = options.devRoot;
-        }
-        services_.sysfsRoot = probe_.sysfsRoot;
-        appDir_ = platform::CurrentDirectory();
-    }
+    explicit Doctor(const Options& options)
+        : options_(options),
+          appDir_(platform::CurrentDirectory()),
+          platform_(MakePlatformChecks(options, *this, appDir_)) {}
 
     void Run() {
         ReadSettings();
         CheckPorts();
-        CheckSystem();
+        platform_->CheckSystem(!ports_.empty());
         CheckWorkspace();
     }
 
     const std::vector<Finding>& Findings() const { return findings_; }
     const std::string& AppDir() const { return appDir_; }
 
-  private:
     void Add(std::string area, std::string subject, Level level, std::string text,
-             std::string fix = {}) {
+             std::string fix = {}) override {
         // Files of the workspace by their names in it.
-        const std::string prefix = appDir_ + "/";
+        const std::string prefix = platform::JoinPath(appDir_, "");
         if (area == "workspace" && subject.rfind(prefix, 0) == 0) {
             subject = subject.substr(prefix.size());
         }
@@ -122,54 +87,38 @@ class Doctor {
             settingsRead_ = true;
             ApplySettingsLines(*lines, settings_);
         } else {
-            settingsMissing_ = ::access(path.c_str(), F_OK) != 0;
+            settingsMissing_ = !PathExists(path);
             settingsError_ = ReadFailure(path);
         }
     }
 
     // --- Ports --------------------------------------------------------------------------------
     void CheckPorts() {
-        ports_ = ProbePorts(probe_);
+        ports_ = ProbePorts(platform_->Probe());
         if (options_.port) {
             const std::string device = DevicePathForPortName(*options_.port);
-            const PortInfo* found = Find(device);
-            if (found == nullptr) {
-                PortInfo info;
-                info.path = device;
-                if (!platform::FileExists(device) && !NodeExists(device)) {
-                    Add("port", device, Level::Problem, "not present", PresentList());
-                    return;
-                }
-                // A device the probe does not list (no sysfs entry): try it all the same.
-                probe_.extraPorts = {device};
-                probe_.sysfsRoot = platform::JoinPath(appDir_, ".no-sysfs-here");
-                const std::vector<PortInfo> one = ProbePorts(probe_);
-                if (one.empty()) {
-                    Add("port", device, Level::Problem, "not present", PresentList());
-                    return;
-                }
-                CheckPort(one.front());
+            if (const PortInfo* found = Find(device)) {
+                platform_->CheckPort(*found);
+            } else if (const std::optional<PortInfo> one = platform_->ExamineUnlisted(device)) {
+                platform_->CheckPort(*one);
             } else {
-                CheckPort(*found);
+                Add("port", device, Level::Problem, "not present", PresentList());
             }
         } else {
             if (ports_.empty()) {
-                Add("port", "-", Level::Problem,
-                    "no serial port found: is the adapter plugged in? (dmesg | tail shows what "
-                    "the kernel made of it)");
+                Add("port", "-", Level::Problem, platform_->NoPortText());
             }
             for (const PortInfo& p : ports_) {
-                CheckPort(p);
+                platform_->CheckPort(p);
             }
             CheckSavedPort();
         }
     }
 
-    static bool NodeExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
     const PortInfo* Find(const std::string& device) const {
         for (const PortInfo& p : ports_) {
-            if (p.path == device) {
+            // A port the probe lists by its name (COM7) is opened by its device path.
+            if (p.path == device || DevicePathForPortName(p.path) == device) {
                 return &p;
             }
         }
@@ -183,80 +132,6 @@ class Doctor {
         }
         return list.empty() ? "plug the adapter in; no serial port is present"
                             : "choose one of the ports present: " + list;
-    }
-
-    void CheckPort(const PortInfo& p) {
-        if (p.opens) {
-            Add("port", p.path, Level::Ok, "present, opens for reading and writing");
-        } else if (p.error == SerialError::PermissionDenied) {
-            const PortAccess access = ExaminePortAccess(p.path);
-            std::string fix = access.fixCommand;
-            if (!fix.empty() && access.needsNewLogin) {
-                fix += fix.rfind("newgrp", 0) == 0
-                           ? " (or log out and in again)"
-                           : "; then log out and in again: a group change needs a new login";
-            }
-            std::string text = PermissionAdvice(p.path, access);
-            text = text.substr(
-                0, text.find("): ") == std::string::npos ? text.size() : text.find("): ") + 1);
-            Add("port", p.path, Level::Problem, text.empty() ? "permission denied" : text, fix);
-        } else if (p.error == SerialError::Busy) {
-            const std::vector<PortHolder> holders = FindPortHolders(p.path);
-            std::string fix = "end that program or choose another port";
-            if (!holders.empty()) {
-                fix = "end " +
-                      (holders.front().command.empty() ? std::string("it")
-                                                       : holders.front().command) +
-                      " (kill " + std::to_string(holders.front().pid) + ") or choose another port";
-            }
-            Add("port", p.path, Level::Problem, "busy: " + HolderText(p.path, holders), fix);
-        } else {
-            Add("port", p.path, Level::Problem,
-                "does not open: " + std::string(SerialErrorText(p.error)));
-        }
-        CheckServicesFor(p);
-    }
-
-    void CheckServicesFor(const PortInfo& p) {
-        const std::string tty = p.fromEnvironment ? std::string() : BaseName(p.path);
-        const LineServices s = ExamineLineServices(p.path, tty, services_);
-        modemManagerRunning_ = s.modemManagerRunning;
-        brlttyInstalled_ = s.brlttyInstalled;
-        ruleInstalled_ = s.ruleInstalled;
-        const bool usb = p.usbVendorId.has_value();
-        usbSeen_ = usbSeen_ || usb;
-        ch34xSeen_ = ch34xSeen_ || (usb && *p.usbVendorId == 0x1a86);
-        if (s.modemManagerRunning && usb) {
-            if (s.modemManagerIgnores.value_or(false)) {
-                Add("port", p.path, Level::Ok, "ModemManager is told to leave it alone");
-            } else {
-                Add("port", p.path, Level::Warning,
-                    "ModemManager is running and not told to ignore this adapter: it may send "
-                    "AT commands to it and hold it for seconds after it appears",
-                    s.ruleInstalled ? "sudo udevadm control --reload && sudo udevadm trigger "
-                                      "(the rule is installed but not applied), then plug the "
-                                      "adapter in again"
-                                    : "install the tarvex package (its udev rule "
-                                      "60-tarvex.rules sets ID_MM_DEVICE_IGNORE), or: sudo "
-                                      "systemctl stop ModemManager");
-            }
-        }
-        if (s.latencyTimerMs) {
-            if (*s.latencyTimerMs > 4) {
-                Add("port", p.path, Level::Warning,
-                    "the adapter's latency timer is " + std::to_string(*s.latencyTimerMs) +
-                        " ms: every reply of the panel waits that long in the adapter",
-                    "echo 1 | sudo tee " + s.latencyTimerPath);
-            } else {
-                Add("port", p.path, Level::Ok,
-                    "latency timer " + std::to_string(*s.latencyTimerMs) + " ms");
-            }
-        }
-    }
-
-    static std::string BaseName(const std::string& path) {
-        const std::size_t slash = path.rfind('/');
-        return slash == std::string::npos ? path : path.substr(slash + 1);
     }
 
     void CheckSavedPort() {
@@ -274,39 +149,6 @@ class Doctor {
             "the port saved in dnld.sv is not present: tarvex-cli download without --port "
             "refuses to start",
             "name the port with --port; " + PresentList());
-    }
-
-    // --- System -------------------------------------------------------------------------------
-    void CheckSystem() {
-        if (options_.port || ports_.empty()) {
-            // The services are looked at once even when no port was examined.
-            const LineServices s = ExamineLineServices("", "", services_);
-            modemManagerRunning_ = s.modemManagerRunning;
-            brlttyInstalled_ = s.brlttyInstalled;
-            ruleInstalled_ = s.ruleInstalled;
-        }
-        Add("system", "ModemManager",
-            modemManagerRunning_ && !ruleInstalled_ ? Level::Warning : Level::Ok,
-            modemManagerRunning_ ? (ruleInstalled_ ? "running; the tarvex udev rule keeps it "
-                                                     "off USB serial adapters"
-                                                   : "running, and no tarvex udev rule keeps it "
-                                                     "off USB serial adapters")
-                                 : "not running",
-            modemManagerRunning_ && !ruleInstalled_
-                ? "install the tarvex package (udev rule 60-tarvex.rules), or: sudo systemctl "
-                  "disable --now ModemManager"
-                : "");
-        if (brlttyInstalled_) {
-            Add("system", "brltty", usbSeen_ || ch34xSeen_ ? Level::Warning : Level::Ok,
-                std::string("installed: it claims CH340/CH341 USB serial adapters (1a86:7523) "
-                            "for braille displays, and the port vanishes") +
-                    (ch34xSeen_ ? "; such an adapter is plugged in" : ""),
-                usbSeen_ || ch34xSeen_ ? "sudo apt-get remove brltty (unless a braille display "
-                                         "is used)"
-                                       : "");
-        } else {
-            Add("system", "brltty", Level::Ok, "not installed");
-        }
     }
 
     // --- Workspace ----------------------------------------------------------------------------
@@ -336,13 +178,14 @@ class Doctor {
                            Printable(data.BinFileDir()) + ", HMI type " + Printable(data.HmiType());
         Add("workspace", path, Level::Ok, text);
         std::string dir = data.BinFileDir();
-        if (!dir.empty() && dir.front() != '/') {
+        if (!dir.empty() && !IsAbsolutePath(dir)) {
             dir = platform::JoinPath(platform::CurrentDirectory(), dir);
         }
-        if (!dir.empty() && ::access(dir.c_str(), R_OK | X_OK) != 0) {
+        if (const std::optional<std::string> why =
+                dir.empty() ? std::nullopt : FolderUnreadable(dir)) {
             Add("workspace", path, Level::Warning,
-                "its project folder " + Printable(data.BinFileDir()) + " cannot be read (" +
-                    Why(errno) + ")");
+                "its project folder " + Printable(data.BinFileDir()) + " cannot be read (" + *why +
+                    ")");
         }
     }
 
@@ -525,10 +368,9 @@ class Doctor {
         }
     }
 
-    DoctorOptions options_;
-    ProbeOptions probe_;
-    LineServicesOptions services_;
+    Options options_;
     std::string appDir_;
+    std::unique_ptr<PlatformChecks> platform_;
     std::vector<Finding> findings_;
     std::vector<PortInfo> ports_;
     SettingsFields settings_;
@@ -537,11 +379,6 @@ class Doctor {
     std::string settingsError_;
     std::string dataProduct_;
     std::vector<std::pair<std::string, std::uint32_t>> productCodes_;  // first record's code
-    bool modemManagerRunning_ = false;
-    bool brlttyInstalled_ = false;
-    bool ruleInstalled_ = false;
-    bool usbSeen_ = false;
-    bool ch34xSeen_ = false;
 };
 
 void PrintText(const std::vector<Finding>& findings, const std::string& appDir) {
@@ -586,24 +423,21 @@ nlohmann::json ToJson(const std::vector<Finding>& findings) {
 }
 
 }  // namespace
+}  // namespace doctor
 
 void RegisterDoctorCommand(CLI::App& app, int& exitStatus) {
-    auto options = std::make_shared<DoctorOptions>();
+    using namespace doctor;
+    auto options = std::make_shared<Options>();
     auto* cmd = app.add_subcommand("doctor", "Find out why a download cannot work here");
     cmd->add_option("--port", options->port,
                     "Look only at this port (a device path or COMn); default: every port");
     cmd->add_flag("--json", options->json,
                   "Print one JSON object: findings (area, subject, level, text, fix), problems, "
                   "warnings");
-    cmd->add_option("--sysfs-root", options->sysfsRoot, "Root of sysfs (default /sys)");
-    cmd->add_option("--dev-root", options->devRoot, "Folder of the device nodes (default /dev)");
-    cmd->footer(
-        "Looks at every serial port (present, read and write access for this user, busy and "
-        "by whom, ModemManager, the USB adapter's latency timer), at brltty, and at the "
-        "workspace in the current directory (DnldData.txt, every catalogue file in Pxx and "
-        "Vxx, dnld.sv and the container it names). Each finding is ok, warning or problem, "
-        "with the command that fixes it.\n\n"
-        "Exit status: 0 nothing is a problem; 1 at least one problem; 2 usage error.");
+    AddPlatformOptions(*cmd, *options);
+    cmd->footer(PlatformHelpText() +
+                " Each finding is ok, warning or problem, with the command that fixes it.\n\n"
+                "Exit status: 0 nothing is a problem; 1 at least one problem; 2 usage error.");
     cmd->callback([options, &exitStatus] {
         Doctor doctor(*options);
         doctor.Run();
