@@ -340,10 +340,20 @@ class CTarvexDlg {
     bool m_bEnded = false;
     std::function<void()> m_onEnd;
 
-    // Download bookkeeping beyond the fields above.
+    // The phases of OnDownload, in order. A phase that stops the download has shown why.
+    class DownloadScope;  // puts the form back to idle on every way out
+    void TakeTransferMode();
+    // The form's checks, the placeholders, the container and its product, the selection: the
+    // firmware version's text when the download may go on.
+    std::optional<std::string> CheckBeforeThePort();
     bool RefuseUnsupportedSelection();
-    void EndPortPhase();
-    void ShowOutcome(int transferResult, const CHmiTransfer& transfer);
+    void StoreDownloadSettings();
+    bool OpenThePort();  // open, line settings, time-outs; the port phase starts here
+    void RunTransfer(const std::string& firmwareText,
+                     const platform::RaisedPriorityScope& priority);
+    // The one message for the transfer's end, and the outcome.
+    void ShowOutcome(int transferResult, const CHmiTransfer& transfer, std::uint32_t transferStart);
+    void BackToIdle(const platform::RaisedPriorityScope& priority, bool transferStarted);
     void WriteTimingLog(std::uint32_t endTick, std::uint32_t transferStartTick);
     DownloadOutcome m_lastOutcome = DownloadOutcome::None;
     std::uint8_t m_nOutcomeCode = 0;
