@@ -4,7 +4,8 @@
 #   -DPROGRAM=path       the built program
 #   -DNAME=text          the one-line description for the NAME section
 #   -DINCLUDES=a;b       help2man include files
-#   -DREADME=path        optional: the README whose "Exit status" table becomes EXIT STATUS
+#   -DREADME=path        optional: a Markdown file whose "Exit status" table becomes EXIT STATUS
+#   -DEXIT_STATUSES=ON   optional: that table from the program itself (PROGRAM --exit-statuses)
 #   -DSUBCOMMANDS=ON     optional: a COMMANDS section with each subcommand's own --help
 #   -DOUTPUT=path.1.gz   the compressed page
 #   -DWORK=dir           a folder for the pieces
@@ -48,6 +49,15 @@ if(SUBCOMMANDS)
         string(APPEND section ".SS \"${program_name} ${name}\"\n.nf\n${sub_help}\n.fi\n")
     endforeach()
     file(APPEND "${generated}" "${section}\n")
+endif()
+
+if(EXIT_STATUSES)
+    execute_process(COMMAND "${PROGRAM}" --exit-statuses OUTPUT_FILE "${WORK}/exit-statuses.md"
+                    RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "${PROGRAM} --exit-statuses failed")
+    endif()
+    set(README "${WORK}/exit-statuses.md")
 endif()
 
 if(README)

@@ -1,6 +1,7 @@
 #include "platform/Text.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 
 namespace tarvex {
@@ -71,6 +72,20 @@ LabelValue SplitLabelValue(std::string_view line) {
         return {std::string_view{}, line};
     }
     return {line.substr(0, colon), line.substr(colon + 1)};
+}
+
+std::string Printable(std::string_view raw, bool rawBytes) {
+    std::string out;
+    for (const unsigned char c : raw) {
+        if (c < 0x20 || c == 0x7F || (rawBytes && (c > 0x7F || c == '\\'))) {
+            char buf[5];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out.append(buf);
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
 }
 
 }  // namespace tarvex

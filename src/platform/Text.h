@@ -5,6 +5,11 @@
 //   EqualsIgnoringCase(a, b)    ASCII letter case ignored
 //   ToUpperAscii(text)
 //   TrimWhitespace(text)        blanks, tabs, CR and LF removed at both ends
+//   Printable(raw, rawBytes)    text from files written elsewhere, safe to print: control
+//                               characters and DEL as \xHH, so that a damaged file cannot send
+//                               control sequences to a terminal; with `rawBytes` (names and
+//                               signatures that need not be text at all) also every byte
+//                               outside ASCII and the backslash
 //   SplitLabelValue(line)       label before the first ':', value after it (no ':': empty label,
 //                               the whole line as value)
 #pragma once
@@ -25,5 +30,7 @@ struct LabelValue {
     std::string_view value;
 };
 LabelValue SplitLabelValue(std::string_view line);
+
+std::string Printable(std::string_view raw, bool rawBytes = false);
 
 }  // namespace tarvex

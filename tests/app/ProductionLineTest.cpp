@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/cli/DownloadReport.h"
 #include "download/DownloadContainer.h"
+#include "production/DownloadReport.h"
 #include "support/PanelSimProcess.h"
 #include "support/RunProgram.h"
 #include "support/ScopedEnv.h"
@@ -187,6 +187,9 @@ TEST_F(ProductionLine, GangOfFourEndsWithTheRightSummaryAndTheGoodPanelsIntact) 
         EXPECT_EQ(summary["ports"][i]["exit_status"], statuses[i]) << ports[i];
     }
     EXPECT_EQ(summary["ports"][1]["panel_code"], 2);
+    // The port whose line went away gets the hint download gives, on its own lines.
+    EXPECT_NE(r.err.find(ports[2] + ": tarvex-cli: the line was lost: "), std::string::npos)
+        << r.err;
     EXPECT_EQ(summary["exit_status"], 12);
 
     // The progress lines: valid, one start and one result per port, results as above.
@@ -291,7 +294,7 @@ TEST(ReportFile, TwoProcessesAppendingLoseNoLine) {
         if (pid == 0) {
             std::string error;
             for (int i = 0; i < kLines; ++i) {
-                if (!cli::AppendLine(path, lineOf(who, i), error)) {
+                if (!production::AppendLine(path, lineOf(who, i), error)) {
                     ::_exit(1);
                 }
             }

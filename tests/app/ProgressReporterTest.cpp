@@ -1,6 +1,6 @@
 // The download command's progress report, driven through the transfer's progress sink with a
 // hand-set clock and terminal width.
-#include "app/cli/ProgressReporter.h"
+#include "app/cli/output/ProgressReporter.h"
 
 #include <gtest/gtest.h>
 

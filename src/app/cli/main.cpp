@@ -7,11 +7,18 @@
 #include <vector>
 
 #include "app/cli/Commands.h"
-#include "app/cli/Console.h"
+#include "app/cli/console/Console.h"
 #include "platform/Files.h"
 
 int main(int argc, char** argv) {
     using namespace tarvex::cli;
+
+    // The exit-status table as Markdown rows, for the manual page (packaging/ManPage.cmake);
+    // not an option of the command line proper, so it appears in no --help.
+    if (argc == 2 && std::string(argv[1]) == "--exit-statuses") {
+        std::cout << ExitStatusMarkdown() << std::flush;
+        return kExitOk;
+    }
 
     CLI::App app{"Tarvex: loads an operator panel (HMI) over a serial line.", "tarvex-cli"};
     app.set_version_flag("--version", std::string("tarvex-cli ") + TARVEX_VERSION);

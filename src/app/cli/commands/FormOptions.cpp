@@ -1,0 +1,267 @@
+#include "app/cli/commands/FormOptions.h"
+
+#include <array>
+
+#include "app/cli/Commands.h"
+#include "platform/Files.h"
+#include "platform/Text.h"
+#include "serial/SerialPort.h"
+
+namespace tarvex::cli {
+namespace {
+
+std::string EntryList(const ComboBox& list) {
+    if (list.GetCount() == 0) {
+        return "the list is empty";
+    }
+    std::string out = "the list holds ";
+    for (int i = 0; i < list.GetCount(); ++i) {
+        out += (i == 0 ? "\"" : ", \"") + list.GetLBText(i) + "\"";
+    }
+    return out;
+}
+
+// Why a control did not take a person's action.
+std::string Unusable(const CTarvexDlg& form, const Control& control, std::string_view name) {
+    if (!control.IsVisible()) {
+        return std::string(name) + " is hidden: the chosen version does not use it";
+    }
+    if (form.m_radUSBDownload.GetCheck()) {
+        return std::string(name) + " is disabled while USB Download is chosen";
+    }
+    return std::string(name) + " is disabled";
+}
+
+void Choose(CTarvexDlg& form, ComboBox& list, const std::string& value, std::string_view option,
+            std::string_view noun, std::string_view listName) {
+    // Whole text, letter case ignored; the placeholder at entry 0 is looked at last.
+    const int index = list.FindStringExact(value);
+    if (index < 0) {
+        throw UsageError(std::string(option) + ": no " + std::string(noun) + " \"" + value +
+                         "\"; " + EntryList(list));
+    }
+    if (!form.UserSelect(list, index)) {
+        throw UsageError(std::string(option) + ": " + Unusable(form, list, listName));
+    }
+}
+
+void Type(CTarvexDlg& form, EditField& field, const std::string& value, std::string_view option,
+          std::string_view what) {
+    // The settings file keeps one value per line.
+    if (value.find_first_of("\r\n") != std::string::npos) {
+        throw UsageError(std::string(option) + ": a line break cannot be stored");
+    }
+    if (!form.UserSetText(field, value)) {
+        throw UsageError(std::string(option) + ": " + Unusable(form, field, what));
+    }
+}
+
+void Click(CTarvexDlg& form, Control& control, std::string_view option, std::string_view what) {
+    if (!form.UserClick(control)) {
+        throw UsageError(std::string(option) + ": " + Unusable(form, control, what));
+    }
+}
+
+void ChoosePort(CTarvexDlg& form, const std::string& name, const FormOptions& options) {
+    ComboBox& list = form.m_cmbComPort;
+    int index = -1;
+    for (int i = 0; i < list.GetCount() && index < 0; ++i) {
+        if (EqualsIgnoringCase(list.GetLBText(i), name)) {
+            index = i;
+        }
+    }
+    const std::string device = DevicePathForPortName(name);
+    for (int i = 0; i < list.GetCount() && index < 0; ++i) {
+        if (list.GetLBText(i) == device) {
+            index = i;
+        }
+    }
+    if (index < 0) {
+        // A device the probe did not list (no sysfs entry, say) is taken when it opens.
+        CSerialPort probe(form.UI());
+        if (probe.Open(name)) {
+            probe.Close();
+        } else {
+            const std::string shown = device == name ? device : name + " (" + device + ")";
+            const std::string why = "--port: " + shown + " does not open (" +
+                                    std::string(SerialErrorText(probe.LastError())) + "); " +
+                                    EntryList(list);
+            if (!options.onUnopenablePort) {
+                throw UsageError(why);
+            }
+            options.onUnopenablePort(why);
+        }
+        index = list.AddString(device);
+    }
+    if (!form.UserSelect(list, index)) {
+        throw UsageError("--port: " + Unusable(form, list, "the Com Port list"));
+    }
+}
+
+void ChooseItems(CTarvexDlg& form, const std::string& text) {
+    constexpr std::array<std::string_view, 4> kNames = {"application", "bitmap", "font", "recipe"};
+    std::array<bool, 4> wanted{};
+    bool all = false;
+    bool none = false;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string_view item = TrimWhitespace(std::string_view(text).substr(
+            start, comma == std::string::npos ? std::string::npos : comma - start));
+        bool known = false;
+        for (std::size_t i = 0; i < kNames.size(); ++i) {
+            if (EqualsIgnoringCase(item, kNames[i])) {
+                wanted[i] = known = true;
+            }
+        }
+        if (EqualsIgnoringCase(item, "all")) {
+            all = known = true;
+        } else if (EqualsIgnoringCase(item, "none")) {
+            none = known = true;
+        }
+        if (!known) {
+            throw UsageError("--items: unknown item \"" + std::string(item) +
+                             "\"; use application, bitmap, font, recipe, all or none");
+        }
+        if (comma == std::string::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    if (none && (all || wanted != std::array<bool, 4>{})) {
+        throw UsageError("--items: none cannot be combined with other items");
+    }
+    if (all) {
+        wanted.fill(true);
+    }
+
+    // All first: it sets or clears the four boxes at once; then each box as wanted.
+    if (form.m_chkAll.GetCheck() != all) {
+        Click(form, form.m_chkAll, "--items", "the All box");
+    }
+    CheckBox* const boxes[] = {&form.m_chkApplication, &form.m_chkBitmap, &form.m_chkFont,
+                               &form.m_chkRecipe};
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+        if (boxes[i]->GetCheck() != wanted[i]) {
+            Click(form, *boxes[i], "--items", boxes[i]->Caption());
+        }
+    }
+}
+
+}  // namespace
+
+void AddFormOptions(CLI::App& cmd, FormOptions& o) {
+    const char* group = "Form";
+    cmd.add_option("--product", o.product, "Choose the product (Select Product list)")
+        ->group(group);
+    cmd.add_option("--bootloader", o.bootloader,
+                   "Choose the bootloader (hardware) version of the product")
+        ->group(group);
+    cmd.add_option("--firmware", o.firmware, "Choose the firmware version")->group(group);
+    auto* usb = cmd.add_flag("--usb", o.usb, "Download through the virtual COM port of a USB link")
+                    ->group(group);
+    auto* serial =
+        cmd.add_flag("--serial", o.serial, "Download through a serial port (the default)")
+            ->group(group);
+    usb->excludes(serial);
+    cmd.add_option("--file", o.file, "The download container to send, as chosen with Browse")
+        ->group(group);
+    cmd.add_option("--slave-id", o.slaveId, "Slave ID of the panel, 1 to 255")->group(group);
+    cmd.add_option("--password", o.password, "Download password of the panel")->group(group);
+    cmd.add_option("--port", o.port,
+                   "Serial port: an entry of the Com Port list, a device path, or COMn")
+        ->group(group);
+    cmd.add_option("--baud", o.baud, "Baud rate: 2400 ... 115200")->group(group);
+    cmd.add_option("--parity", o.parity, "Parity: None, Even, Odd, Mark or Space")->group(group);
+    cmd.add_option("--data-bits", o.dataBits, "Data bits: 7 or 8")->group(group);
+    cmd.add_option("--stop-bits", o.stopBits, "Stop bits: 1 or 2")->group(group);
+    cmd.add_option("--items", o.items,
+                   "Images to send, comma separated: application, bitmap, font, recipe, all, "
+                   "none (default: as the form starts)")
+        ->group(group);
+    cmd.add_option("--sysfs-root", o.sysfsRoot,
+                   "Where the port probe looks for serial devices (default /sys)")
+        ->group("Port probing");
+}
+
+FormEnvironment FormEnvironmentFor(const FormOptions& options) {
+    FormEnvironment env;  // the current directory, the extra ports of the environment
+    if (options.sysfsRoot) {
+        env.probe.sysfsRoot = *options.sysfsRoot;
+    }
+    return env;
+}
+
+FormOptionsResult ApplyFormOptions(CTarvexDlg& form, CliUserInterface& ui, const FormOptions& o) {
+    return ApplyFormOptions(
+        form, [&ui](std::string path) { ui.SetOpenFileAnswer(std::move(path)); }, o);
+}
+
+FormOptionsResult ApplyFormOptions(CTarvexDlg& form, const OpenFileAnswer& answerOpenFile,
+                                   const FormOptions& o) {
+    if (o.product) {
+        Choose(form, form.m_cmbProduct, *o.product, "--product", "product", "the product list");
+    }
+    if (o.bootloader) {
+        Choose(form, form.m_cmbBootloaderVersion, *o.bootloader, "--bootloader",
+               "bootloader version", "the Bootloader Version list");
+    }
+    if (o.firmware) {
+        Choose(form, form.m_cmbFirmwareVersion, *o.firmware, "--firmware", "firmware version",
+               "the Firmware Version list");
+    }
+
+    bool refused = false;
+    if (o.usb) {
+        Click(form, form.m_radUSBDownload, "--usb", "USB Download");
+        // The form has told why and gone back to Serial Download.
+        refused = !form.m_radUSBDownload.GetCheck();
+    } else if (o.serial) {
+        Click(form, form.m_radSerialDownload, "--serial", "Serial Download");
+    }
+
+    if (o.file) {
+        // The open-file dialog gives a full path of an existing file.
+        std::string path = *o.file;
+        if (!platform::IsAbsolutePath(path)) {
+            path = platform::JoinPath(platform::CurrentDirectory(), path);
+        }
+        if (!platform::FileExists(path)) {
+            throw UsageError("--file: no such file: " + path);
+        }
+        answerOpenFile(path);
+        Click(form, form.m_btnBrowse, "--file", "Browse");
+    }
+    if (o.slaveId) {
+        Type(form, form.m_editSlaveID, *o.slaveId, "--slave-id", "the Slave ID field");
+    }
+    if (o.password) {
+        Type(form, form.m_editPassword, *o.password, "--password", "the Password field");
+    } else if (o.storedPassword && form.m_editPassword.IsVisible() &&
+               form.m_editPassword.IsEnabled()) {
+        Type(form, form.m_editPassword, *o.storedPassword, "--password-file", "the Password field");
+    }
+    if (o.port) {
+        ChoosePort(form, *o.port, o);
+    }
+    if (o.baud) {
+        Choose(form, form.m_cmbBaudRate, *o.baud, "--baud", "baud rate", "the Baud Rate list");
+    }
+    if (o.parity) {
+        Choose(form, form.m_cmbParity, *o.parity, "--parity", "parity", "the Parity list");
+    }
+    if (o.dataBits) {
+        Choose(form, form.m_cmbDataBits, *o.dataBits, "--data-bits", "data bits",
+               "the Data bits list");
+    }
+    if (o.stopBits) {
+        Choose(form, form.m_cmbStopBits, *o.stopBits, "--stop-bits", "stop bits",
+               "the Stop Bits list");
+    }
+    if (o.items) {
+        ChooseItems(form, *o.items);
+    }
+    return refused ? FormOptionsResult::Refused : FormOptionsResult::Applied;
+}
+
+}  // namespace tarvex::cli

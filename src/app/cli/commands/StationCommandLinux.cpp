@@ -1,0 +1,148 @@
+// tarvex-cli station: wait for the next panel, download, report, repeat. For fixtures where
+// the panel's USB virtual COM port appears when it is plugged in (the port's path, such as a
+// /dev/serial/by-id name, is watched), or where an operator swaps panels on a fixed port (Enter
+// starts the next one). With several ports, one station loop runs per port. The loop is the
+// production line's (production/Line.h); this command adds the options, Enter on standard
+// input, the PASS and FAIL lines and --on-result.
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iostream>
+#include <memory>
+
+#include "app/cli/Commands.h"
+#include "app/cli/commands/MultiPort.h"
+
+extern char** environ;
+
+namespace tarvex::cli {
+namespace {
+
+using production::OutcomeKey;
+using production::UnitResult;
+
+struct StationOptions {
+    MultiPortOptions ports;
+    int count = 0;  // 0: until interrupted
+    std::optional<std::string> onResult;
+    bool fixed = false;
+    int settleMs = 300;
+};
+
+// Runs CMD with /bin/sh, the result in its environment; waits for it.
+void RunOnResult(const std::string& command, const UnitResult& r, int passed, int failed,
+                 LineOutput& messages) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        env.emplace_back(*e);
+    }
+    env.push_back("TARVEX_PORT=" + r.port);
+    env.push_back(std::string("TARVEX_RESULT=") + (r.exitStatus == kExitOk ? "pass" : "fail"));
+    env.push_back(std::string("TARVEX_OUTCOME=") + OutcomeKey(r.outcome));
+    env.push_back("TARVEX_EXIT_STATUS=" + std::to_string(r.exitStatus));
+    env.push_back("TARVEX_PANEL_CODE=" + (r.panelCode > 0 ? std::to_string(r.panelCode) : ""));
+    env.push_back("TARVEX_MESSAGE=" + r.message);
+    env.push_back("TARVEX_SERIAL_NUMBER=" + r.serialNumber);
+    env.push_back("TARVEX_PASSED=" + std::to_string(passed));
+    env.push_back("TARVEX_FAILED=" + std::to_string(failed));
+    std::vector<char*> envp;
+    for (std::string& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    std::string sh = "/bin/sh", dashC = "-c", cmd = command;
+    char* argv[] = {sh.data(), dashC.data(), cmd.data(), nullptr};
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, envp.data()) != 0) {
+        messages.Write("tarvex-cli: --on-result: cannot start /bin/sh");
+        return;
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        messages.Write("tarvex-cli: --on-result: the command failed for " + r.port);
+    }
+}
+
+// Enter on standard input; end of input counts as a press: nothing more comes.
+bool EnterPressed() {
+    struct pollfd in {
+        STDIN_FILENO, POLLIN, 0
+    };
+    if (::poll(&in, 1, 0) <= 0) {
+        return false;
+    }
+    char c = 0;
+    const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+    return got <= 0 || c == '\n';
+}
+
+int RunStation(StationOptions& o) {
+    production::StationResult station;
+    const int refused = RunLine(
+        o.ports, true,
+        [&](production::Line& line, LineOutput& messages, const std::function<void()>& tick) {
+            production::StationSettings how;
+            how.count = o.count;
+            how.fixed = o.fixed;
+            how.nextPanel = EnterPressed;
+            how.settle = std::chrono::milliseconds(o.settleMs);
+            how.onResult = [&](const UnitResult& r, int passed, int failed) {
+                messages.Write("==== " + r.port + ": " +
+                               (r.exitStatus == kExitOk ? "PASS" : "FAIL") +
+                               (r.message.empty() ? "" : " (" + r.message + ")") + " ==== passed " +
+                               std::to_string(passed) + ", failed " + std::to_string(failed));
+                if (o.onResult) {
+                    RunOnResult(*o.onResult, r, passed, failed, messages);
+                }
+            };
+            station = production::RunStation(line, how, tick);
+        });
+    if (refused != 0) {
+        return refused;
+    }
+    (o.ports.progress == "json" ? std::cerr : std::cout)
+        << "Station: passed " << station.passed << ", failed " << station.failed << std::endl;
+    return station.exitStatus;
+}
+
+}  // namespace
+
+void RegisterStationCommand(CLI::App& app, int& exitStatus) {
+    auto options = std::make_shared<StationOptions>();
+    auto* cmd = app.add_subcommand(
+        "station", "Wait for the next panel on a port, download, report, and repeat");
+    AddMultiPortOptions(*cmd, options->ports);
+    cmd->add_option("--count", options->count, "Stop after N panels (all ports together)")
+        ->check(CLI::NonNegativeNumber)
+        ->group("Station");
+    cmd->add_option("--on-result", options->onResult,
+                    "Run CMD with /bin/sh after every panel; its environment has TARVEX_PORT, "
+                    "TARVEX_RESULT (pass or fail), TARVEX_OUTCOME, TARVEX_EXIT_STATUS, "
+                    "TARVEX_PANEL_CODE, TARVEX_MESSAGE, TARVEX_SERIAL_NUMBER, TARVEX_PASSED and "
+                    "TARVEX_FAILED")
+        ->type_name("CMD")
+        ->group("Station");
+    cmd->add_flag("--fixed", options->fixed,
+                  "The port stays (an operator swaps panels on it): the first panel is loaded "
+                  "at once, each next one when Enter is pressed")
+        ->group("Station");
+    cmd->add_option("--settle-ms", options->settleMs,
+                    "Wait this long after a port appears before opening it (default 300)")
+        ->check(CLI::Range(0, 60000))
+        ->group("Station");
+    cmd->footer(
+        "For every port: wait until the port's path exists (a panel plugged in; a "
+        "/dev/serial/by-id name is the stable choice), download, report PASS or FAIL, wait "
+        "until the path goes away, and repeat. The counts of passed and failed panels stay on "
+        "the board. Ctrl-C or SIGTERM cancels a running download and stops.\n\n"
+        "Exit status: 0 when every panel passed, else the status of the first failed panel "
+        "(the table in download --help); 1 after an interrupt; 2 usage error.");
+    cmd->callback([options, &exitStatus] { exitStatus = RunStation(*options); });
+}
+
+}  // namespace tarvex::cli

@@ -1,0 +1,35 @@
+#include "production/BoardState.h"
+
+namespace tarvex::production {
+
+void BoardState::OnEvent(const LineEvent& any) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    PortStatus& s = ports_[PortOf(any)];
+    if (std::holds_alternative<StartEvent>(any)) {
+        s.state = "downloading";
+        s.item.clear();
+        s.bytesDone = 0;
+        s.bytesPlanned = 0;
+        s.bytesPerSecond = 0;
+    } else if (const auto* item = std::get_if<ItemEvent>(&any)) {
+        s.item = item->item + (item->name.empty() ? "" : " " + item->name);
+    } else if (const auto* progress = std::get_if<ProgressEvent>(&any)) {
+        s.bytesDone = progress->unitBytesDone;
+        s.bytesPlanned = progress->unitBytesPlanned;
+        s.bytesPerSecond = progress->unitRate;
+    } else if (const auto* result = std::get_if<ResultEvent>(&any)) {
+        const bool passed = result->exitStatus == 0;
+        s.state = passed ? "passed" : "failed";
+        ++(passed ? s.passed : s.failed);
+    } else if (const auto* state = std::get_if<PortStateEvent>(&any)) {
+        s.state = state->state;
+    }
+}
+
+PortStatus BoardState::Status(const std::string& port) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = ports_.find(port);
+    return found == ports_.end() ? PortStatus{} : found->second;
+}
+
+}  // namespace tarvex::production

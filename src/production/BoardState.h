@@ -1,0 +1,40 @@
+// The state of every port for a display of the line (the terminal's board, a dashboard): a
+// sink of the line's events, read from another thread.
+//
+// state: "waiting" until something happens, "downloading" from a start, "passed" or "failed"
+// at the result, else what the port waits for (a station's "waiting for a panel"). The counts
+// of passed and failed units add up over the run.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "production/LineEvents.h"
+
+namespace tarvex::production {
+
+struct PortStatus {
+    std::string state = "waiting";
+    std::string item;  // "Application", "Recipe Alpha"
+    std::uint64_t bytesDone = 0;
+    std::uint64_t bytesPlanned = 0;
+    double bytesPerSecond = 0;
+    int passed = 0;
+    int failed = 0;
+};
+
+class BoardState final : public IEventSink {
+  public:
+    void OnEvent(const LineEvent& event) override;
+    // A copy; a port not heard of yet is waiting.
+    PortStatus Status(const std::string& port) const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::map<std::string, PortStatus> ports_;
+};
+
+}  // namespace tarvex::production

@@ -1,0 +1,101 @@
+#include "production/DownloadEnd.h"
+
+#include "production/DownloadReport.h"
+#include "production/ExitStatus.h"
+
+namespace tarvex::production {
+
+std::uint64_t PlannedDataBytes(const CTarvexDlg& form) {
+    std::uint64_t total = 0;
+    if (form.m_chkBitmap.GetCheck()) {
+        total += form.m_arrBitmapImage.size();
+    }
+    if (form.m_chkFont.GetCheck()) {
+        total += form.m_arrFontImage.size();
+    }
+    if (form.m_chkRecipe.GetCheck()) {
+        for (const std::uint32_t size : form.m_arrRecipeSizes) {
+            total += size;
+        }
+    }
+    if (form.m_chkApplication.GetCheck()) {
+        total += form.m_arrAppImage.size();
+    }
+    return total;
+}
+
+UnitResult FinishDownload(CTarvexDlg& form, UnitEvents& events, const DownloadEnding& end) {
+    UnitResult r;
+    r.port = events.Port();
+    r.outcome = end.pressed ? form.LastDownloadOutcome() : DownloadOutcome::Failed;
+    r.panelCode = r.outcome == DownloadOutcome::PanelCode ? form.OutcomePanelCode() : 0;
+    r.exitStatus = Code(end.pressed ? ExitStatusOf(r.outcome, r.panelCode) : ExitStatus::Failure);
+    if (end.interrupted) {
+        // Whatever the panel got, the run was interrupted: a script must not take it for a
+        // clean download, nor for a failure of the line.
+        if (r.exitStatus == Code(ExitStatus::Ok) || r.exitStatus == Code(ExitStatus::Failure)) {
+            r.exitStatus = Code(ExitStatus::Cancelled);
+        }
+    } else if (end.pressed && r.outcome == DownloadOutcome::Failed) {
+        // The form has said "Download not successful!"; say what that means on the line.
+        if (form.SerialPort().LastError() == SerialError::Disconnected) {
+            r.hint = LineLostHint(end.line);
+        } else if (end.repliesRead == 0) {
+            r.hint = NoReplyHint(end.line);
+        }
+    }
+    r.message = end.lastMessage;
+    if (!end.pressed) {
+        r.message = "the Download button cannot be pressed";
+        events.Note("tarvex-cli: " + r.message);
+    }
+    if (!r.hint.empty()) {
+        events.Note(r.hint);
+    }
+    r.bytes = events.BytesDone();
+    r.seconds = events.Seconds();
+
+    ResultEvent result;
+    result.port = r.port;
+    UnitFacts& facts = result.facts;
+    facts.started = end.started;
+    facts.ended = std::chrono::system_clock::now();
+    facts.port = end.recordPort;
+    if (events.Stream().KeepsRecords() || end.describeAdapter) {
+        const std::string& opened = form.SerialPort().DevicePath();
+        facts.adapter =
+            DescribeDevice(form.Environment().probe,
+                           opened.empty() ? DevicePathForPortName(end.recordPort) : opened);
+        if (facts.adapter) {
+            r.serialNumber = facts.adapter->serialNumber;
+        }
+    }
+    facts.product = form.m_cmbProduct.GetWindowText();
+    facts.bootloader = form.m_cmbBootloaderVersion.GetWindowText();
+    facts.firmware = form.m_cmbFirmwareVersion.GetWindowText();
+    facts.slaveId = form.m_settings.m_nSlaveID;
+    facts.containerPath = form.m_editFileToSend.GetWindowText();
+    facts.sharedContainer = form.UsedSharedContainer();
+    facts.items = events.Items();
+    result.outcome = r.outcome;
+    result.exitStatus = r.exitStatus;
+    result.panelCode = r.panelCode;
+    result.message = r.message;
+    result.hint = r.hint;
+    result.bytesDone = r.bytes;
+    result.resends = events.Resends();
+    result.seconds = r.seconds;
+
+    if (std::string failure; !events.Stream().Keep(result, failure)) {
+        events.Note(failure);
+        if (r.exitStatus == Code(ExitStatus::Ok)) {
+            r.exitStatus = Code(ExitStatus::Failure);  // a unit without its record is no pass
+            result.exitStatus = r.exitStatus;
+        }
+    }
+    result.time = std::chrono::system_clock::now();
+    events.Stream().Emit(result);
+    return r;
+}
+
+}  // namespace tarvex::production
