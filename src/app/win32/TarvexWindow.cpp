@@ -243,6 +243,11 @@ void TarvexWindow::InitDialog() {
         SetFocus(download);
     }
     if (autoTest_) {
+        // Where the dialog started and what its status line says, for the script to check.
+        autoTest_->Log("workspace\t" + form_.m_strAppDir);
+        std::string status = status_.Text();
+        std::replace(status.begin(), status.end(), '\n', ' ');
+        autoTest_->Log("status\t" + status);
         autoTest_->Log("ready");
         if (autoTest_->pressButtons) {
             SetTimer(hwnd_, kAutoTestStartTimer, kAutoTestStartMs, nullptr);
