@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/FileStamp.h"
+#include "platform/UniqueHandleWin32.h"
 #include "platform/Utf16Win32.h"
 
 namespace tarvex::platform {
@@ -8,16 +9,14 @@ namespace tarvex::platform {
 std::optional<FileStamp> StampOf(const std::string& path) {
     // Opened for no access at all: enough to ask for the file's identity, and never refused by
     // another program's sharing mode.
-    const HANDLE file = ::CreateFileW(Widen(path).c_str(), 0,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const UniqueHandle file(::CreateFileW(
+        Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) {
         return std::nullopt;
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    const bool ok = ::GetFileInformationByHandle(file, &info) != 0;
-    (void)::CloseHandle(file);
-    if (!ok) {
+    if (::GetFileInformationByHandle(file.get(), &info) == 0) {
         return std::nullopt;
     }
     FileStamp stamp;

@@ -16,31 +16,10 @@
 
 #include "platform/Files.h"
 #include "platform/Text.h"
+#include "platform/UniqueFdPosix.h"
 
 namespace tarvex::platform {
 namespace {
-
-// Closes a descriptor when it goes out of scope.
-class FdGuard {
-  public:
-    explicit FdGuard(int fd) : fd_(fd) {}
-    FdGuard(const FdGuard&) = delete;
-    FdGuard& operator=(const FdGuard&) = delete;
-    ~FdGuard() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_;
-};
 
 std::string LowerCopy(std::string_view s) {
     std::string out(s);
@@ -87,8 +66,8 @@ std::string CurrentDirectory() {
 }
 
 bool AppendLineDurably(const std::string& path, std::string_view line, std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (!fd) {
         error = std::strerror(errno);
         return false;
     }
@@ -96,15 +75,15 @@ bool AppendLineDurably(const std::string& path, std::string_view line, std::stri
     // whatever other processes append meanwhile (regular files take the whole block at once).
     std::string whole(line);
     whole += '\n';
-    const ssize_t written = ::write(fd, whole.data(), whole.size());
+    const ssize_t written = ::write(fd.get(), whole.data(), whole.size());
     bool ok = written == static_cast<ssize_t>(whole.size());
     if (!ok) {
         error = written < 0 ? std::strerror(errno) : "the line was written only in part";
-    } else if (::fsync(fd) != 0) {
+    } else if (::fsync(fd.get()) != 0) {
         error = std::strerror(errno);
         ok = false;
     }
-    if (::close(fd) != 0 && ok) {
+    if (!fd.Close() && ok) {
         error = std::strerror(errno);
         ok = false;
     }
@@ -128,7 +107,7 @@ FileBytes ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
     FileBytes result;
     // O_NONBLOCK: a FIFO (or a device) put where a file is expected would otherwise block the
     // open until a writer comes. Only regular files are read; for them the flag changes nothing.
-    FdGuard fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
         result.error = ReadError::CannotOpen;
         return result;
@@ -192,7 +171,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, unsi
     const std::filesystem::path dir =
         target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
     std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-    FdGuard fd(::mkostemp(tmpl.data(), O_CLOEXEC));
+    UniqueFd fd(::mkostemp(tmpl.data(), O_CLOEXEC));
     if (fd.get() < 0) {
         return false;
     }
@@ -203,7 +182,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, unsi
     bool ok = ::fchmod(fd.get(), wanted) == 0 && WriteAll(fd.get(), content) &&
               (sync == FileSync::None || ::fsync(fd.get()) == 0);
     int error = errno;
-    if (::close(fd.release()) != 0 && ok) {
+    if (!fd.Close() && ok) {
         ok = false;
         error = errno;
     }
@@ -263,7 +242,7 @@ void RemoveLeftoverTemporaries(const std::filesystem::path& dir, const std::stri
         if (!IsTemporaryNameOf(entryName, prefix)) {
             continue;
         }
-        FdGuard fd(::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        UniqueFd fd(::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
         struct stat st {};
         if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
             st.st_uid != ::geteuid()) {
@@ -278,7 +257,7 @@ void RemoveLeftoverTemporaries(const std::filesystem::path& dir, const std::stri
 // Rewrites an existing regular file in place: the fallback when no file can be created beside
 // it. Not atomic: a crash in the middle leaves a damaged file, which is why it is the fallback.
 bool RewriteInPlace(const std::string& path, std::string_view content, mode_t mode) {
-    FdGuard fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (fd.get() < 0) {
         return false;
     }
@@ -296,7 +275,7 @@ bool RewriteInPlace(const std::string& path, std::string_view content, mode_t mo
     bool ok =
         ::ftruncate(fd.get(), 0) == 0 && WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0;
     int error = errno;
-    if (::close(fd.release()) != 0 && ok) {
+    if (!fd.Close() && ok) {
         ok = false;
         error = errno;
     }
@@ -315,7 +294,7 @@ bool WritePrivateFile(const std::string& path, std::string_view content) {
     RemoveLeftoverTemporaries(dir, name);
 
     std::string tmpl = (dir / ("." + name + ".XXXXXX")).string();
-    FdGuard fd(::mkostemp(tmpl.data(), O_CLOEXEC));
+    UniqueFd fd(::mkostemp(tmpl.data(), O_CLOEXEC));
     if (fd.get() < 0) {
         const int error = errno;
         struct stat st {};
@@ -337,7 +316,7 @@ bool WritePrivateFile(const std::string& path, std::string_view content) {
     if (!ok) {
         ::unlink(tmpl.c_str());
     }
-    (void)::close(fd.release());
+    fd.reset();
     errno = error;
     return ok;
 }

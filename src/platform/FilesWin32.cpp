@@ -9,32 +9,11 @@
 
 #include "platform/Files.h"
 #include "platform/Text.h"
+#include "platform/UniqueHandleWin32.h"
 #include "platform/Utf16Win32.h"
 
 namespace tarvex::platform {
 namespace {
-
-// Closes a handle when it goes out of scope.
-class HandleGuard {
-  public:
-    explicit HandleGuard(HANDLE h) : h_(h) {}
-    HandleGuard(const HandleGuard&) = delete;
-    HandleGuard& operator=(const HandleGuard&) = delete;
-    ~HandleGuard() { Close(); }
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-    bool Close() {
-        if (!valid()) {
-            return true;
-        }
-        const bool ok = ::CloseHandle(h_) != 0;
-        h_ = INVALID_HANDLE_VALUE;
-        return ok;
-    }
-
-  private:
-    HANDLE h_;
-};
 
 // Writes all of content to an open file, in pieces of at most 1 GiB.
 bool WriteWhole(HANDLE file, std::string_view content) {
@@ -141,9 +120,9 @@ bool WriteAll(int fd, std::string_view content) {
 bool AppendLineDurably(const std::string& path, std::string_view line, std::string& error) {
     // FILE_APPEND_DATA alone: every write goes to the end of the file as one piece, whatever
     // other processes append meanwhile.
-    HandleGuard file(::CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(::CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         error = "Windows error " + std::to_string(::GetLastError());
         return false;
@@ -180,10 +159,10 @@ bool FileExists(const std::string& path) {
 FileBytes ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
     FileBytes result;
     const std::wstring wide = Widen(path);
-    HandleGuard file(wide.empty() ? INVALID_HANDLE_VALUE
-                                  : ::CreateFileW(wide.c_str(), GENERIC_READ,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(wide.empty() ? INVALID_HANDLE_VALUE
+                                   : ::CreateFileW(wide.c_str(), GENERIC_READ,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         result.error = ReadError::CannotOpen;
         return result;
@@ -237,8 +216,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, unsi
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::wstring temp =
             Widen(dir + "." + name + "." + std::to_string(random() % 1000000u) + ".tmp");
-        HandleGuard file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueHandle file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.valid()) {
             if (::GetLastError() == ERROR_FILE_EXISTS) {
                 continue;
@@ -272,8 +251,8 @@ bool WritePrivateFile(const std::string& path, std::string_view content) {
     }
     // No new file may be created beside it (a folder the user may not write): rewrite the old
     // file in place when it is writable.
-    HandleGuard file(::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         return false;
     }

@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include "serial/SerialPortPosix.h"
+#include "serial/TermiosLinePosix.h"
 
 namespace tarvex::serial_detail {
 namespace {

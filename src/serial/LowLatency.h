@@ -73,6 +73,9 @@ struct LatencyRestore {
 // Asks for low latency on an open descriptor of a USB serial device; changes nothing on any
 // other device, and leaves alone what is already as wanted.
 LatencyRestore RequestLowLatency(int fd, const UsbLatency& device, ILatencyControls& controls);
+// RequestLowLatency for an open device path with the system's own controls and device tree:
+// what a port does at open.
+LatencyRestore RequestSystemLowLatency(int fd, const std::string& devicePath);
 // Puts back what RequestLowLatency changed. Call before the descriptor is closed.
 void RestoreLatency(int fd, const LatencyRestore& restore, ILatencyControls& controls);
 

@@ -134,6 +134,11 @@ LatencyRestore RequestLowLatency(int fd, const UsbLatency& device, ILatencyContr
     return restore;
 }
 
+LatencyRestore RequestSystemLowLatency(int fd, const std::string& devicePath) {
+    SystemLatencyControls controls;
+    return RequestLowLatency(fd, FindUsbLatency("/sys", TtyNameOf(devicePath)), controls);
+}
+
 void RestoreLatency(int fd, const LatencyRestore& restore, ILatencyControls& controls) {
     if (restore.flagWasSet && fd >= 0) {
         (void)controls.SetLowLatencyFlag(fd, false);

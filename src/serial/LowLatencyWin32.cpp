@@ -44,6 +44,10 @@ LatencyRestore RequestLowLatency(int /*fd*/, const UsbLatency& /*device*/,
     return {};
 }
 
+LatencyRestore RequestSystemLowLatency(int /*fd*/, const std::string& /*devicePath*/) {
+    return {};
+}
+
 void RestoreLatency(int /*fd*/, const LatencyRestore& /*restore*/, ILatencyControls& /*controls*/) {
 }
 

@@ -18,6 +18,7 @@
 
 #include "platform/Files.h"
 #include "platform/Text.h"
+#include "serial/SerialInternal.h"
 
 namespace tarvex {
 namespace {
@@ -148,6 +149,19 @@ PortAccess ExaminePortAccess(const std::string& path) {
     }
     return a;
 }
+
+namespace serial_detail {
+
+std::string OwningGroup(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return {};
+    }
+    bool listsUser = false;
+    return GroupName(st.st_gid, std::string(), listsUser);
+}
+
+}  // namespace serial_detail
 
 std::string PermissionAdvice(const std::string& path, const PortAccess& a) {
     if (!a.exists || a.readWrite) {

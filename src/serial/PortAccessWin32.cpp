@@ -2,6 +2,8 @@
 // process that holds one is not named by the system; a busy port is only known as busy.
 #include "serial/PortAccess.h"
 
+#include "serial/SerialInternal.h"
+
 namespace tarvex {
 
 PortAccess ExaminePortAccess(const std::string& /*path*/) {
@@ -31,6 +33,14 @@ bool PortLockedElsewhere(const std::string& /*devicePath*/, const std::string& /
 bool PortHeldElsewhere(const std::string& /*devicePath*/, const std::string& /*procRoot*/) {
     return false;
 }
+
+namespace serial_detail {
+
+std::string OwningGroup(const std::string& /*path*/) {
+    return {};  // COM ports are not given to groups on Windows
+}
+
+}  // namespace serial_detail
 
 namespace {
 

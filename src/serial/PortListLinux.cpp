@@ -1,4 +1,4 @@
-// The serial devices of a Linux system, from sysfs.
+// The serial devices of a Linux system, from sysfs, and the device path of a COM port name.
 //
 // Every tty has an entry under /sys/class/tty; those with a driver behind them also have a
 // "device" link there, while virtual terminals, the console and pseudo-terminals do not. The
@@ -127,3 +127,16 @@ std::vector<PortInfo> ListSystemPorts(const std::string& sysfsRoot, const std::s
 }
 
 }  // namespace tarvex::serial_detail
+
+namespace tarvex {
+
+std::string DevicePathForPortName(std::string_view portName) {
+    // Settings files written on Windows name ports COM1, COM2, ...; Wine maps COMn to
+    // /dev/ttyS(n-1), and so does this program. Any other name is a device path already.
+    if (const std::optional<unsigned long> n = ComPortNumber(portName)) {
+        return "/dev/ttyS" + std::to_string(*n - 1);
+    }
+    return std::string(portName);
+}
+
+}  // namespace tarvex

@@ -1,4 +1,4 @@
-// The COM ports of a Windows system.
+// The COM ports of a Windows system, and the device path of a COM port name.
 //
 // The serial drivers register every port they create under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM
 // (value: the driver's device name, data: "COMn"). Ports some drivers leave out of that key
@@ -216,3 +216,15 @@ std::vector<PortInfo> ListSystemPorts(const std::string& /*sysfsRoot*/,
 }
 
 }  // namespace tarvex::serial_detail
+
+namespace tarvex {
+
+std::string DevicePathForPortName(std::string_view portName) {
+    // Every COM port opens as \\.\COMn; from COM10 on the plain name would not open at all.
+    if (const std::optional<unsigned long> n = ComPortNumber(portName)) {
+        return "\\\\.\\COM" + std::to_string(*n);
+    }
+    return std::string(portName);
+}
+
+}  // namespace tarvex

@@ -1,6 +1,7 @@
-// Helpers shared by the port class and the port probe on every platform; not part of the serial
-// interface. Each platform's files (SerialPortPosix.cpp, PortListLinux.cpp, SerialPortWin32.cpp,
-// PortListWin32.cpp) provide them.
+// Helpers shared by the port class, the lines and the port probe on every platform; not part of
+// the serial interface. Each platform's files (TermiosLinePosix.cpp, PortAccessLinux.cpp,
+// PortListLinux.cpp; CommLineWin32.cpp, PortAccessWin32.cpp, PortListWin32.cpp) provide the
+// system's own; SerialPort.cpp the rest.
 #pragma once
 
 #include <cstddef>

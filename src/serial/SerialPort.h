@@ -20,8 +20,10 @@
 // port is closed and opened again (abort-on-error). A read with no total time-out waits for its
 // whole count. LastError() tells why the last operation failed.
 //
-// What the port holds of the device (descriptor or handle, the settings found at open) is the
-// platform's own: SerialPortPosix.h and SerialPortWin32.h define CSerialPort::Native.
+// The port is written once for every kind of line: it works through an ISerialLine
+// (serial/SerialLine.h) that MakeSerialLine chooses by the port's name at Open. What a line
+// holds of its device (descriptor or handle, the settings found at open) is the line's own; the
+// platform's emergency exit reaches it through SerialPortPosix.h or SerialPortWin32.h.
 #pragma once
 
 #include <cstddef>
@@ -34,27 +36,9 @@
 
 #include "platform/Time.h"
 #include "platform/UserInterface.h"
+#include "serial/SerialLine.h"
 
 namespace tarvex {
-
-// The few kinds of failure the port distinguishes; the system's error codes are mapped onto
-// these once.
-enum class SerialError {
-    None,
-    NotFound,          // no such device
-    PermissionDenied,  // the user may not open it (not in the group that owns it, usually dialout)
-    Busy,              // held by another program
-    NotATerminal,      // the path is no serial device
-    Unsupported,       // a setting the device does not take
-    Timeout,
-    Disconnected,  // the device went away (cable or USB adapter pulled)
-    Io,            // any other device error
-    NotOpen,       // the operation needs an open port
-    LineError,     // a framing, overrun or (when checked) parity error was seen since
-                   // ConfigureLine; the port refuses reads and writes until it is reopened
-};
-
-std::string_view SerialErrorText(SerialError e);
 
 // Device path for a port name. On Linux "COM" + n (any case) gives /dev/ttyS(n - 1); on Windows
 // it gives \\.\COMn, the form every COM port opens by (COM10 and above need it). Anything
@@ -63,24 +47,6 @@ std::string DevicePathForPortName(std::string_view portName);
 
 // n for "COM" + n in any letter case, n from 1 without leading zeros; nothing otherwise.
 std::optional<unsigned long> ComPortNumber(std::string_view portName);
-
-// What ConfigureLine sets, in the codes of the download form.
-struct LineSettings {
-    std::uint32_t baudRate = 19200;
-    std::uint8_t dataBits = 8;      // 5..8
-    bool parityChecking = false;    // check received parity
-    std::uint8_t parityCode = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    std::uint8_t stopBitsCode = 0;  // 0 one stop bit, 2 two stop bits (1: one and a half)
-};
-
-// Running counts of line errors as a serial driver keeps them.
-struct LineErrorCounts {
-    long frame = 0;
-    long overrun = 0;
-    long parity = 0;
-    long brk = 0;
-    long bufferOverrun = 0;  // the driver's receive buffer was full
-};
 
 struct Timeouts {
     std::uint32_t readInterval = 0;
@@ -113,19 +79,21 @@ class CSerialPort {
     const std::string& DevicePath() const { return devicePath_; }
     void SetIdleHook(platform::IdleHook hook) { idle_ = std::move(hook); }
 
-    // The platform's own state of the port (SerialPortPosix.h, SerialPortWin32.h).
-    struct Native;
-    const Native& NativeState() const { return *native_; }
+    // The line underneath, chosen at Open; none before the first Open.
+    const ISerialLine* Line() const { return line_.get(); }
 
   private:
     IUserInterface& ui_;
-    std::unique_ptr<Native> native_;
+    std::unique_ptr<ISerialLine> line_;
     std::string devicePath_;
     Timeouts timeouts_{};
     SerialError lastError_ = SerialError::None;
+    bool lineFailed_ = false;  // abort-on-error: a line error was seen since ConfigureLine
     platform::IdleHook idle_;
 
     bool Fail(SerialError e);
+    // A failure of the line, or LineError when a line error explains it.
+    bool FailLine(SerialError e);
     bool LineUsable();
     // The checks a block transfer starts with: none (go on) or the transfer's result.
     std::optional<bool> StartBlock(const void* data, std::size_t length);

@@ -2,7 +2,7 @@
 // parity bit, so only these checks see a wrong parity or stop-bit field before a real panel.
 #include <gtest/gtest.h>
 
-#include "serial/SerialPortWin32.h"
+#include "serial/CommLineWin32.h"
 
 namespace tarvex {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "serial/SerialPortPosix.h"
+#include "serial/TermiosLinePosix.h"
 
 namespace tarvex {
 namespace {

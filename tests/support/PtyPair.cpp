@@ -11,20 +11,6 @@
 
 namespace tarvex::test {
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        reset(other.release());
-    }
-    return *this;
-}
-
-void UniqueFd::reset(int fd) {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-    fd_ = fd;
-}
-
 PtyPair::PtyPair(bool keepSlaveOpen) {
     int master = -1;
     int slave = -1;

@@ -7,30 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/UniqueFdPosix.h"
+
 namespace tarvex::test {
 
-// Owns one file descriptor.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1);
-
-  private:
-    int fd_ = -1;
-};
+using platform::UniqueFd;
 
 // Reads from fd until count bytes arrived or the time-out passed. When the other end is gone
 // (end of file or a read error), stops there and sets `ended` if given.
