@@ -123,6 +123,11 @@ struct FormEnvironment {
     // side by side give one answer "yes" per run, so that the file is written at most once and
     // never by two forms at once. Empty: always written, as the dialog does.
     std::function<bool()> maySaveSettings;
+    // A saved port that is not in the Com Port list: false, the list's first entry stands in
+    // for it; true, the list keeps the entry the user picked if it is still there, and else
+    // has no current entry, so that Download refuses until a port is chosen (the native
+    // Windows dialog, whose status line says why).
+    bool leaveMissingSavedPortUnselected = false;
 };
 
 // How the last press of Download ended; the command line turns it into its exit status.
@@ -326,8 +331,9 @@ class CTarvexDlg {
     void StoreSettingsFields(const SettingsFields& fields);
     void ApplySettingsToControls();
     // Makes the saved port current: its entry in any letter case, else the device a COMn name
-    // stands for, else entry 0.
-    void SelectSavedPort();
+    // stands for, else entry 0 (or, as the environment asks, the entry named previous, else
+    // none).
+    void SelectSavedPort(const std::string& previous = {});
     void SetTransferMode(bool usb);
     std::string CatalogueFile(const std::string& folder, const std::string& product) const;
 
