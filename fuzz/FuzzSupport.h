@@ -3,7 +3,6 @@
 //   InputFile        one scratch file per fuzzing process, rewritten with each input, for the
 //                    readers that take a path (the container check, the catalogue files, the
 //                    settings and download data files)
-//   SilentUi         a user interface that shows nothing and answers nothing
 //   Require(ok, why) a property the reader promises; a broken one ends the run as a crash
 //   ByteReader       takes an input apart field by field; past its end every field reads as 0
 //   AsText(bytes)    the input as text
@@ -13,13 +12,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "platform/UserInterface.h"
 
 namespace tarvex::fuzz {
 
@@ -40,16 +36,6 @@ class InputFile {
   private:
     std::string dir_;
     std::string path_;
-};
-
-class SilentUi final : public IUserInterface {
-  public:
-    void ShowMessage(MessageKind, std::string_view, std::string_view) override {}
-    std::optional<std::string> AskOpenFile(std::string_view, std::string_view) override {
-        return std::nullopt;
-    }
-    void PumpEvents() override {}
-    void ShowAbout() override {}
 };
 
 [[noreturn]] inline void Broken(const char* why) {

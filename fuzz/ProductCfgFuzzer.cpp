@@ -10,9 +10,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tarvex;
     static fuzz::InputFile file("H1.CFG");
-    fuzz::SilentUi ui;
     std::vector<CCFGFileDet> records;
-    ReadCfgFile(file.Write(std::span(data, size)), records, ui);
+    const CatalogueFileRead read = ReadCfgFile(file.Write(std::span(data, size)), records);
+    fuzz::Require(read.ok, "a file that exists could not be read");
     for (const CCFGFileDet& record : records) {
         fuzz::Require(record.m_nNoOfVersions > 0, "a record without a positive version count");
         fuzz::Require(record.m_strName == "H1", "the product is not named after its file");

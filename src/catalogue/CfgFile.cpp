@@ -144,11 +144,10 @@ void ReadSections(const std::vector<std::string>& lines, std::size_t& i, std::ui
 
 }  // namespace
 
-void ReadCfgFile(const std::string& path, std::vector<CCFGFileDet>& records, IUserInterface& ui) {
+CatalogueFileRead ReadCfgFile(const std::string& path, std::vector<CCFGFileDet>& records) {
     const auto lines = ReadContentLines(path);
     if (!lines) {
-        PlainBox(ui, "Cannot open config file!");
-        return;
+        return {.ok = false, .error = kCannotOpenConfigFile};
     }
     // The product's name is the file name less its extension ".CFG" (the last four characters).
     const std::string fileName = FileNameOf(path);
@@ -175,13 +174,14 @@ void ReadCfgFile(const std::string& path, std::vector<CCFGFileDet>& records, IUs
             record.reset();
         }
     }
+    return {};
 }
 
-void ReadBootLoaderFile(const std::string& path, CBootLoaderDetails& record) {
-    // A file that cannot be read leaves the record empty: its empty name matches no product.
+CatalogueFileRead ReadBootLoaderFile(const std::string& path, CBootLoaderDetails& record) {
+    // A file that cannot be read leaves a new record empty: its empty name matches no product.
     const auto lines = ReadContentLines(path);
     if (!lines) {
-        return;
+        return {.ok = false, .error = kCannotOpenBootLoaderFile};
     }
     // Only the position of a line counts; its label is not looked at.
     auto valueOf = [&lines](std::size_t index) -> std::string {
@@ -206,6 +206,7 @@ void ReadBootLoaderFile(const std::string& path, CBootLoaderDetails& record) {
         record.m_arrFirmwareVersions.push_back(valueOf(first + 1));
         record.m_arrFirmwareFormats.push_back(valueOf(first + 2));
     }
+    return {};
 }
 
 }  // namespace tarvex

@@ -1,6 +1,6 @@
 // The two text files that describe a product, and their readers.
 //
-//   ReadCfgFile(path, records, ui)   product configuration file (Pxx/<name>.CFG): appends one
+//   ReadCfgFile(path, records)       product configuration file (Pxx/<name>.CFG): appends one
 //                                    CCFGFileDet per positive NOOFVERSIONS line, in file order
 //   ReadBootLoaderFile(path, rec)    bootloader-version file (Vxx/<name>.CFG): fills rec with
 //                                    what the file has; a short or missing file leaves the rest
@@ -8,14 +8,14 @@
 //                                    list) are taken, so the three lists keep one length, while
 //                                    m_nNoOfBLVersions keeps the count as written
 //
-// Both take LF and CR LF line ends and stop at the first line that is exactly "[EOF]".
+// Both take LF and CR LF line ends and stop at the first line that is exactly "[EOF]". Both tell
+// in their result whether the file could be read; they show nothing themselves. Odd content is
+// never a failure: what cannot be understood is left out.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "platform/UserInterface.h"
 
 namespace tarvex {
 
@@ -53,7 +53,24 @@ class CBootLoaderDetails {
     std::vector<std::string> m_arrFirmwareFormats;   // comma lists, as read
 };
 
-void ReadCfgFile(const std::string& path, std::vector<CCFGFileDet>& records, IUserInterface& ui);
-void ReadBootLoaderFile(const std::string& path, CBootLoaderDetails& record);
+// Whether a catalogue file could be read, and if not, what to say about it.
+struct CatalogueFileRead {
+    bool ok = true;
+    std::string error;  // empty when ok
+
+    explicit operator bool() const { return ok; }
+};
+
+// The errors. The form shows the first in a plain box, once for each product configuration file
+// it cannot read; a bootloader-version file that cannot be read it passes over in silence (the
+// product then offers no hardware version).
+inline constexpr char kCannotOpenConfigFile[] = "Cannot open config file!";
+inline constexpr char kCannotOpenBootLoaderFile[] = "Cannot open bootloader version file!";
+
+// A file that cannot be read adds no record.
+[[nodiscard]] CatalogueFileRead ReadCfgFile(const std::string& path,
+                                            std::vector<CCFGFileDet>& records);
+// A file that cannot be read leaves the record as it was.
+CatalogueFileRead ReadBootLoaderFile(const std::string& path, CBootLoaderDetails& record);
 
 }  // namespace tarvex

@@ -24,6 +24,10 @@ namespace tarvex::platform {
 // The folder separator this system writes ('/'; on Windows '\\', which also takes '/').
 extern const char kPathSeparator;
 
+// The line end of text files that people open in this system's editors ("\n"; on Windows
+// "\r\n", which Notepad and the system's tools expect). ReadTextLines takes either.
+extern const char kLineEnd[];
+
 // The position of the last folder separator in path (on Windows either kind), npos for none.
 std::size_t LastSeparator(std::string_view path);
 

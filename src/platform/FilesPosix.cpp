@@ -32,6 +32,7 @@ std::string LowerCopy(std::string_view s) {
 }  // namespace
 
 const char kPathSeparator = '/';
+const char kLineEnd[] = "\n";
 // Drive Z: of the form's fixed log path is the file-system root, as Wine maps it.
 const char kFormTimingLogPath[] = "/Current_FE/TRANSFER/ReadTimeDiff.csv";
 

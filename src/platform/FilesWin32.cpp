@@ -73,6 +73,7 @@ bool ListFolder(const std::string& dir, std::vector<WIN32_FIND_DATAW>& out) {
 }  // namespace
 
 const char kPathSeparator = '\\';
+const char kLineEnd[] = "\r\n";
 const char kFormTimingLogPath[] = "Z:\\Current_FE\\TRANSFER\\ReadTimeDiff.csv";
 
 std::size_t LastSeparator(std::string_view path) {

@@ -4,6 +4,8 @@
 //   RaiseProcessPriority()      the real-time class where allowed, else the highest priority the
 //                               process may take, else nothing; tells which it got, never fails
 //   RestoreProcessPriority(s)   brings back exactly what was saved
+//   RaisedPriorityScope         saves and raises when made, restores when it ends, on every
+//                               way out of its scope, an exception included
 //
 // A transfer runs raised so that other programs disturb the byte timing on the line less.
 // On Linux the policy and the nice value belong to the calling thread: save, raise and restore
@@ -34,5 +36,27 @@ void RestoreProcessPriority(const SavedPriority& saved);
 // Neither call is on POSIX's list of async-signal-safe functions, but on Linux both are thin
 // wrappers around a single system call that touch no state of the C library besides errno.
 void EmergencyRestorePriority(const SavedPriority& saved);
+
+// A raised priority that cannot outlive its scope. On Linux it must end on the thread that made
+// it, since that thread's priority is the one raised.
+class RaisedPriorityScope {
+  public:
+    RaisedPriorityScope();
+    ~RaisedPriorityScope();
+    RaisedPriorityScope(const RaisedPriorityScope&) = delete;
+    RaisedPriorityScope& operator=(const RaisedPriorityScope&) = delete;
+
+    // What was found before the raise: what every restore brings back.
+    const SavedPriority& Saved() const { return saved_; }
+    RaisedPriority Obtained() const { return obtained_; }
+
+    // Brings back the saved priority before the scope ends (a transfer that is cancelled drops
+    // it at once). The end of the scope restores once more, which then changes nothing.
+    void Restore() const;
+
+  private:
+    SavedPriority saved_;
+    RaisedPriority obtained_;
+};
 
 }  // namespace tarvex::platform

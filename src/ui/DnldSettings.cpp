@@ -76,23 +76,24 @@ void ApplySettingsLines(const std::vector<std::string>& lines, SettingsFields& f
     }
 }
 
-std::string FormatSettingsFile(const SettingsFileValues& values) {
+std::string FormatSettingsFile(const SettingsFileValues& values, std::string_view lineEnd) {
+    const std::string end(lineEnd);
     std::string text;
-    text += "SLAVE ID:" + values.slaveIdText;
-    text += "\nCOM PORT:" + values.comPort;
-    text += "\nBAUD RATE:" + values.baudRate;
-    text += "\nPARITY:" + values.parity;
-    text += "\nWORD LENGTH:" + values.wordLength;
-    text += "\nSTOP BITS:" + values.stopBits;
-    text += std::string("\nREMEMBER PASSWORD:") + (values.rememberPassword ? "Yes" : "No");
+    text += "SLAVE ID:" + values.slaveIdText + end;
+    text += "COM PORT:" + values.comPort + end;
+    text += "BAUD RATE:" + values.baudRate + end;
+    text += "PARITY:" + values.parity + end;
+    text += "WORD LENGTH:" + values.wordLength + end;
+    text += "STOP BITS:" + values.stopBits + end;
+    text += std::string("REMEMBER PASSWORD:") + (values.rememberPassword ? "Yes" : "No") + end;
     // Without Remember Password the password stays off the disk; the key stays for readers that
     // expect it.
-    text += "\nPASSWORD:" + (values.rememberPassword ? values.password : std::string());
-    text += "\nPRODUCT NAME:" + values.productName;
-    text += "\nBOOTLOADER VERSION:" + values.bootloaderVersion;
-    text += "\nFIRMWARE VERSION:" + values.firmwareVersion;
-    text += "\nBIN FILE PATH:" + values.binFilePath;
-    text += "\n[EOF]";
+    text += "PASSWORD:" + (values.rememberPassword ? values.password : std::string()) + end;
+    text += "PRODUCT NAME:" + values.productName + end;
+    text += "BOOTLOADER VERSION:" + values.bootloaderVersion + end;
+    text += "FIRMWARE VERSION:" + values.firmwareVersion + end;
+    text += "BIN FILE PATH:" + values.binFilePath + end;
+    text += std::string(kTerminator);
     return text;
 }
 

@@ -9,7 +9,8 @@
 //
 // The file is twelve "KEY:value" lines and a terminator "[EOF]". Keys are compared exactly,
 // values have white space removed at both ends, and a later line of the same key wins. The
-// reader takes LF and CR LF line ends; the writer writes LF. The functions here touch no file:
+// reader takes LF and CR LF line ends; the writer writes the system's own (CR LF on Windows,
+// where Notepad and the system's tools expect it, LF elsewhere). The functions here touch no file:
 // the form reads and writes the file and moves the values in and out of its controls.
 #pragma once
 
@@ -17,6 +18,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/Files.h"
 
 namespace tarvex {
 
@@ -67,8 +70,9 @@ struct SettingsFileValues {
     std::string binFilePath;
 };
 
-// The file text: the twelve lines in their fixed order, each ended by LF, then "[EOF]" with no
-// line end after it. The PASSWORD line is empty unless rememberPassword is set.
-std::string FormatSettingsFile(const SettingsFileValues& values);
+// The file text: the twelve lines in their fixed order, each ended by lineEnd, then "[EOF]"
+// with no line end after it. The PASSWORD line is empty unless rememberPassword is set.
+std::string FormatSettingsFile(const SettingsFileValues& values,
+                               std::string_view lineEnd = platform::kLineEnd);
 
 }  // namespace tarvex

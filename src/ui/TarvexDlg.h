@@ -123,6 +123,11 @@ struct FormEnvironment {
     // side by side give one answer "yes" per run, so that the file is written at most once and
     // never by two forms at once. Empty: always written, as the dialog does.
     std::function<bool()> maySaveSettings;
+    // A saved port that is not in the Com Port list: false, the list's first entry stands in
+    // for it; true, the list keeps the entry the user picked if it is still there, and else
+    // has no current entry, so that Download refuses until a port is chosen (the native
+    // Windows dialog, whose status line says why).
+    bool leaveMissingSavedPortUnselected = false;
 };
 
 // How the last press of Download ended; the command line turns it into its exit status.
@@ -326,8 +331,9 @@ class CTarvexDlg {
     void StoreSettingsFields(const SettingsFields& fields);
     void ApplySettingsToControls();
     // Makes the saved port current: its entry in any letter case, else the device a COMn name
-    // stands for, else entry 0.
-    void SelectSavedPort();
+    // stands for, else entry 0 (or, as the environment asks, the entry named previous, else
+    // none).
+    void SelectSavedPort(const std::string& previous = {});
     void SetTransferMode(bool usb);
     std::string CatalogueFile(const std::string& folder, const std::string& product) const;
 
@@ -340,10 +346,20 @@ class CTarvexDlg {
     bool m_bEnded = false;
     std::function<void()> m_onEnd;
 
-    // Download bookkeeping beyond the fields above.
+    // The phases of OnDownload, in order. A phase that stops the download has shown why.
+    class DownloadScope;  // puts the form back to idle on every way out
+    void TakeTransferMode();
+    // The form's checks, the placeholders, the container and its product, the selection: the
+    // firmware version's text when the download may go on.
+    std::optional<std::string> CheckBeforeThePort();
     bool RefuseUnsupportedSelection();
-    void EndPortPhase();
-    void ShowOutcome(int transferResult, const CHmiTransfer& transfer);
+    void StoreDownloadSettings();
+    bool OpenThePort();  // open, line settings, time-outs; the port phase starts here
+    void RunTransfer(const std::string& firmwareText,
+                     const platform::RaisedPriorityScope& priority);
+    // The one message for the transfer's end, and the outcome.
+    void ShowOutcome(int transferResult, const CHmiTransfer& transfer, std::uint32_t transferStart);
+    void BackToIdle(const platform::RaisedPriorityScope& priority, bool transferStarted);
     void WriteTimingLog(std::uint32_t endTick, std::uint32_t transferStartTick);
     DownloadOutcome m_lastOutcome = DownloadOutcome::None;
     std::uint8_t m_nOutcomeCode = 0;

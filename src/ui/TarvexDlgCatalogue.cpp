@@ -42,12 +42,12 @@ void CTarvexDlg::ScanCatalogue() {
         m_arrProductFiles.push_back(product.fileName);
     }
 
-    // One record per product, in product order; a missing file gives an empty record, which
-    // no product name matches.
+    // One record per product, in product order.
     m_arrBootLoaderDetails.clear();
     const std::string folder = FindCatalogueFolder(m_strAppDir, kBootLoaderFolder);
     for (const std::string& name : m_arrProducts) {
         CBootLoaderDetails record;
+        // A missing file gives an empty record, which no product name matches.
         ReadBootLoaderFile(CatalogueFile(folder, name), record);
         m_arrBootLoaderDetails.push_back(std::move(record));
     }
@@ -60,7 +60,11 @@ void CTarvexDlg::FillCatalogueLists() {
         // The file the scan found, so that two spellings of one name cannot be mixed up.
         const std::string& fileName =
             i < m_arrProductFiles.size() ? m_arrProductFiles[i] : m_arrProducts[i];
-        ReadCfgFile(platform::JoinPath(folder, fileName), m_arrCfgFileDet, m_ui);
+        if (const CatalogueFileRead read =
+                ReadCfgFile(platform::JoinPath(folder, fileName), m_arrCfgFileDet);
+            !read) {
+            PlainBox(m_ui, read.error);
+        }
     }
 
     m_cmbProduct.ResetContent();

@@ -3,6 +3,8 @@
 // waits, so that the window repaints and Cancel can raise its request; Download and Close are
 // disabled while the port is open, so the form cannot be ended or re-entered meanwhile.
 #include <cstdlib>
+#include <exception>
+#include <optional>
 #include <string>
 
 #include "hmi/HmiFrames.h"
@@ -72,55 +74,102 @@ std::string CTarvexDlg::TimingLogPath() const {
     return platform::kFormTimingLogPath;
 }
 
+// One press of Download. Whichever way OnDownload leaves (a refusal, a port that fails, the end
+// of the transfer, or an exception out of a message box or the event pump), the end of the scope
+// puts the form back to idle: the port closed, Download and Close enabled, the idle hook gone,
+// the priority as it was before the press.
+class CTarvexDlg::DownloadScope {
+  public:
+    explicit DownloadScope(CTarvexDlg& form)
+        : form_(form), exceptionsAtStart_(std::uncaught_exceptions()) {
+        form_.m_nSavedPriorityClass = priority_.Saved();
+    }
+    ~DownloadScope() {
+        form_.BackToIdle(priority_, transferStarted_);
+        if (std::uncaught_exceptions() > exceptionsAtStart_) {
+            // Whatever the panel got, it was not a whole download.
+            form_.m_lastOutcome = DownloadOutcome::Failed;
+        }
+    }
+    DownloadScope(const DownloadScope&) = delete;
+    DownloadScope& operator=(const DownloadScope&) = delete;
+
+    const platform::RaisedPriorityScope& Priority() const { return priority_; }
+    void TransferStarts() { transferStarted_ = true; }
+
+  private:
+    CTarvexDlg& form_;
+    // BackToIdle restores it in its place among the other steps; its own end restores once
+    // more after everything else, which then changes nothing.
+    platform::RaisedPriorityScope priority_;
+    int exceptionsAtStart_;
+    bool transferStarted_ = false;
+};
+
 void CTarvexDlg::OnDownload() {
     m_lastOutcome = DownloadOutcome::Refused;
     m_nOutcomeCode = 0;
     m_bCancelledByUser = false;
+    TakeTransferMode();
 
-    // 1. Transfer mode; with neither radio button checked the previous mode stays.
+    // Run raised, so that other programs disturb the byte timing on the line less.
+    DownloadScope scope(*this);
+
+    const std::optional<std::string> firmwareText = CheckBeforeThePort();
+    if (!firmwareText) {
+        return;
+    }
+    StoreDownloadSettings();
+    if (!OpenThePort()) {
+        m_lastOutcome = DownloadOutcome::PortFailed;
+        return;
+    }
+    // Every ticked item must be in the container; the check has said why not.
+    if (CheckDownloadSet() == 1) {
+        m_lastOutcome = DownloadOutcome::ItemMissing;
+        return;
+    }
+    scope.TransferStarts();
+    RunTransfer(*firmwareText, scope.Priority());
+}
+
+void CTarvexDlg::TakeTransferMode() {
+    // With neither radio button checked the previous mode stays.
     if (m_radSerialDownload.GetCheck()) {
         m_bUSBDownload = false;
     } else if (m_radUSBDownload.GetCheck()) {
         m_bUSBDownload = true;
     }
+}
 
-    // 2. Run raised, so that other programs disturb the byte timing on the line less.
-    m_nSavedPriorityClass = platform::SaveProcessPriority();
-    platform::RaiseProcessPriority();
-    const auto giveUp = [this](std::string_view notice) {
-        if (!notice.empty()) {
-            Notice(m_ui, notice);
-        }
-        platform::RestoreProcessPriority(m_nSavedPriorityClass);
-    };
-
-    // 3, 4. The form.
+std::optional<std::string> CTarvexDlg::CheckBeforeThePort() {
+    // The form.
     m_nBootloaderIndex = CurrentVersionIndex();
     if (!ValidateInputs()) {
-        giveUp({});
-        return;
+        return std::nullopt;
     }
+    const auto refuse = [this](std::string_view notice) -> std::optional<std::string> {
+        Notice(m_ui, notice);
+        return std::nullopt;
+    };
 
-    // 5. Placeholders.
+    // Placeholders.
     m_strBootloaderVersion = m_cmbBootloaderVersion.GetWindowText();
-    const std::string firmwareText = m_cmbFirmwareVersion.GetWindowText();
+    std::string firmwareText = m_cmbFirmwareVersion.GetWindowText();
     if (m_strBootloaderVersion == "Select Hardware Version") {
-        giveUp("Please select the hardware version to continue!");
-        return;
+        return refuse("Please select the hardware version to continue!");
     }
     if (firmwareText == "Select Firmware Version") {
-        giveUp("Please select the firmware version to continue!");
-        return;
+        return refuse("Please select the firmware version to continue!");
     }
 
-    // 6. The container, and the product it was built for.
+    // The container, and the product it was built for.
     m_strProductName = m_cmbProduct.GetWindowText();
     const std::string fileToSend = m_editFileToSend.GetWindowText();
     // The name goes into a line of the settings file, where a line break would start lines of
     // its own (a password, an early end).
     if (HasLineBreak(fileToSend)) {
-        giveUp(kLineBreakInFileName);
-        return;
+        return refuse(kLineBreakInFileName);
     }
     // Forms that run side by side on one container share it: read and checked once, the
     // parts held once, each form's item buffers views into them.
@@ -141,49 +190,50 @@ void CTarvexDlg::OnDownload() {
                                                 m_arrRecipeSizes, &containerReport);
     }
     if (!containerValid) {
-        giveUp(containerReport.fault == ContainerFault::OutOfMemory
-                   ? "Invalid file for download!\nThe file is too large for the memory available."
-                   : "Invalid file for download!");
-        return;
+        return refuse(
+            containerReport.fault == ContainerFault::OutOfMemory
+                ? "Invalid file for download!\nThe file is too large for the memory available."
+                : "Invalid file for download!");
     }
     const std::optional<std::uint16_t> productCode = GetProductCode(m_strProductName);
     if (!productCode || *productCode != m_downloadInfo.m_nProductCode) {
-        giveUp(
+        return refuse(
             "Invalid file for download, file is compiled for diffrent product and user selected "
             "different product!");
-        return;
     }
 
     // Accepted on its header checksum, but the body matches its checksum under neither rule:
     // the images may be damaged, and only the user can say whether to flash them.
     if (containerReport.BodyDamaged() && !m_ui.AskYesNo(kAppName, kDamagedBodyQuestion, false)) {
-        giveUp({});
-        return;
+        return std::nullopt;
     }
 
     // Selections the panel protocol cannot serve are refused before anything is written.
     if (RefuseUnsupportedSelection()) {
-        giveUp({});
-        return;
+        return std::nullopt;
     }
+    return firmwareText;
+}
 
-    // 7. Settings.
+void CTarvexDlg::StoreDownloadSettings() {
     if (!m_env.maySaveSettings || m_env.maySaveSettings()) {
         SaveSettings(m_strAppDir + "dnld.sv");
-    } else {
-        // Another form of this run writes the file; this one takes the values as a written
-        // file would have given them (the transfer addresses the panel by this slave ID).
-        m_settings.m_nSlaveID = ParseDecimal(m_editSlaveID.GetWindowText());
-        m_settings.m_strComPort = m_cmbComPort.GetWindowText();
-        m_settings.m_strBaudRate = m_cmbBaudRate.GetWindowText();
-        m_settings.m_strParity = m_cmbParity.GetWindowText();
-        m_settings.m_strWordLength = m_cmbDataBits.GetWindowText();
-        m_settings.m_strStopBits = m_cmbStopBits.GetWindowText();
-        m_settings.m_strSavedPassword = m_editPassword.GetWindowText();
-        m_strBinFilePath = m_editFileToSend.GetWindowText();
+        return;
     }
+    // Another form of this run writes the file; this one takes the values as a written file
+    // would have given them (the transfer addresses the panel by this slave ID).
+    m_settings.m_nSlaveID = ParseDecimal(m_editSlaveID.GetWindowText());
+    m_settings.m_strComPort = m_cmbComPort.GetWindowText();
+    m_settings.m_strBaudRate = m_cmbBaudRate.GetWindowText();
+    m_settings.m_strParity = m_cmbParity.GetWindowText();
+    m_settings.m_strWordLength = m_cmbDataBits.GetWindowText();
+    m_settings.m_strStopBits = m_cmbStopBits.GetWindowText();
+    m_settings.m_strSavedPassword = m_editPassword.GetWindowText();
+    m_strBinFilePath = m_editFileToSend.GetWindowText();
+}
 
-    // 8. Line settings.
+bool CTarvexDlg::OpenThePort() {
+    // Line settings.
     m_bPortOpen = false;
     m_bCancelRequested = false;
     const std::string portName = m_cmbComPort.GetWindowText();
@@ -191,49 +241,33 @@ void CTarvexDlg::OnDownload() {
     const std::uint8_t parity = ParityCode(m_cmbParity.GetWindowText());
     const std::uint8_t stopBits = StopBitsCode(m_cmbStopBits.GetWindowText());
 
-    // 9. Port phase: only Cancel stays usable.
+    // The port phase: only Cancel stays usable.
     m_btnDownload.EnableWindow(false);
     m_btnClose.EnableWindow(false);
     m_nTargetCode = 255;
     m_bDownloadRunning = true;
     m_serialPort.SetIdleHook([this] { m_ui.Idle(); });
 
-    const auto portFailed = [this](std::string_view text) {
-        ErrorBox(m_ui, text);
-        m_serialPort.Close();
-        m_bPortOpen = false;
-        EndPortPhase();
-        m_lastOutcome = DownloadOutcome::PortFailed;
-    };
-
-    // 10 - 12. Open and configure the line.
+    // Open and configure the line; the box comes while the port is still open.
     if (!m_serialPort.Open(portName)) {
-        portFailed(
-            "Cannot open Communication Port.Please\nquit the application & re-start your PC.");
-        return;
+        ErrorBox(m_ui,
+                 "Cannot open Communication Port.Please\nquit the application & re-start your PC.");
+        return false;
     }
     m_bPortOpen = true;
     if (!m_serialPort.ConfigureLine(baudRate, kDataBits, kParityCheckingOff, parity, stopBits)) {
-        portFailed("Cannot Configure Communication Port");
-        return;
+        ErrorBox(m_ui, "Cannot Configure Communication Port");
+        return false;
     }
     if (!m_serialPort.SetTimeouts(0, 0, kReadTotalTimeoutMs, 0, 0)) {
-        portFailed("Cannot Configure Communication Timeouts");
-        return;
+        ErrorBox(m_ui, "Cannot Configure Communication Timeouts");
+        return false;
     }
+    return true;
+}
 
-    // 13. Every ticked item must be in the container; the check has said why not.
-    if (CheckDownloadSet() == 1) {
-        if (m_bPortOpen) {
-            m_serialPort.Close();
-            m_bPortOpen = false;
-        }
-        EndPortPhase();
-        m_lastOutcome = DownloadOutcome::ItemMissing;
-        return;
-    }
-
-    // 14. The transfer.
+void CTarvexDlg::RunTransfer(const std::string& firmwareText,
+                             const platform::RaisedPriorityScope& priority) {
     HmiTransferSettings settings;
     // The address is the one the user typed and the form validated: the settings record is
     // refreshed only by a save that succeeded, and a stale address would reach another panel on
@@ -258,14 +292,17 @@ void CTarvexDlg::OnDownload() {
                            m_strSelectedRecipe,     m_arrAppImage,    m_arrBitmapImage,
                            m_arrFontImage,          m_arrRecipeImage, m_arrRecipeNames,
                            m_arrRecipeSizes,        m_progressBarSink};
-    CHmiTransfer transfer(m_serialPort, m_ui, settings, state,
-                          [this] { platform::RestoreProcessPriority(m_nSavedPriorityClass); });
+    CHmiTransfer transfer(m_serialPort, m_ui, settings, state, [&priority] { priority.Restore(); });
     transfer.SetFrameObserver(m_frameObserver);
     const std::uint32_t transferStart = platform::TickCount();
     const int result = transfer.RunHMITransfer();
+    ShowOutcome(result, transfer, transferStart);
+}
 
-    // 15. Outcome.
+void CTarvexDlg::ShowOutcome(int transferResult, const CHmiTransfer& transfer,
+                             std::uint32_t transferStart) {
     if (m_nTargetCode != 0) {
+        // The panel's code (or the failure's 255) is shown with the port already closed.
         if (m_bPortOpen) {
             m_serialPort.Close();
             m_bPortOpen = false;
@@ -279,7 +316,7 @@ void CTarvexDlg::OnDownload() {
         } else {
             m_lastOutcome = DownloadOutcome::Failed;
         }
-    } else if (result == 0 && (transfer.AnyItemFailed() || transfer.PassedUnconfirmed())) {
+    } else if (transferResult == 0 && (transfer.AnyItemFailed() || transfer.PassedUnconfirmed())) {
         // A later item's success must not hide an earlier item's failure, and a frame that
         // Cancel let pass unconfirmed leaves the panel's state unknown.
         const std::uint8_t code = transfer.AnyItemFailed() ? transfer.FailedItemCode() : 255;
@@ -289,7 +326,7 @@ void CTarvexDlg::OnDownload() {
         }
         m_lastOutcome = IsPanelCode(code) ? DownloadOutcome::PanelCode : DownloadOutcome::Failed;
         m_nOutcomeCode = IsPanelCode(code) ? code : 0;
-    } else if (result == 0) {
+    } else if (transferResult == 0) {
         const std::uint32_t endTick = platform::TickCount();
         Notice(m_ui, "Download Complete!");
         // Without a bitmap transfer the time counts from the start of this transfer.
@@ -303,14 +340,23 @@ void CTarvexDlg::OnDownload() {
     if (m_bCancelledByUser && m_lastOutcome != DownloadOutcome::Complete) {
         m_lastOutcome = DownloadOutcome::Cancelled;
     }
+}
 
-    // 16. Back to idle.
-    if (m_bPortOpen) {
+void CTarvexDlg::BackToIdle(const platform::RaisedPriorityScope& priority, bool transferStarted) {
+    // Before the port phase nothing else was touched. In it, Close does nothing for a port that
+    // never opened or that the transfer has closed already.
+    if (m_bDownloadRunning) {
         m_serialPort.Close();
         m_bPortOpen = false;
+        m_btnDownload.EnableWindow(true);
+        m_btnClose.EnableWindow(true);
+        m_bDownloadRunning = false;
+        m_serialPort.SetIdleHook({});
     }
-    EndPortPhase();
-    m_progress.SetPos(0);
+    priority.Restore();
+    if (transferStarted) {
+        m_progress.SetPos(0);
+    }
 }
 
 bool CTarvexDlg::RefuseUnsupportedSelection() {
@@ -339,14 +385,6 @@ bool CTarvexDlg::RefuseUnsupportedSelection() {
         return true;
     }
     return false;
-}
-
-void CTarvexDlg::EndPortPhase() {
-    m_btnDownload.EnableWindow(true);
-    m_btnClose.EnableWindow(true);
-    m_bDownloadRunning = false;
-    m_serialPort.SetIdleHook({});
-    platform::RestoreProcessPriority(m_nSavedPriorityClass);
 }
 
 void CTarvexDlg::WriteTimingLog(std::uint32_t endTick, std::uint32_t transferStartTick) {

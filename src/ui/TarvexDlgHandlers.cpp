@@ -176,15 +176,16 @@ void CTarvexDlg::OnUsbDownload() {
 }
 
 void CTarvexDlg::EnumeratePorts() {
+    const std::string previous = m_cmbComPort.GetWindowText();
     m_cmbComPort.ResetContent();
     // The list shows device paths: what the user recognises and what the port opens.
     for (const std::string& path : OpenablePorts(m_env.probe)) {
         m_cmbComPort.AddString(path);
     }
-    SelectSavedPort();
+    SelectSavedPort(previous);
 }
 
-void CTarvexDlg::SelectSavedPort() {
+void CTarvexDlg::SelectSavedPort(const std::string& previous) {
     const std::string& saved = m_settings.m_strComPort;
     int chosen = -1;
     for (int i = 0; i < m_cmbComPort.GetCount() && chosen < 0; ++i) {
@@ -199,7 +200,14 @@ void CTarvexDlg::SelectSavedPort() {
             chosen = i;
         }
     }
-    m_cmbComPort.SetCurSel(chosen >= 0 ? chosen : 0);
+    if (chosen < 0 && !m_env.leaveMissingSavedPortUnselected) {
+        chosen = 0;
+    }
+    // Never a port nobody picked: only the one the user chose before the list was probed again.
+    if (chosen < 0 && !previous.empty()) {
+        chosen = m_cmbComPort.FindStringExact(previous);
+    }
+    m_cmbComPort.SetCurSel(chosen);
 }
 
 void CTarvexDlg::OnDropdownComPort() {

@@ -11,7 +11,6 @@
 #include "catalogue/CfgFile.h"
 #include "download/DownloadContainer.h"
 #include "platform/Files.h"
-#include "support/RecordingUi.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
 
@@ -28,16 +27,14 @@ struct Product {
 };
 
 Product ReadProduct(const std::string& name) {
-    test::RecordingUi ui;
     std::vector<CCFGFileDet> records;
-    ReadCfgFile(kWorkspace + "/Pxx/" + name + ".CFG", records, ui);
-    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(ReadCfgFile(kWorkspace + "/Pxx/" + name + ".CFG", records)) << name;
     EXPECT_EQ(records.size(), 1U) << name;
     Product p;
     if (!records.empty()) {
         p.cfg = records.front();
     }
-    ReadBootLoaderFile(kWorkspace + "/Vxx/" + name + ".CFG", p.bootloader);
+    EXPECT_TRUE(ReadBootLoaderFile(kWorkspace + "/Vxx/" + name + ".CFG", p.bootloader)) << name;
     return p;
 }
 

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "support/RecordingUi.h"
 #include "support/TempDir.h"
 
 namespace tarvex {
@@ -26,11 +25,14 @@ std::string Lines(std::initializer_list<std::string_view> lines, std::string_vie
 
 class CfgFileTest : public ::testing::Test {
   protected:
-    // Writes Pxx/<fileName> and reads it; the records found are returned.
+    // Writes Pxx/<fileName> and reads it; the records found are returned. A file that exists
+    // is always read, whatever its content.
     std::vector<CCFGFileDet> Read(const std::string& content,
                                   const std::string& fileName = "H1.CFG") {
         std::vector<CCFGFileDet> records;
-        ReadCfgFile(dir.Write("Pxx/" + fileName, content), records, ui);
+        const CatalogueFileRead read = ReadCfgFile(dir.Write("Pxx/" + fileName, content), records);
+        EXPECT_TRUE(read.ok);
+        EXPECT_EQ(read.error, "");
         return records;
     }
 
@@ -42,7 +44,6 @@ class CfgFileTest : public ::testing::Test {
     }
 
     test::TempDir dir;
-    test::RecordingUi ui;
 };
 
 std::string TwoVersions(std::string_view eol = "\n") {
@@ -116,7 +117,6 @@ TEST_F(CfgFileTest, PreambleThenTwoCompleteSections) {
     const auto records = Read(kTwoVersions);
     ASSERT_EQ(records.size(), 1U);
     ExpectTwoVersions(records[0]);
-    EXPECT_TRUE(ui.messages.empty());
 }
 
 TEST_F(CfgFileTest, CarriageReturnLineEndsReadTheSame) {
@@ -276,27 +276,25 @@ TEST_F(CfgFileTest, HugeCountCostsOnlyTheLinesPresent) {
     EXPECT_EQ(records[1].m_arrVersionName, (Strings{"B"}));
 }
 
-TEST_F(CfgFileTest, MissingFileShowsOneMessageAndAddsNothing) {
-    std::vector<CCFGFileDet> records(1);
-    records[0].m_strName = "earlier";
-    ReadCfgFile(dir / "Pxx/NONE.CFG", records, ui);
-    ASSERT_EQ(records.size(), 1U);
-    EXPECT_EQ(records[0].m_strName, "earlier");
-    ASSERT_EQ(ui.messages.size(), 1U);
-    EXPECT_EQ(ui.messages[0].kind, MessageKind::PlainBox);
-    EXPECT_EQ(ui.messages[0].caption, "Error");
-    EXPECT_EQ(ui.messages[0].text, "Cannot open config file!");
-
-    // A directory under the name cannot be opened either.
-    ReadCfgFile(dir.MakeDir("Pxx/DIR.CFG"), records, ui);
-    EXPECT_EQ(records.size(), 1U);
-    EXPECT_EQ(ui.messages.size(), 2U);
+TEST_F(CfgFileTest, FileThatCannotBeReadSaysSoAndAddsNothing) {
+    // Missing, or a folder under the name: neither can be opened.
+    for (const std::string& path : {dir / "Pxx/NONE.CFG", dir.MakeDir("Pxx/DIR.CFG")}) {
+        std::vector<CCFGFileDet> records(1);
+        records[0].m_strName = "earlier";
+        const CatalogueFileRead read = ReadCfgFile(path, records);
+        EXPECT_FALSE(read) << path;
+        EXPECT_EQ(read.error, "Cannot open config file!") << path;
+        ASSERT_EQ(records.size(), 1U) << path;
+        EXPECT_EQ(records[0].m_strName, "earlier");
+    }
 }
 
 TEST_F(CfgFileTest, RecordsAreAppendedBehindEarlierOnes) {
     std::vector<CCFGFileDet> records;
-    ReadCfgFile(dir.Write("Pxx/A.CFG", "NOOFVERSIONS:1\nVERSION#1 PRODUCTCODE:1\n"), records, ui);
-    ReadCfgFile(dir.Write("Pxx/B.CFG", "NOOFVERSIONS:1\nVERSION#1 PRODUCTCODE:2\n"), records, ui);
+    ASSERT_TRUE(
+        ReadCfgFile(dir.Write("Pxx/A.CFG", "NOOFVERSIONS:1\nVERSION#1 PRODUCTCODE:1\n"), records));
+    ASSERT_TRUE(
+        ReadCfgFile(dir.Write("Pxx/B.CFG", "NOOFVERSIONS:1\nVERSION#1 PRODUCTCODE:2\n"), records));
     ASSERT_EQ(records.size(), 2U);
     EXPECT_EQ(records[0].m_strName, "A");
     EXPECT_EQ(records[1].m_strName, "B");
@@ -308,7 +306,7 @@ class BootLoaderFileTest : public ::testing::Test {
   protected:
     CBootLoaderDetails Read(const std::string& content) {
         CBootLoaderDetails record;
-        ReadBootLoaderFile(dir.Write("Vxx/H1.CFG", content), record);
+        EXPECT_TRUE(ReadBootLoaderFile(dir.Write("Vxx/H1.CFG", content), record));
         return record;
     }
     test::TempDir dir;
@@ -373,9 +371,11 @@ TEST_F(BootLoaderFileTest, ShortFileGivesTheCompleteVersionsOnly) {
     EXPECT_TRUE(r.m_arrBLVersion.empty());
 }
 
-TEST_F(BootLoaderFileTest, MissingFileLeavesTheRecordEmpty) {
+TEST_F(BootLoaderFileTest, MissingFileLeavesTheRecordEmptyAndSaysSo) {
     CBootLoaderDetails record;
-    ReadBootLoaderFile(dir / "Vxx/NONE.CFG", record);
+    const CatalogueFileRead read = ReadBootLoaderFile(dir / "Vxx/NONE.CFG", record);
+    EXPECT_FALSE(read);
+    EXPECT_EQ(read.error, "Cannot open bootloader version file!");
     EXPECT_EQ(record.m_strName, "");
     EXPECT_EQ(record.m_nNoOfBLVersions, 0);
     EXPECT_TRUE(record.m_arrBLVersion.empty());

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serial/SerialPortPosix.h"
@@ -477,6 +478,105 @@ TEST_F(DownloadSequence, DamagedBodyIsDownloadedOnlyWhenTheUserSaysSo) {
     EXPECT_EQ(Texts(), std::vector<std::string>{"Download Complete!"});
     EXPECT_EQ(rig.PanelFiles("bin").back(), PatternBytes(20));
 }
+
+// --- An exception out of the download ------------------------------------------------------------
+
+struct ThrowCase {
+    const char* name;
+    Ticks ticks;
+    const char* slaveId;
+    int atPump;             // throws from this event pump of the download (0: none)
+    const char* atMessage;  // throws from the box with this text (nullptr: none)
+    bool portOpen;          // the port is open when the throw comes
+};
+
+using DownloadExceptions = DownloadCases<ThrowCase>;
+
+// Whatever a front end's message box or event pump throws leaves the form as every other exit
+// does: the port closed and free for anyone, the priority as before the press, Download and
+// Close enabled. The form is not stuck: the next press downloads.
+TEST_P(DownloadExceptions, LeaveTheFormIdle) {
+    const ThrowCase& c = GetParam();
+    rig.WriteContainer(
+        {.productCode = kPanelProductCode, .application = PatternBytes(80), .recipeTable = false});
+    rig.StartPanel();
+    StartForm();
+    Tick(c.ticks);
+    ASSERT_TRUE(form->UserSetText(form->m_editSlaveID, c.slaveId));
+
+    // Not a std::exception: the transfer turns those into "Error in reading from target!" when
+    // they come while a reply is awaited, and goes on.
+    struct Thrown {};
+    bool portOpenAtThrow = false;
+    const auto throwNow = [&] {
+        portOpenAtThrow = form->SerialPort().IsOpen();
+        throw Thrown();
+    };
+    const int pumpsBefore = ui.pumpCount;
+    ui.onPump = [&] {
+        if (ui.pumpCount - pumpsBefore == c.atPump) {
+            throwNow();
+        }
+    };
+    ui.onMessage = [&](const RecordedMessage& m) {
+        if (c.atMessage != nullptr && m.text == c.atMessage) {
+            throwNow();
+        }
+    };
+    platform::SavedPriority before;
+    platform::SavedPriority after;
+    bool caught = false;
+    std::thread runner([&] {
+        before = platform::SaveProcessPriority();
+        try {
+            form->UserClick(form->m_btnDownload);
+        } catch (const Thrown&) {
+            caught = true;
+        }
+        after = platform::SaveProcessPriority();
+    });
+    runner.join();
+
+    ASSERT_TRUE(caught);
+    EXPECT_EQ(portOpenAtThrow, c.portOpen);
+    EXPECT_EQ(after.policy, before.policy) << "scheduling policy not restored";
+    EXPECT_EQ(after.rtPriority, before.rtPriority) << "real-time priority not restored";
+    EXPECT_EQ(after.niceValue, before.niceValue) << "nice value not restored";
+    EXPECT_FALSE(form->DownloadRunning());
+    EXPECT_FALSE(form->m_bPortOpen);
+    EXPECT_FALSE(form->SerialPort().IsOpen());
+    EXPECT_TRUE(form->m_btnDownload.IsEnabled());
+    EXPECT_TRUE(form->m_btnClose.IsEnabled());
+    EXPECT_EQ(form->m_progress.GetPos(), 0);
+    EXPECT_EQ(form->LastDownloadOutcome(), DownloadOutcome::Failed);
+    // Neither lock nor exclusive mode is left on the device.
+    RecordingUi otherUi;
+    CSerialPort other(otherUi);
+    EXPECT_TRUE(other.Open(rig.PanelPort()));
+    other.Close();
+
+    ui.onPump = {};
+    ui.onMessage = {};
+    ui.Clear();
+    ASSERT_TRUE(form->UserSetText(form->m_editSlaveID, "1"));
+    Tick(kApplicationOnly);
+    Download();
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Download Complete!"});
+    EXPECT_EQ(rig.PanelFiles("bin").back(), PatternBytes(80));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hooks, DownloadExceptions,
+    ::testing::Values(
+        // Pumps: opening 1, file information 2, packet 0 is 3.
+        ThrowCase{"FromThePumpDuringTheData", kApplicationOnly, "1", 3, nullptr, true},
+        // The transfer has closed the port by then.
+        ThrowCase{"FromTheLastMessage", kApplicationOnly, "1", 0, "Download Complete!", false},
+        ThrowCase{"FromAMissingItemsNotice", kApplicationAndRecipe, "1", 0,
+                  "Recipe doesnot exist to download!", true},
+        ThrowCase{"FromARefusalBeforeThePort", kApplicationOnly, "0", 0,
+                  "Invalid Slave ID! Valid Range for Slave ID is 1 - 255.", false}),
+    CaseName());
 
 }  // namespace
 }  // namespace tarvex::test

@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <sys/resource.h>
 
+#include <stdexcept>
 #include <thread>
 
 #include "platform/ProcessPriority.h"
@@ -82,6 +83,44 @@ TEST(ProcessPriority, RestoringWhatWasNeverSavedChangesNothing) {
         RestoreProcessPriority(before);
         RestoreProcessPriority(before);
         ExpectSame(SaveProcessPriority(), before);
+    });
+}
+
+// The scope brings back what it found however it is left, also from a nice value other than
+// the default; after an early Restore (a cancelled transfer) its end restores once more.
+TEST(ProcessPriority, ScopeRestoresOnEveryWayOut) {
+    OnOwnThread([] {
+        const SavedPriority before = SaveProcessPriority();
+        ASSERT_EQ(setpriority(PRIO_PROCESS, 0, before.niceValue + 2), 0);
+        const SavedPriority start = SaveProcessPriority();
+
+        {
+            RaisedPriorityScope scope;
+            ExpectSame(scope.Saved(), start);
+            if (scope.Obtained() == RaisedPriority::Unchanged) {
+                ExpectSame(SaveProcessPriority(), start);
+            } else {
+                const SavedPriority raised = SaveProcessPriority();
+                EXPECT_TRUE(raised.policy != start.policy || raised.niceValue < start.niceValue);
+            }
+        }
+        ExpectSame(SaveProcessPriority(), start);
+
+        try {
+            RaisedPriorityScope scope;
+            throw std::runtime_error("out of the scope");
+        } catch (const std::runtime_error&) {
+        }
+        ExpectSame(SaveProcessPriority(), start);
+
+        {
+            RaisedPriorityScope scope;
+            scope.Restore();
+            ExpectSame(SaveProcessPriority(), start);
+            // Whatever was set after the early restore, the end puts the saved priority back.
+            ASSERT_EQ(setpriority(PRIO_PROCESS, 0, start.niceValue + 1), 0);
+        }
+        ExpectSame(SaveProcessPriority(), start);
     });
 }
 

@@ -406,6 +406,39 @@ TEST_F(FormHandlers, OpeningThePortListProbesAgainAndBringsBackTheSavedPort) {
     f.m_bPortOpen = false;
 }
 
+TEST_F(FormHandlers, AMissingSavedPortLeftUnchosenSendsNothingUntilAPortIsPicked) {
+    PtyPair first;
+    PtyPair second;
+    ws.WriteSettings({{"COM PORT", "/dev/ttyUSB7"}});
+    const std::vector<std::string> ports = {first.slavePath(), second.slavePath()};
+
+    // The first entry stands in for the missing port, unless the environment asks otherwise.
+    for (const bool unselected : {false, true}) {
+        FormEnvironment env = ws.Environment(ports);
+        env.leaveMissingSavedPortUnselected = unselected;
+        form = std::make_unique<CTarvexDlg>(info, ui, std::move(env));
+        form->OnInitDialog();
+        EXPECT_EQ(form->m_cmbComPort.Entries(), ports);
+        EXPECT_EQ(form->m_cmbComPort.GetCurSel(), unselected ? -1 : 0);
+    }
+    CTarvexDlg& f = *form;
+    Choose("Alpha", "V1.0-A", "F1.0");
+    f.ApplyBrowseResult(ws.Write("project/fw.bin", "x"));
+    ui.Clear();
+    ASSERT_TRUE(f.UserClick(f.m_btnDownload));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "Please select a valid comport!");
+    EXPECT_EQ(f.LastDownloadOutcome(), DownloadOutcome::Refused);
+    for (PtyPair* pty : {&first, &second}) {
+        EXPECT_TRUE(pty->Read(1, std::chrono::milliseconds(200)).empty()) << pty->slavePath();
+    }
+
+    // A port the user picked stays current when the list is probed again.
+    ASSERT_TRUE(Select(f.m_cmbComPort, second.slavePath()));
+    ASSERT_TRUE(f.UserDropDown(f.m_cmbComPort));
+    EXPECT_EQ(f.m_cmbComPort.GetWindowText(), second.slavePath());
+}
+
 TEST_F(FormHandlers, PortThatStopsOpeningLeavesTheList) {
     PtyPair first;
     auto second = std::make_unique<PtyPair>();

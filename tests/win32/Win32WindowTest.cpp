@@ -12,6 +12,7 @@
 
 #include "app/win32/TarvexWindow.h"
 #include "app/win32/WideText.h"
+#include "app/win32/resource.h"
 
 namespace tarvex::win32 {
 namespace {
@@ -182,6 +183,38 @@ TEST_F(WindowTest, OnlyCloseEndsTheFormAndAboutIsSystemCommandSixteen) {
     SendMessageW(hwnd_, WM_COMMAND, IDOK, 0);  // Enter, the default button Close
     EXPECT_TRUE(Form().IsEnded());
     EXPECT_FALSE(IsWindow(hwnd_));
+}
+
+// A saved port that is not there: no port stands in for it (the form then refuses Download
+// until one is picked), and the status line says why.
+TEST(WindowPorts, AMissingSavedPortLeavesTheListUnselectedAndTheStatusLineSaysWhy) {
+    const std::wstring dir = TempFolder();
+    const std::string settings = Narrow(dir) + "\\dnld.sv";
+    {
+        std::ofstream out(settings, std::ios::binary);
+        out << "COM PORT:COM99\r\n[EOF]";
+    }
+    AutoTest hook;
+    hook.logPath = dir + L"\\boxes.log";
+    hook.holdMs = 20;
+    hook.pressButtons = false;
+    FormEnvironment env;
+    env.appDir = Narrow(dir);
+    CDownloadInfo info;
+    {
+        TarvexWindow window(GetModuleHandleW(nullptr), info, env, hook);
+        HWND hwnd = window.CreateModeless();
+        ASSERT_NE(hwnd, nullptr);
+        EXPECT_EQ(SendMessageW(GetDlgItem(hwnd, IDC_COM_PORT), CB_GETCURSEL, 0, 0), CB_ERR);
+        EXPECT_EQ(window.Form().m_cmbComPort.GetCurSel(), -1);
+        wchar_t shown[1024] = {};
+        GetDlgItemTextW(hwnd, IDC_STATUS_LINE, shown, 1024);
+        EXPECT_EQ(Narrow(shown).rfind("The saved port COM99 is missing; ", 0), 0u) << Narrow(shown);
+        EXPECT_EQ(window.StatusLineText().rfind("The saved port COM99 is missing; ", 0), 0u);
+    }
+    DeleteFileW((dir + L"\\boxes.log").c_str());
+    DeleteFileW(Widen(settings).c_str());
+    RemoveDirectoryW(dir.c_str());
 }
 
 }  // namespace

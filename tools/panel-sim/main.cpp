@@ -18,19 +18,36 @@ namespace {
 constexpr int kExitRuntimeError = 1;
 constexpr int kExitUsage = 2;
 
-constexpr const char* kFooter = R"(Faults (--fault SPEC, repeatable), SPEC = WHEN:WHAT
-  WHEN  frame=N                     the N-th request frame for this panel, counting from 1
-        item=KIND,phase=PHASE[,packet=N][,count=C]
-              KIND   application | bitmap | font | recipe | any
-              PHASE  open (Download command) | info (file information) | data (packet)
-                     | over | cancel
-              packet only with phase=data; C = times the fault fires (default 1) or "always"
-  WHAT  no-reply | bad-crc | bad-echo | status=N | delay=MS | close
-  A forced status refuses the frame (the panel keeps nothing of it); the other faults hit the
-  reply of a frame the panel took in.
-Examples
+// Two columns, the second one continued under itself: a terminal shows a table, and help2man
+// makes each row a tagged paragraph of the manual page.
+constexpr const char* kFooter = R"(Faults (--fault SPEC, repeatable): SPEC is WHEN:WHAT.
+
+When the fault fires (WHEN):
+  frame=N               the N-th request frame for this panel, counting from 1
+  item=KIND,phase=PHASE[,packet=N][,count=C]
+                        a frame of an item in a phase of its transfer
+  KIND                  application, bitmap, font, recipe or any
+  PHASE                 open (the Download command), info (file information),
+                        data (a packet: only here packet=N), over or cancel
+  C                     the times the fault fires: a number (default 1) or always
+
+What the panel does (WHAT):
+  no-reply              no reply
+  bad-crc               a reply with a wrong checksum
+  bad-echo              a reply whose echoed parameter has one bit flipped
+  status=N              a reply with status N: the panel keeps nothing of the frame
+  delay=MS              the reply MS milliseconds late
+  close                 the line dropped instead of a reply
+
+Every fault but status=N hits the reply of a frame the panel took in.
+
+Examples:
   --fault item=application,phase=open,count=always:status=2
-  --fault item=bitmap,phase=data,packet=3:no-reply   --fault frame=5:close)";
+                        the password refused every time
+  --fault item=bitmap,phase=data,packet=3:no-reply
+                        one lost reply
+  --fault frame=5:close
+                        the cable pulled at the fifth frame)";
 
 struct Settings {
     std::int64_t slaveId = 1;

@@ -1,50 +1,31 @@
-// The dialog's status line, under the progress bar: what the transfer is doing (the item being
-// sent and how far it has got, the panel's erase pause, a cancel), and after a probe of the
-// ports, which ports are present but not usable and why, so that a port never drops out of the
-// Com Port list without a word, and whether the saved port is missing.
-//
-// It listens to the transfer's progress sink; the texts are built without the toolkit
-// (StatusTexts) and shown in a QLabel.
+// The dialog's status line, under the progress bar, in a QLabel: what the transfer is doing,
+// and after a probe of the ports, which ports are present but not usable and why, and whether
+// the saved port is missing. The texts are the toolkit-free StatusText's (ui/StatusText.h),
+// which the native Windows dialog shows as well.
 #pragma once
 
 #include <QLabel>
 #include <string>
-#include <vector>
 
-#include "hmi/TransferProgress.h"
-#include "serial/PortProbe.h"
+#include "ui/StatusText.h"
 
 namespace tarvex::qt {
 
-// The line after a probe: the saved port when it is missing (and what the list shows instead),
-// then every port that is present but cannot be used, with the reason and the fix. Empty when
-// there is nothing to say.
-std::string PortStatusText(const std::vector<PortInfo>& ports, const std::string& savedPort,
-                           const std::string& chosenPort);
-
-class StatusLine final : public ITransferProgress {
+class StatusLine {
   public:
-    explicit StatusLine(QLabel* label) : label_(label) {}
+    explicit StatusLine(QLabel* label);
 
+    // The transfer's progress sink that keeps the line.
+    ITransferProgress& Progress() { return text_; }
     // After the Com Port list was filled: probes again for the reasons.
     void ShowPorts(const ProbeOptions& probe, const std::string& savedPort,
-                   const std::string& chosenPort);
-    const std::string& Text() const { return text_; }
-
-    void OnItemStarted(const TransferItem& item) override;
-    void OnPhase(TransferPhase phase) override;
-    void OnPacketSent(std::uint32_t packetsDone, std::uint64_t bytesDone) override;
-    void OnResend(TransferPhase phase, int attempt) override;
-    void OnItemEnded(int result) override;
+                   const std::string& chosenPort) {
+        text_.ShowPorts(probe, savedPort, chosenPort);
+    }
+    const std::string& Text() const { return text_.Text(); }
 
   private:
-    void Show(std::string text);
-
-    QLabel* label_;
-    std::string text_;
-    std::string item_;
-    std::uint32_t packets_ = 0;
-    int lastPercent_ = -1;
+    StatusText text_;
 };
 
 }  // namespace tarvex::qt

@@ -2,6 +2,7 @@
 
 #include <QProcessEnvironment>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/qt/AppIcon.h"
 #include "app/qt/TarvexDialog.h"
@@ -88,6 +89,79 @@ QString DialogHelpText() {
         "      --version  output version information and exit\n"
         "\n"
         "Qt's own options (-platform NAME, -style NAME, ...) are taken as well.\n");
+}
+
+namespace {
+
+// Whether the display a platform plugin needs is named in the environment; plugins that need
+// no display (offscreen, vnc, linuxfb, windows, ...) always have one.
+bool PlatformHasDisplay(const QString& name, bool x11, bool wayland) {
+    const QString base = name.section(QLatin1Char(':'), 0, 0);
+    if (base == QLatin1String("xcb")) {
+        return x11;
+    }
+    if (base.startsWith(QLatin1String("wayland"))) {
+        return wayland;
+    }
+    return true;
+}
+
+QtMessageHandler g_previousHandler = nullptr;
+
+void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context,
+                           const QString& message) {
+    if (type != QtFatalMsg) {
+        if (g_previousHandler != nullptr) {
+            g_previousHandler(type, context, message);
+        } else {
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+        }
+        return;
+    }
+    std::fprintf(stderr, "tarvex: cannot open the display: %s\n%s\n", qPrintable(message),
+                 kNoDisplayAdvice);
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+}  // namespace
+
+QString MissingDisplayReason(const QStringList& arguments, const QProcessEnvironment& environment,
+                             bool desktopNeedsDisplay) {
+    QString platform = environment.value(QStringLiteral("QT_QPA_PLATFORM"));
+    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("-platform") ||
+            arguments[i] == QLatin1String("--platform")) {
+            platform = arguments[i + 1];
+        }
+    }
+    const bool x11 = !environment.value(QStringLiteral("DISPLAY")).isEmpty();
+    const bool wayland = !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty();
+    // A list ("wayland;xcb") is tried in its order: one usable entry is enough.
+    const QStringList names = platform.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    if (names.isEmpty()) {
+        return desktopNeedsDisplay && !x11 && !wayland
+                   ? QStringLiteral("no display: neither DISPLAY nor WAYLAND_DISPLAY is set")
+                   : QString();
+    }
+    for (const QString& name : names) {
+        if (PlatformHasDisplay(name, x11, wayland)) {
+            return {};
+        }
+    }
+    const bool waylandFirst = names.front().startsWith(QLatin1String("wayland"));
+    return QStringLiteral("no display for the platform %1: %2 is not set")
+        .arg(platform,
+             waylandFirst ? QStringLiteral("WAYLAND_DISPLAY") : QStringLiteral("DISPLAY"));
+}
+
+StartupFailureGuard::StartupFailureGuard() {
+    g_previousHandler = qInstallMessageHandler(StartupMessageHandler);
+}
+
+StartupFailureGuard::~StartupFailureGuard() {
+    qInstallMessageHandler(g_previousHandler);
+    g_previousHandler = nullptr;
 }
 
 }  // namespace tarvex::qt

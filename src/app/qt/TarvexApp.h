@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QProcessEnvironment>
 #include <QString>
 
 #include "app/qt/Workspace.h"
@@ -37,5 +38,26 @@ struct DialogCommandLine {
 };
 DialogCommandLine ParseDialogCommandLine(const QStringList& arguments);
 QString DialogHelpText();
+
+// Why the dialog cannot have a display, read before the application object exists: Qt would
+// end the program with abort() instead. Empty when a display may be there: a platform that
+// needs none (-platform or QT_QPA_PLATFORM: offscreen, vnc, ...), or DISPLAY or
+// WAYLAND_DISPLAY set for the X11 or Wayland one.
+QString MissingDisplayReason(const QStringList& arguments, const QProcessEnvironment& environment,
+                             bool desktopNeedsDisplay);
+
+inline constexpr char kNoDisplayAdvice[] =
+    "Start tarvex in a desktop session, or use tarvex-cli, which needs no display.";
+
+// While it lives, a fatal message of Qt's (a display that DISPLAY names but nobody serves,
+// met while the application object is made) ends the program with a message and exit
+// status 1 instead of abort().
+class StartupFailureGuard {
+  public:
+    StartupFailureGuard();
+    ~StartupFailureGuard();
+    StartupFailureGuard(const StartupFailureGuard&) = delete;
+    StartupFailureGuard& operator=(const StartupFailureGuard&) = delete;
+};
 
 }  // namespace tarvex::qt

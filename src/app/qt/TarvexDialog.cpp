@@ -257,7 +257,7 @@ void TarvexDialog::BuildWidgets() {
     statusLabel_->setTextFormat(Qt::PlainText);
     statusLabel_->setWordWrap(true);
     status_ = std::make_unique<StatusLine>(statusLabel_);
-    form_.SetProgressListener(status_.get());
+    form_.SetProgressListener(&status_->Progress());
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(details);

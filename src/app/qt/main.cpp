@@ -1,8 +1,11 @@
 // tarvex [DIR]: the desktop dialog, started in the workspace DIR (see Workspace.h).
 // TARVEX_EXTRA_PORTS (colon-separated device paths) adds ports the system does not list, such as
 // the simulated panel's pseudo-terminal.
+#include <QProcessEnvironment>
 #include <QStringList>
+#include <QSysInfo>
 #include <cstdio>
+#include <optional>
 
 #include "app/qt/TarvexApp.h"
 
@@ -23,6 +26,16 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Without a display Qt would abort(): say so and end with status 1.
+    const QString noDisplay =
+        MissingDisplayReason(arguments, QProcessEnvironment::systemEnvironment(),
+                             QSysInfo::kernelType() == QLatin1String("linux"));
+    if (!noDisplay.isEmpty()) {
+        std::fprintf(stderr, "tarvex: %s\n%s\n", qPrintable(noDisplay), kNoDisplayAdvice);
+        return 1;
+    }
+    std::optional<StartupFailureGuard> guard(std::in_place);
     CTarvexApp app(argc, argv);
+    guard.reset();
     return app.InitInstance();
 }

@@ -6,8 +6,9 @@
 // pause, press Close. TARVEX_AUTOTEST_HOLD_MS sets the pause (default 3000 ms), which leaves a
 // script time to take a screenshot of each box and of the finished form.
 //
-// Lines of the log:   ready | message <kind> <caption> <text> | about | download |
-//                      outcome <name> | close
+// Lines of the log:   workspace <folder> | status <status line> | ready |
+//                      message <kind> <caption> <text> | about | download | outcome <name> |
+//                      close
 #pragma once
 
 #include <optional>

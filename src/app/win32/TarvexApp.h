@@ -1,6 +1,10 @@
 // CTarvexApp: the application object of tarvex.exe. It owns the one CDownloadInfo for the whole
-// run, initialises the common controls and runs the main dialog modally; when the dialog ends,
-// the application ends, without a message loop of its own.
+// run, initialises the common controls, enters the workspace and runs the main dialog modally;
+// when the dialog ends, the application ends, without a message loop of its own.
+//
+//   tarvex.exe [DIR]   DIR (else TARVEX_WORKSPACE, else the current directory) is the
+//                      workspace; see Workspace.h for how the dialog finds one when that holds
+//                      no catalogue.
 #pragma once
 
 #include "app/win32/Win32Api.h"
@@ -13,7 +17,7 @@ class CTarvexApp {
   public:
     explicit CTarvexApp(HINSTANCE instance) : instance_(instance) {}
 
-    // Runs the main dialog in the current directory; returns the process's exit status.
+    // Enters the workspace and runs the main dialog there; returns the process's exit status.
     int InitInstance();
 
     CDownloadInfo& DownloadInfo() { return m_downloadInfo; }

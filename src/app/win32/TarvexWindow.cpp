@@ -8,6 +8,7 @@
 
 #include "app/win32/WideText.h"
 #include "app/win32/resource.h"
+#include "platform/Files.h"
 
 namespace tarvex::win32 {
 namespace {
@@ -86,13 +87,37 @@ void SyncEntries(HWND combo, const std::vector<std::string>& entries) {
     }
 }
 
+// The native dialog never lets a port stand in for a missing saved one.
+FormEnvironment WithoutStandInPort(FormEnvironment env) {
+    env.leaveMissingSavedPortUnselected = true;
+    return env;
+}
+
+// A static control starts a new line at CR LF.
+std::wstring StaticText(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') {
+            out += "\r\n";
+        } else {
+            out.push_back(c);
+        }
+    }
+    return Widen(out);
+}
+
 }  // namespace
 
 TarvexWindow::TarvexWindow(HINSTANCE instance, CDownloadInfo& downloadInfo, FormEnvironment env,
                            std::optional<AutoTest> autoTest)
     : instance_(instance),
       ui_(instance),
-      form_(downloadInfo, ui_, std::move(env)),
+      status_([this](const std::string& text) {
+          if (hwnd_ != nullptr) {
+              SetDlgItemTextW(hwnd_, IDC_STATUS_LINE, StaticText(text).c_str());
+          }
+      }),
+      form_(downloadInfo, ui_, WithoutStandInPort(std::move(env))),
       autoTest_(std::move(autoTest)) {
     icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
@@ -122,6 +147,7 @@ TarvexWindow::~TarvexWindow() {
     // The windows are gone before the form; the form must not reach them on its way out.
     form_.ForEachControl([](Control& control) { control.SetListener(nullptr); });
     form_.SetEndListener(nullptr);
+    form_.SetProgressListener(nullptr);
     for (HICON icon : {icon_, smallIcon_}) {
         if (icon != nullptr) {
             DestroyIcon(icon);
@@ -209,12 +235,19 @@ void TarvexWindow::InitDialog() {
     SetWindowTextW(hwnd_, Widen(kFormTitle).c_str());
 
     form_.ForEachControl([this](Control& control) { Bind(control); });
+    form_.SetProgressListener(&status_);
     form_.OnInitDialog();
     form_.ForEachControl([this](Control& control) { Refresh(control); });
+    ShowPortStatus();
     if (HWND download = Item(form_.m_btnDownload)) {
         SetFocus(download);
     }
     if (autoTest_) {
+        // Where the dialog started and what its status line says, for the script to check.
+        autoTest_->Log("workspace\t" + form_.m_strAppDir);
+        std::string status = status_.Text();
+        std::replace(status.begin(), status.end(), '\n', ' ');
+        autoTest_->Log("status\t" + status);
         autoTest_->Log("ready");
         if (autoTest_->pressButtons) {
             SetTimer(hwnd_, kAutoTestStartTimer, kAutoTestStartMs, nullptr);
@@ -271,6 +304,9 @@ void TarvexWindow::OnCommand(int id, int code) {
         } else if (code == CBN_DROPDOWN) {
             Act(*list, [&] { form_.UserDropDown(*list); });
         }
+        if (list == &form_.m_cmbComPort && (code == CBN_SELCHANGE || code == CBN_DROPDOWN)) {
+            ShowPortStatus();
+        }
     } else if (auto* field = dynamic_cast<EditField*>(control)) {
         if (code == EN_CHANGE && refreshing_ == 0) {
             const std::string text = Narrow(WindowText(Item(*field)));
@@ -283,7 +319,18 @@ void TarvexWindow::OnCommand(int id, int code) {
         // Push buttons, check boxes and radio buttons; Enter arrives here as Close (IDOK).
         Act(*control, [&] { form_.UserClick(*control); });
         Refresh(*control);
+        // The two modes probe the ports again.
+        if (control == &form_.m_radSerialDownload || control == &form_.m_radUSBDownload) {
+            ShowPortStatus();
+        }
     }
+}
+
+void TarvexWindow::ShowPortStatus() {
+    // Without a settings file COM1 is only the form's default, which nobody saved.
+    const bool saved = platform::FileExists(form_.m_strAppDir + kSettingsFileName);
+    status_.ShowPorts(form_.Environment().probe, saved ? form_.m_settings.m_strComPort : "",
+                      form_.m_cmbComPort.GetWindowText());
 }
 
 HWND TarvexWindow::Item(const Control& control) const {

@@ -11,6 +11,10 @@
 //   Esc, close box     the form's Cancel: the dialog stays open
 //   system menu        "&About Tarvex..." (command 16) goes to the form's OnSysCommand
 //
+// A saved port that is not in the Com Port list leaves the list without a current entry, so
+// that Download refuses until the user picks a port; the status line under the progress bar
+// says why, and what the transfer is doing while it runs.
+//
 // Run() shows the dialog modally; the form starts (OnInitDialog) when the window has been
 // created, and Close ends both.
 #pragma once
@@ -19,11 +23,13 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 #include <unordered_set>
 
 #include "app/win32/AutoTest.h"
 #include "app/win32/Win32UserInterface.h"
 #include "download/DownloadContainer.h"
+#include "ui/StatusText.h"
 #include "ui/TarvexDlg.h"
 
 namespace tarvex::win32 {
@@ -44,6 +50,7 @@ class TarvexWindow {
     HWND Window() const { return hwnd_; }
 
     CTarvexDlg& Form() { return form_; }
+    const std::string& StatusLineText() const { return status_.Text(); }
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -62,9 +69,13 @@ class TarvexWindow {
     void Act(const Control& control, const std::function<void()>& action);
 
     void StartAutoTest();
+    // After the Com Port list was filled: the saved port when it is not chosen, the ports that
+    // cannot be used.
+    void ShowPortStatus();
 
     HINSTANCE instance_;
     Win32UserInterface ui_;
+    StatusText status_;
     CTarvexDlg form_;
     HWND hwnd_ = nullptr;
     bool modal_ = true;

@@ -11,6 +11,8 @@
 #define IDD_TARVEX_DIALOG 102
 #define IDC_ABOUT_TEXT 1200
 #define IDC_ABOUT_DETAIL 1201
+// The status line under the progress bar: the view's own, not a control of the form.
+#define IDC_STATUS_LINE 1300
 
 #define CTL_CLOSE 1
 #define CTL_CANCEL 2

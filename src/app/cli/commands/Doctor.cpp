@@ -250,11 +250,9 @@ class Doctor final : public FindingSink {
         std::vector<std::string> faults;
         std::vector<std::string> warnings;
         std::vector<CCFGFileDet> records;
-        std::ostringstream ignored;
-        CliUserInterface ui(ignored);
-        ReadCfgFile(cfgPath, records, ui);
+        const CatalogueFileRead read = ReadCfgFile(cfgPath, records);
         const CCFGFileDet* record = nullptr;
-        if (!ui.Messages().empty()) {
+        if (!read) {
             faults.push_back("cannot be read (" + ReadFailure(cfgPath) + ")");
         } else if (records.empty()) {
             faults.push_back("holds no version record (no NOOFVERSIONS line with a count above 0)");
