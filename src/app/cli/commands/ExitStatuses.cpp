@@ -1,6 +1,8 @@
+#include <optional>
 #include <string>
 
 #include "app/cli/Commands.h"
+#include "app/cli/commands/PlatformHelp.h"
 
 namespace tarvex::cli {
 namespace {
@@ -20,9 +22,13 @@ std::string WithoutBackticks(std::string_view text) {
 std::string ExitStatusHelp() {
     std::string text = "Exit status:";
     for (const production::ExitStatusRow& row : production::ExitStatusTable()) {
+        const std::optional<std::string> meaning = ExitMeaningHelp(row);
+        if (!meaning) {
+            continue;
+        }
         std::string number = std::to_string(production::Code(row.status));
         number.resize(std::max<std::size_t>(number.size() + 1, 7), ' ');
-        text += "\n  " + number + WithoutBackticks(row.meaning);
+        text += "\n  " + number + WithoutBackticks(*meaning);
     }
     return text;
 }

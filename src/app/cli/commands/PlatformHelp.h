@@ -7,11 +7,15 @@
 //   PortsSourceHelpText()           ports: where the list comes from
 //   InterruptHelpText()             what Ctrl-C (and SIGTERM, or Ctrl-Break) does to a download
 //   ProgressJsonHelpText()          --progress, with where its JSON Lines are described
+//   ExitMeaningHelp(row)            an exit status's meaning as this system's --help gives it,
+//                                   or nothing for a status this system never returns
 #pragma once
 
 #include <CLI/CLI.hpp>
 #include <optional>
 #include <string>
+
+#include "production/ExitStatus.h"
 
 namespace tarvex::cli {
 
@@ -20,5 +24,6 @@ void AddPortsRootOptions(CLI::App& cmd, std::string& sysfsRoot, std::string& dev
 std::string PortsSourceHelpText();
 std::string InterruptHelpText();
 std::string ProgressJsonHelpText();
+std::optional<std::string> ExitMeaningHelp(const production::ExitStatusRow& row);
 
 }  // namespace tarvex::cli

@@ -31,4 +31,8 @@ std::string ProgressJsonHelpText() {
            "Lines on standard output, see docs/progress-json.md)";
 }
 
+std::optional<std::string> ExitMeaningHelp(const production::ExitStatusRow& row) {
+    return std::string(row.meaning);
+}
+
 }  // namespace tarvex::cli

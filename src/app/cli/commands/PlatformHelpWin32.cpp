@@ -23,4 +23,20 @@ std::string ProgressJsonHelpText() {
            "result)";
 }
 
+// Windows has no SIGTERM: Ctrl-Break and closing the console take its place, and 143 never
+// comes.
+std::optional<std::string> ExitMeaningHelp(const production::ExitStatusRow& row) {
+    switch (row.status) {
+        case production::ExitStatus::Cancelled:
+            return "cancelled by the user (Ctrl-C, Ctrl-Break)";
+        case production::ExitStatus::SecondInterrupt:
+            return "a second Ctrl-C or Ctrl-Break, or closing the console window, stopped the "
+                   "program at once; the panel was not told";
+        case production::ExitStatus::SecondTerminate:
+            return std::nullopt;
+        default:
+            return std::string(row.meaning);
+    }
+}
+
 }  // namespace tarvex::cli
