@@ -7,20 +7,6 @@
 #include "app/win32/WideText.h"
 
 namespace tarvex::win32 {
-namespace {
-
-std::wstring EnvironmentValue(const wchar_t* name) {
-    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-    if (size == 0) {
-        return {};
-    }
-    std::wstring value(size, L'\0');
-    const DWORD length = GetEnvironmentVariableW(name, value.data(), size);
-    value.resize(length < size ? length : 0);
-    return value;
-}
-
-}  // namespace
 
 std::optional<AutoTest> AutoTest::FromEnvironment() {
     AutoTest test;

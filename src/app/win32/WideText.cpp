@@ -1,5 +1,7 @@
 #include "app/win32/WideText.h"
 
+#include "app/win32/Win32Api.h"
+
 namespace tarvex::win32 {
 
 std::wstring WinFileFilter(std::string_view filter) {
@@ -16,6 +18,17 @@ std::wstring WinFileFilter(std::string_view filter) {
     }
     wide.push_back(L'\0');
     return wide;
+}
+
+std::wstring EnvironmentValue(const wchar_t* name) {
+    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+    if (size == 0) {
+        return {};
+    }
+    std::wstring value(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(name, value.data(), size);
+    value.resize(length < size ? length : 0);
+    return value;
 }
 
 }  // namespace tarvex::win32

@@ -4,6 +4,7 @@
 //   WinFileFilter(f)             "BIN Files (*.bin)|*.bin||" as GetOpenFileNameW takes it: the
 //                                parts separated and ended by NUL characters, the list ended by
 //                                two
+//   EnvironmentValue(name)       an environment variable's value; empty when unset
 #pragma once
 
 #include <string>
@@ -17,5 +18,6 @@ using platform::Narrow;
 using platform::Widen;
 
 std::wstring WinFileFilter(std::string_view filter);
+std::wstring EnvironmentValue(const wchar_t* name);
 
 }  // namespace tarvex::win32

@@ -44,17 +44,6 @@ std::wstring CurrentFolder() {
     return dir;
 }
 
-std::wstring EnvironmentValue(const wchar_t* name) {
-    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-    if (size == 0) {
-        return {};
-    }
-    std::wstring value(size, L'\0');
-    const DWORD length = GetEnvironmentVariableW(name, value.data(), size);
-    value.resize(length < size ? length : 0);
-    return value;
-}
-
 // Whether a file can be made in dir: a dnld.sv is written there at each download.
 bool Writable(const std::wstring& dir) {
     const std::wstring probe = Join(dir, L"tarvex-write-check.tmp");
