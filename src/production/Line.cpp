@@ -78,7 +78,8 @@ StationResult RunStation(Line& line, const StationSettings& how,
     std::mutex nextPanelMutex;  // one port at a time waits for the operator
 
     const auto finished = [&] {
-        return line.Cancelled() || (how.count > 0 && done.load() >= how.count);
+        return line.Cancelled() || line.Shared().stop.load() ||
+               (how.count > 0 && done.load() >= how.count);
     };
     // Waits until `ready` holds; false when the station is to stop meanwhile.
     const auto waitFor = [&](const std::function<bool()>& ready) {

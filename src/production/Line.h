@@ -39,6 +39,8 @@ class Line {
     void Run(const PortBody& body, const std::function<void()>& tick);
 
     void Cancel() { shared_.cancel.store(true); }
+    // A station ends the downloads in progress and starts no more (a gang runs one anyway).
+    void StopAfterUnits() { shared_.stop.store(true); }
     bool Cancelled() const { return shared_.cancel.load(); }
     RunShared& Shared() { return shared_; }
     const std::vector<std::unique_ptr<PortRun>>& Ports() const { return runs_; }

@@ -22,11 +22,15 @@ struct MultiPortOptions {
     std::string progress = "auto";
     std::optional<std::string> report;
     std::optional<std::string> passwordFile;
+    std::optional<std::string> dashboard;  // [ADDRESS:]PORT
+    std::optional<std::string> dashboardTokenFile;
+    double dashboardLinger = 0;  // seconds the dashboard stays up after the line has ended
 };
 
 // The form options of download (less its single --port), --port (repeatable), --ports-from,
 // --all-usb, --progress (auto, bar, lines, none, json), --report and --password-file (the
-// password may also come from TARVEX_PASSWORD).
+// password may also come from TARVEX_PASSWORD), and the dashboard's --dashboard,
+// --dashboard-token-file and --dashboard-linger.
 void AddMultiPortOptions(CLI::App& cmd, MultiPortOptions& options);
 
 // The ports in the order given, each once; a usage error when there is none.
