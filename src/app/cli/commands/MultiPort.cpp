@@ -94,8 +94,9 @@ dashboard::DashboardSettings DashboardSettingsFrom(const MultiPortOptions& o) {
     } catch (const std::exception&) {
         port = -1;
     }
-    if (port < 1 || port > 65535 || settings.address.empty()) {
-        throw UsageError("--dashboard " + spec + ": give [ADDRESS:]PORT, PORT from 1 to 65535");
+    if (port < 0 || port > 65535 || settings.address.empty()) {
+        throw UsageError("--dashboard " + spec +
+                         ": give [ADDRESS:]PORT, PORT from 1 to 65535 (0: any free port)");
     }
     settings.port = static_cast<std::uint16_t>(port);
     if (o.dashboardTokenFile) {
