@@ -118,7 +118,8 @@ function drawTile(tile) {
   p.bar.hidden = !loading;
   p.bar.firstChild.style.width = (tile.percent || 0) + "%";
   const failed = tile.state === "fail" || tile.state === "cancelled";
-  p.why.textContent = failed ? [tile.outcome, tile.panel_code ? "panel code " + tile.panel_code : "", tile.message].filter(Boolean).join(" · ") : "";
+  const outcome = tile.panel_code ? "panel code " + tile.panel_code : (tile.outcome || "").replace("_", " ");
+  p.why.textContent = failed ? [outcome, tile.message].filter(Boolean).join(" · ") : "";
   p.hint.textContent = failed && tile.hint ? tile.hint : "";
   const unit = [tile.unit_id ? "Unit " + tile.unit_id : "", tile.attempt ? "attempt " + tile.attempt + (tile.attempts ? " of " + tile.attempts : "") : "",
     tile.next_unit_id ? "next: " + tile.next_unit_id : "", tile.passed + " passed, " + tile.failed + " failed"].filter(Boolean);
