@@ -10,24 +10,24 @@
 // and the peak resident memory of each kind (the stalled client must not make it grow: the
 // server's queue per client is bounded). The benchmark reports; it does not fail.
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
-#include <memory>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -339,9 +339,8 @@ int main(int argc, char** argv) {
             }
             attached.clear();
             std::printf("round %d %s: wall %.3f s, CPU %.3f s, peak resident %.1f MiB, exit %d\n",
-                        round + 1, dashboard ? "with the dashboard" : "without         ",
-                        run.wallS, run.cpuS, static_cast<double>(run.maxRssKiB) / 1024.0,
-                        run.status);
+                        round + 1, dashboard ? "with the dashboard" : "without         ", run.wallS,
+                        run.cpuS, static_cast<double>(run.maxRssKiB) / 1024.0, run.status);
             if (run.status != 0) {
                 std::fputs(ReadText(ws + "/cli.out").substr(0, 3000).c_str(), stdout);
             }
