@@ -1,6 +1,7 @@
 #include "production/DashboardFeed.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace tarvex::production {
 
@@ -77,6 +78,31 @@ void DashboardFeed::HeaderChanged() {
         headerDirty_ = true;
         Wake();
     }
+}
+
+std::optional<std::string> DashboardFeed::WaitForUnitId(const std::string& port,
+                                                        const std::function<bool()>& stop,
+                                                        std::chrono::milliseconds poll) {
+    bool told = false;
+    while (!stop || !stop()) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (std::optional<std::string> id = model_.TakeNextUnitId(port)) {
+                MarkTile(port);
+                Wake();
+                return id;
+            }
+            if (!told) {
+                model_.Apply(PortStateEvent{port, std::chrono::system_clock::now(),
+                                            "waiting for a unit id"});
+                MarkTile(port);
+                Wake();
+                told = true;
+            }
+        }
+        std::this_thread::sleep_for(poll);
+    }
+    return std::nullopt;
 }
 
 std::vector<std::string> DashboardFeed::Drain() {

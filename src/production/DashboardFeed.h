@@ -14,9 +14,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,12 @@ class DashboardFeed final : public IEventSink {
         const std::lock_guard<std::mutex> lock(mutex_);
         return f(model_);
     }
+    // For a line that takes unit ids from the dashboard: on the port's thread, before a unit
+    // is loaded, waits (polling every `poll`) until an id was typed or scanned into the port's
+    // tile, and takes it; nullopt when `stop` says the line ends first. The tile says it waits.
+    std::optional<std::string> WaitForUnitId(const std::string& port,
+                                             const std::function<bool()>& stop,
+                                             std::chrono::milliseconds poll);
     // Marks a tile or the header as changed (after With()), and wakes the server.
     void Changed(const std::string& port);
     void HeaderChanged();

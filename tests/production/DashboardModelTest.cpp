@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "production/DashboardFeed.h"
@@ -17,6 +19,7 @@ namespace {
 
 using nlohmann::json;
 using test::PrintTo;
+using namespace std::chrono_literals;
 
 const WallTime kT{std::chrono::milliseconds(1'765'000'000'000)};
 
@@ -349,6 +352,36 @@ TEST(DashboardFeed, ChangesGoOutOnceAsFramesAndTheServerIsWokenOnce) {
     feed.OnEvent(Result("A", DownloadOutcome::Complete, 0, 3.0));
     EXPECT_EQ(wakes, 2);
     EXPECT_EQ(Names(feed.Drain()), (std::vector<std::string>{"line", "tile", "header", "unit"}));
+}
+
+TEST(DashboardFeed, APortWaitsForTheIdTypedIntoItsTileOrForTheEnd) {
+    DashboardModel model({"A", "B"});
+    DashboardFeed feed(model);
+    std::atomic<bool> stop{false};
+    std::optional<std::string> gotA;
+    std::optional<std::string> gotB{"none yet"};
+    std::thread a([&] {
+        gotA = feed.WaitForUnitId(
+            "A", [&] { return stop.load(); }, 1ms);
+    });
+    std::thread b([&] {
+        gotB = feed.WaitForUnitId(
+            "B", [&] { return stop.load(); }, 1ms);
+    });
+    while (feed.With([](DashboardModel& m) { return m.Find("A")->detail; }) !=
+           "waiting for a unit id") {
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(feed.With([](DashboardModel& m) { return m.TileJson(*m.Find("A"))["state"]; }),
+              "waiting");
+    feed.With([](DashboardModel& m) { return m.SetNextUnitId("A", "SN-7"); });
+    a.join();
+    EXPECT_EQ(gotA, "SN-7");
+    stop = true;
+    b.join();
+    EXPECT_EQ(gotB, std::nullopt);
+    EXPECT_EQ(feed.With([](DashboardModel& m) { return m.TakeNextUnitId("A"); }), std::nullopt)
+        << "taken once";
 }
 
 TEST(DashboardFeed, AServerThatFallsBehindGetsOneSnapshot) {
