@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/Commands.h"
+#include "app/cli/commands/JobOptions.h"
 #include "app/cli/commands/MultiPort.h"
 #include "platform/Text.h"
 
@@ -91,6 +92,7 @@ void RegisterGangCommand(CLI::App& app, int& exitStatus) {
     auto* cmd = app.add_subcommand(
         "gang", "Download to several ports at once: one form per port, one container read once");
     AddMultiPortOptions(*cmd, options->ports);
+    AddJobOption(*cmd, options->ports);
     cmd->add_flag("--json", options->json, "Print the summary as JSON")->group("Download");
     cmd->footer(
         "Takes the form options of download once and a port several times. Every port gets "
@@ -101,7 +103,12 @@ void RegisterGangCommand(CLI::App& app, int& exitStatus) {
         "Exit status: 0 when every port succeeded, else the status of the first failed port "
         "in the order given (the table in download --help); 2 usage error; 3 when a form "
         "refused the options.");
-    cmd->callback([options, &exitStatus] { exitStatus = RunGang(*options); });
+    cmd->callback([cmd, options, &exitStatus] {
+        exitStatus = TakeJob(*cmd, options->ports);
+        if (exitStatus == kExitOk) {
+            exitStatus = RunGang(*options);
+        }
+    });
 }
 
 }  // namespace tarvex::cli

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "app/cli/Commands.h"
+#include "app/cli/commands/JobOptions.h"
 #include "app/cli/commands/MultiPort.h"
 
 extern char** environ;
@@ -117,6 +118,7 @@ void RegisterStationCommand(CLI::App& app, int& exitStatus) {
     auto* cmd = app.add_subcommand(
         "station", "Wait for the next panel on a port, download, report, and repeat");
     AddMultiPortOptions(*cmd, options->ports);
+    AddJobOption(*cmd, options->ports);
     cmd->add_option("--count", options->count, "Stop after N panels (all ports together)")
         ->check(CLI::NonNegativeNumber)
         ->group("Station");
@@ -142,7 +144,12 @@ void RegisterStationCommand(CLI::App& app, int& exitStatus) {
         "the board. Ctrl-C or SIGTERM cancels a running download and stops.\n\n"
         "Exit status: 0 when every panel passed, else the status of the first failed panel "
         "(the table in download --help); 1 after an interrupt; 2 usage error.");
-    cmd->callback([options, &exitStatus] { exitStatus = RunStation(*options); });
+    cmd->callback([cmd, options, &exitStatus] {
+        exitStatus = TakeJob(*cmd, options->ports);
+        if (exitStatus == kExitOk) {
+            exitStatus = RunStation(*options);
+        }
+    });
 }
 
 }  // namespace tarvex::cli
