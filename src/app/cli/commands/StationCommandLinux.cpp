@@ -139,9 +139,15 @@ void RegisterStationCommand(CLI::App& app, int& exitStatus) {
         ->group("Station");
     cmd->footer(
         "For every port: wait until the port's path exists (a panel plugged in; a "
-        "/dev/serial/by-id name is the stable choice), download, report PASS or FAIL, wait "
+        "/dev/serial/by-id name stays only for an adapter with a USB serial number, else name "
+        "the USB socket with /dev/serial/by-path: see tarvex-cli ports), download, report PASS "
+        "or FAIL, wait "
         "until the path goes away, and repeat. The counts of passed and failed panels stay on "
         "the board. Ctrl-C or SIGTERM cancels a running download and stops.\n\n"
+        "--job FILE runs a job made with tarvex-cli job create as it stands: its workspace, "
+        "form, ports and report; it refuses to start when the container's SHA-256 is not the "
+        "job's, and refuses the options that would change what is sent. Every report record "
+        "names the job and its container's hash.\n\n"
         "Exit status: 0 when every panel passed, else the status of the first failed panel "
         "(the table in download --help); 1 after an interrupt; 2 usage error.");
     cmd->callback([cmd, options, &exitStatus] {
