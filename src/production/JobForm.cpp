@@ -1,5 +1,6 @@
 #include "production/JobForm.h"
 
+#include <algorithm>
 #include <array>
 
 #include "platform/Files.h"
@@ -82,8 +83,7 @@ void JobFromForm(const CTarvexDlg& form, Job& job) {
     }
 }
 
-bool ApplyJob(CTarvexDlg& form, const JobFileAnswer& answerOpenFile, const Job& job,
-              std::string& why) {
+bool ApplyJob(CTarvexDlg& form, const Job& job, std::string& why) {
     if (!Choose(form, form.m_cmbProduct, job.product, "product", why) ||
         !Choose(form, form.m_cmbBootloaderVersion, job.bootloader, "bootloader version", why) ||
         !Choose(form, form.m_cmbFirmwareVersion, job.firmware, "firmware version", why)) {
@@ -95,11 +95,11 @@ bool ApplyJob(CTarvexDlg& form, const JobFileAnswer& answerOpenFile, const Job& 
         return false;
     }
     if (!job.container.empty()) {
-        answerOpenFile(job.container);
-        if (!form.UserClick(form.m_btnBrowse)) {
+        if (!form.m_btnBrowse.IsEnabled() || !form.m_btnBrowse.IsVisible()) {
             why = "the form does not let a file be chosen";
             return false;
         }
+        form.ApplyBrowseResult(job.container);
     }
     if (!Type(form, form.m_editSlaveID, job.slaveId, "slave ID", why) ||
         !Choose(form, form.m_cmbBaudRate, job.baud, "baud rate", why) ||
@@ -146,6 +146,21 @@ void LockJobControls(CTarvexDlg& form) {
     for (Control* control : pinned) {
         control->EnableWindow(false);
     }
+}
+
+std::string OpenJobReadOnly(CTarvexDlg& form, const Job& job) {
+    std::string problem;
+    if (std::string why; !ApplyJob(form, job, why)) {
+        problem = "The job \"" + job.name + "\" cannot be shown as it is: " + why;
+    } else {
+        problem = ContainerChange(job);
+    }
+    LockJobControls(form);
+    if (!problem.empty()) {
+        // What the form shows is not what the job runs: no download from it.
+        form.m_btnDownload.EnableWindow(false);
+    }
+    return problem;
 }
 
 }  // namespace tarvex::production
