@@ -3,8 +3,11 @@
 // line's refusal of one device named twice.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,6 +27,77 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
 using nlohmann::json;
+
+// What docs/job-file.schema.json asks of a value (the keywords it uses: type, const, enum,
+// pattern, minLength, minimum, required, properties, additionalProperties false, items,
+// uniqueItems). Returns what failed, empty if none.
+std::string Violation(const json& schema, const json& value, const std::string& at = "$") {
+    if (schema.contains("type")) {
+        const Strings types = schema["type"].is_array()
+                                  ? schema["type"].get<Strings>()
+                                  : Strings{schema["type"].get<std::string>()};
+        const auto is = [&value](const std::string& t) {
+            return (t == "string" && value.is_string()) ||
+                   (t == "integer" && value.is_number_integer()) ||
+                   (t == "null" && value.is_null()) || (t == "object" && value.is_object()) ||
+                   (t == "array" && value.is_array());
+        };
+        if (std::none_of(types.begin(), types.end(), is)) {
+            return at + ": wrong type";
+        }
+    }
+    if (schema.contains("const") && value != schema["const"]) {
+        return at + ": not " + schema["const"].dump();
+    }
+    if (schema.contains("enum") &&
+        std::find(schema["enum"].begin(), schema["enum"].end(), value) == schema["enum"].end()) {
+        return at + ": " + value.dump() + " not in the enum";
+    }
+    if (value.is_string() && schema.contains("pattern") &&
+        !std::regex_search(value.get<std::string>(),
+                           std::regex(schema["pattern"].get<std::string>()))) {
+        return at + ": does not match the pattern";
+    }
+    if (value.is_string() && schema.contains("minLength") &&
+        value.get<std::string>().size() < schema["minLength"].get<std::size_t>()) {
+        return at + ": too short";
+    }
+    if (value.is_number() && schema.contains("minimum") &&
+        value.get<double>() < schema["minimum"]) {
+        return at + ": below the minimum";
+    }
+    for (const auto& name : schema.value("required", json::array())) {
+        if (!value.contains(name.get<std::string>())) {
+            return at + ": no " + name.get<std::string>();
+        }
+    }
+    if (value.is_object()) {
+        for (const auto& [name, sub] : value.items()) {
+            const json properties = schema.value("properties", json::object());
+            if (properties.contains(name)) {
+                if (std::string v = Violation(properties[name], sub, at + "." + name); !v.empty()) {
+                    return v;
+                }
+            } else if (schema.value("additionalProperties", true) == false) {
+                return at + ": " + name + " is not allowed";
+            }
+        }
+    }
+    if (value.is_array() && schema.contains("items")) {
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            if (std::string v =
+                    Violation(schema["items"], value[i], at + "[" + std::to_string(i) + "]");
+                !v.empty()) {
+                return v;
+            }
+        }
+        if (schema.value("uniqueItems", false) &&
+            std::set<json>(value.begin(), value.end()).size() != value.size()) {
+            return at + ": repeated items";
+        }
+    }
+    return {};
+}
 
 class JobFiles : public ::testing::Test {
   protected:
@@ -88,6 +162,13 @@ TEST_F(JobFiles, AJobRunsAGangAndItsNameAndHashReachEveryRecord) {
     EXPECT_EQ(j["container"]["size"], fs::file_size(ws / "project/H1.bin"));
     EXPECT_EQ(j["line"]["ports"], json({a.port(), b.port()}));
     EXPECT_EQ(ReadFileText(job).find("password"), std::string::npos);
+    // The documented schema and the file agree, and both refuse a field nobody knows.
+    const json schema =
+        json::parse(ReadFileText(std::string(TARVEX_SOURCE_DIR) + "/docs/job-file.schema.json"));
+    EXPECT_EQ(Violation(schema, j), "");
+    json extra = j;
+    extra["form"]["password"] = "4321";
+    EXPECT_EQ(Violation(schema, extra), "$.form: password is not allowed");
 
     const ProgramResult r = Gang(job, {"--json"});
     ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
