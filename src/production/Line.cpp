@@ -3,10 +3,8 @@
 #include <atomic>
 #include <filesystem>
 #include <mutex>
-#include <optional>
 #include <thread>
 
-#include "platform/FileStamp.h"
 #include "production/ExitStatus.h"
 #include "production/LinePlatform.h"
 #include "serial/SerialPort.h"
@@ -24,14 +22,13 @@ constexpr auto kWatchInterval = 100ms;
 
 std::string SameDeviceTwice(const std::vector<std::string>& ports) {
     // A port that is not there yet (a station's) cannot be compared, and is not.
-    std::vector<std::optional<platform::FileStamp>> stamps;
+    std::vector<std::string> keys;
     for (const std::string& port : ports) {
-        stamps.push_back(platform::StampOf(DevicePathForPortName(port)));
+        keys.push_back(DeviceKey(port));
     }
     for (std::size_t i = 0; i < ports.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
-            if (stamps[i] && stamps[j] && stamps[i]->device == stamps[j]->device &&
-                stamps[i]->inode == stamps[j]->inode) {
+            if (!keys[i].empty() && keys[i] == keys[j]) {
                 std::error_code ec;
                 const std::filesystem::path device =
                     std::filesystem::canonical(DevicePathForPortName(ports[i]), ec);
