@@ -1,6 +1,7 @@
 #include "app/win32/TarvexApp.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <optional>
 #include <string>

@@ -9,6 +9,7 @@
 #include "app/win32/WideText.h"
 #include "app/win32/resource.h"
 #include "platform/Files.h"
+#include "production/JobForm.h"
 
 namespace tarvex::win32 {
 namespace {
