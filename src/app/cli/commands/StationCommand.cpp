@@ -10,6 +10,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/commands/JobOptions.h"
 #include "app/cli/commands/MultiPort.h"
+#include "app/cli/commands/PlatformHelp.h"
 #include "app/cli/console/StandardInput.h"
 #include "platform/ShellCommand.h"
 
@@ -113,11 +114,10 @@ void RegisterStationCommand(CLI::App& app, int& exitStatus) {
         ->check(CLI::Range(0, 60000))
         ->group("Station");
     cmd->footer(
-        "For every port: wait until the port's path exists (a panel plugged in; a "
-        "/dev/serial/by-id name stays only for an adapter with a USB serial number, else name "
-        "the USB socket with /dev/serial/by-path: see tarvex-cli ports), download, report PASS "
-        "or FAIL, wait "
-        "until the path goes away, and repeat. The counts of passed and failed panels stay on "
+        "For every port: wait until the port's path exists (a panel plugged in; " +
+        FixturePortHelpText() +
+        "), download, report PASS or FAIL, wait until the path goes away, and repeat. The counts "
+        "of passed and failed panels stay on "
         "the board. Ctrl-C or SIGTERM cancels a running download and stops.\n\n"
         "--job FILE runs a job made with tarvex-cli job create as it stands: its workspace, "
         "form, ports and report; it refuses to start when the container's SHA-256 is not the "
