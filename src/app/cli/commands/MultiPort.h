@@ -10,6 +10,7 @@
 
 #include "app/cli/commands/FormOptions.h"
 #include "app/cli/output/MessageLines.h"
+#include "production/JobFile.h"
 #include "production/Line.h"
 
 namespace tarvex::cli {
@@ -25,6 +26,9 @@ struct MultiPortOptions {
     std::optional<std::string> dashboard;  // [ADDRESS:]PORT
     std::optional<std::string> dashboardTokenFile;
     double dashboardLinger = 0;  // seconds the dashboard stays up after the line has ended
+    // --job: the file, and once taken the stamp every report record carries.
+    std::optional<std::string> job;
+    std::optional<production::JobStamp> jobStamp;
 };
 
 // The form options of download (less its single --port), --port (repeatable), --ports-from,
