@@ -12,8 +12,9 @@
 //   DiscardInput()                drops bytes that arrived but were not read
 //   Close()                       restores the line as found, releases the device; harmless twice
 //
-// Every operation is synchronous. While a read or a write waits, the idle hook (if set) is
-// called every few tens of milliseconds so that a window can stay responsive.
+// Every operation is synchronous. While a read waits, the idle hook (if set) is called every few
+// tens of milliseconds so that a window can stay responsive. A write never calls it: a frame
+// goes out whole, so that a handler that blocks in the hook cannot leave it half on the line.
 //
 // Once ConfigureLine has run, the first framing, overrun or break error on the line (and parity
 // error, when parity is checked) makes every later read and write fail with LineError until the

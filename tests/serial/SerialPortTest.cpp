@@ -323,7 +323,7 @@ TEST_F(PortOnPty, PortClosedFromTheIdleHookEndsTheRead) {
 
 TEST_F(PortOnPty, WriteTimeOutWhenNothingTakesTheData) {
     // Nobody reads the master: the pseudo-terminal's buffer fills and the write must give up
-    // after its time-out instead of hanging, calling the idle hook meanwhile.
+    // after its time-out instead of hanging. The pump stays out of a frame, even this one.
     int idleCalls = 0;
     port.SetIdleHook([&] { ++idleCalls; });
     ASSERT_TRUE(port.SetTimeouts(0, 0, 2000, 0, 100));
@@ -333,7 +333,7 @@ TEST_F(PortOnPty, WriteTimeOutWhenNothingTakesTheData) {
     EXPECT_EQ(port.LastError(), SerialError::Timeout);
     EXPECT_GT(written, 0u);
     EXPECT_LT(written, block.size());
-    EXPECT_GE(idleCalls, 1);
+    EXPECT_EQ(idleCalls, 0);
 }
 
 TEST_F(PortOnPty, ReadAfterTheOtherSideWentAwayFailsPromptly) {
