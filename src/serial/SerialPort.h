@@ -46,6 +46,12 @@ namespace tarvex {
 // else is taken as a path as it stands.
 std::string DevicePathForPortName(std::string_view portName);
 
+// The name under which the Com Port list shows (and dnld.sv saves) a port named by the user.
+// On Windows a COM port keeps its name, as every Windows user and tool knows it ("com20" gives
+// COM20, never \\.\COM20); on Linux the list shows device paths, so COMn gives /dev/ttyS(n-1).
+// The device path serves only to open the port.
+std::string ListedPortName(std::string_view portName);
+
 // n for "COM" + n in any letter case, n from 1 without leading zeros; nothing otherwise.
 std::optional<unsigned long> ComPortNumber(std::string_view portName);
 

@@ -487,6 +487,9 @@ TEST(SerialPortNames, ComNamesFollowTheWineConvention) {
     EXPECT_EQ(DevicePathForPortName("COM01"), "COM01");
     EXPECT_EQ(DevicePathForPortName("COM3x"), "COM3x");
     EXPECT_EQ(DevicePathForPortName("COM99999999999"), "COM99999999999");
+    // The port list shows device paths here, so a COM name is listed by its path.
+    EXPECT_EQ(ListedPortName("com20"), "/dev/ttyS19");
+    EXPECT_EQ(ListedPortName("/dev/ttyUSB0"), "/dev/ttyUSB0");
 }
 
 TEST(SerialPortNames, ErrnoValuesMapOntoTheFewKinds) {
