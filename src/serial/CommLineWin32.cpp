@@ -185,7 +185,7 @@ void EmergencyRestoreAndClose(HANDLE handle, const DCB* saved) {
 
 namespace serial_detail {
 
-SerialError TryOpenExclusive(const std::string& path, IModemLines& /*lines*/) {
+SerialError PortAvailability(const std::string& path, IModemLines& /*lines*/) {
     // The claim outlives the device handle, so that no other instance gets in between.
     platform::UniqueHandle claim;
     platform::UniqueHandle handle;

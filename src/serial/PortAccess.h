@@ -7,6 +7,7 @@
 //                                  that fixes a refusal
 //   FindPortHolders(path)          the processes that have the device open (from the process
 //                                  table); those of other users may stay hidden
+//   FindPortHoldersOfEach(paths)   the same for several devices, in one walk
 //   PortLockedElsewhere(path)      an advisory lock is held on the device (another instance)
 //   PortHeldElsewhere(path)        either of the two: such a port is left closed
 //   IModemLines                    the modem-line request a probe makes, replaceable so that
@@ -16,11 +17,12 @@
 //                                  adapter: ModemManager (and whether it is told to leave the
 //                                  device alone), brltty, the adapter's latency timer
 //
-// Opening a serial device makes its driver raise DTR and RTS; when another program holds the
-// port, the lines stay up until that program closes it, and an RS-485 converter that switches
-// direction on RTS then drives the bus against the panel's replies. So a held port is found out
-// without opening it and left closed, and a free one that was opened gets its lines dropped at
-// once.
+// Opening a serial device makes its driver raise DTR and RTS, and a USB adapter resets on
+// every open. So the port list is made without opening any port; a download opens its port
+// once, exclusively, and only then asks who else has it, so that nobody can take the port in
+// between. A program that holds the port and set the kernel's exclusive mode refuses the open
+// before the lines move; one that neither locks nor excludes shares the line's state, and the
+// download leaves again at once.
 //
 // A group change takes effect only in a new login; the advice says so. Joining the group
 // "root" is never advised: a device left to root is given to "dialout" instead.
@@ -65,6 +67,9 @@ std::string PermissionAdvice(const std::string& path, const PortAccess& access);
 // panel), and is no holder of its line.
 std::vector<PortHolder> FindPortHolders(const std::string& path,
                                         const std::string& procRoot = "/proc");
+// The same for several devices in one walk over the process table, in the order of `paths`.
+std::vector<std::vector<PortHolder>> FindPortHoldersOfEach(const std::vector<std::string>& paths,
+                                                           const std::string& procRoot = "/proc");
 
 bool PortLockedElsewhere(const std::string& devicePath, const std::string& procRoot = "/proc");
 

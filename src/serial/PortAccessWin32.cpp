@@ -26,6 +26,11 @@ std::string HolderText(const std::string& /*path*/, const std::vector<PortHolder
     return "held by another program";
 }
 
+std::vector<std::vector<PortHolder>> FindPortHoldersOfEach(const std::vector<std::string>& paths,
+                                                           const std::string& /*procRoot*/) {
+    return std::vector<std::vector<PortHolder>>(paths.size());
+}
+
 bool PortLockedElsewhere(const std::string& /*devicePath*/, const std::string& /*procRoot*/) {
     return false;  // a COM port opened without sharing is refused to everyone else anyway
 }

@@ -1,5 +1,7 @@
 // Held ports on Linux: advisory locks from /proc/locks, holders from /proc/<pid>/fd, both
-// found without opening the device. The modem lines through TIOCMBIC.
+// found without opening the device, and the rest of what the port list tells without opening
+// one. The modem lines through TIOCMBIC.
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -13,6 +15,8 @@
 #include <string_view>
 
 #include "serial/PortAccess.h"
+#include "serial/SerialInternal.h"
+#include "serial/TermiosLinePosix.h"
 
 namespace tarvex {
 namespace {
@@ -66,19 +70,35 @@ bool IsMasterLink(std::string_view link) {
 
 }  // namespace
 
-std::vector<PortHolder> FindPortHolders(const std::string& devicePath,
-                                        const std::string& procRoot) {
-    std::vector<PortHolder> holders;
-    struct stat device {};
-    if (::stat(devicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) {
+std::vector<std::vector<PortHolder>> FindPortHoldersOfEach(const std::vector<std::string>& paths,
+                                                           const std::string& procRoot) {
+    std::vector<std::vector<PortHolder>> holders(paths.size());
+    // The devices asked about, as the kernel knows them; a path that is no device has no
+    // holders and costs no look.
+    struct Wanted {
+        std::size_t index;
+        dev_t rdev;
+        bool pseudoTerminal;
+        unsigned long long ptyIndex;
+    };
+    std::vector<Wanted> wanted;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        struct stat device {};
+        if (::stat(paths[i].c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) {
+            continue;
+        }
+        const unsigned devMajor = major(device.st_rdev);
+        const bool pty = devMajor >= kPtyFirstMajor && devMajor <= kPtyLastMajor;
+        wanted.push_back({i, device.st_rdev, pty,
+                          pty ? (devMajor - kPtyFirstMajor) * 256ULL + minor(device.st_rdev) : 0});
+    }
+    if (wanted.empty()) {
         return holders;
     }
-    const unsigned devMajor = major(device.st_rdev);
-    const bool pseudoTerminal = devMajor >= kPtyFirstMajor && devMajor <= kPtyLastMajor;
-    const unsigned long long ptyIndex =
-        pseudoTerminal ? (devMajor - kPtyFirstMajor) * 256ULL + minor(device.st_rdev) : 0;
     const std::string self = std::to_string(::getpid());
 
+    // One walk over the process table for all of them: it reads a link per open descriptor of
+    // every process, which is what costs.
     std::error_code ec;
     for (const auto& process : fs::directory_iterator(procRoot, ec)) {
         const std::string pid = process.path().filename().string();
@@ -86,8 +106,8 @@ std::vector<PortHolder> FindPortHolders(const std::string& devicePath,
         if (!ParseUnsigned(pid, pidValue, 10) || pid == self) {
             continue;
         }
-        bool holdsLine = false;
-        bool holdsMaster = false;
+        std::vector<bool> holdsLine(wanted.size(), false);
+        std::vector<bool> holdsMaster(wanted.size(), false);
         std::error_code fdEc;
         // Other users' descriptors are not listed to an ordinary user; they are skipped.
         for (const auto& fd : fs::directory_iterator(process.path() / "fd", fdEc)) {
@@ -96,30 +116,53 @@ std::vector<PortHolder> FindPortHolders(const std::string& devicePath,
             if (linkEc || link.rfind("/dev/", 0) != 0) {
                 continue;
             }
-            if (pseudoTerminal && IsMasterLink(link)) {
+            if (IsMasterLink(link)) {
                 unsigned long long index = 0;
-                if (MasterIndex((process.path() / "fdinfo" / fd.path().filename()).string(),
-                                index) &&
-                    index == ptyIndex) {
-                    holdsMaster = true;
+                bool indexRead = false;
+                for (std::size_t w = 0; w < wanted.size(); ++w) {
+                    if (!wanted[w].pseudoTerminal) {
+                        continue;
+                    }
+                    if (!indexRead) {
+                        indexRead = true;
+                        if (!MasterIndex(
+                                (process.path() / "fdinfo" / fd.path().filename()).string(),
+                                index)) {
+                            break;
+                        }
+                    }
+                    holdsMaster[w] = holdsMaster[w] || index == wanted[w].ptyIndex;
                 }
                 continue;
             }
             struct stat st {};
-            if (::stat(fd.path().c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
-                st.st_rdev == device.st_rdev) {
-                holdsLine = true;
+            if (::stat(fd.path().c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+                continue;
+            }
+            for (std::size_t w = 0; w < wanted.size(); ++w) {
+                holdsLine[w] = holdsLine[w] || st.st_rdev == wanted[w].rdev;
             }
         }
-        if (holdsLine && !holdsMaster) {
-            std::string command = ReadProcFile((process.path() / "comm").string());
-            while (!command.empty() && command.back() == '\n') {
-                command.pop_back();
+        std::string command;
+        for (std::size_t w = 0; w < wanted.size(); ++w) {
+            if (!holdsLine[w] || holdsMaster[w]) {
+                continue;
             }
-            holders.push_back({static_cast<int>(pidValue), std::move(command)});
+            if (command.empty()) {
+                command = ReadProcFile((process.path() / "comm").string());
+                while (!command.empty() && command.back() == '\n') {
+                    command.pop_back();
+                }
+            }
+            holders[wanted[w].index].push_back({static_cast<int>(pidValue), command});
         }
     }
     return holders;
+}
+
+std::vector<PortHolder> FindPortHolders(const std::string& devicePath,
+                                        const std::string& procRoot) {
+    return FindPortHoldersOfEach({devicePath}, procRoot).front();
 }
 
 bool PortLockedElsewhere(const std::string& devicePath, const std::string& procRoot) {
@@ -161,6 +204,27 @@ bool PortHeldElsewhere(const std::string& devicePath, const std::string& procRoo
     return PortLockedElsewhere(devicePath, procRoot) ||
            !FindPortHolders(devicePath, procRoot).empty();
 }
+
+namespace serial_detail {
+
+SerialError PortAvailability(const std::string& path, IModemLines& /*lines*/) {
+    // Opening a USB adapter resets it and pulses DTR and RTS, which resets some panels: what
+    // can be told of a port without opening it is told that way. A program that holds the port
+    // without a lock is found by the download's own open, which is exclusive.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return SerialErrorFromErrno(errno);
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        return SerialError::NotATerminal;
+    }
+    if (::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
+        return SerialErrorFromErrno(errno);
+    }
+    return PortLockedElsewhere(path) ? SerialError::Busy : SerialError::None;
+}
+
+}  // namespace serial_detail
 
 namespace {
 

@@ -113,11 +113,7 @@ std::vector<PortInfo> ProbePorts(const ProbeOptions& options) {
     IModemLines& lines = options.modemLines != nullptr ? *options.modemLines : SystemModemLines();
     std::vector<PortInfo> ports;
     for (PortInfo& info : candidates) {
-        // Opened the way a download opens it, so that "opens" means a download could have it,
-        // and released at once. A held port is left closed; opening a free one raised its DTR
-        // and RTS, which are dropped at once through `lines`, as a download drops them. Nothing
-        // else is configured.
-        const SerialError error = serial_detail::TryOpenExclusive(info.path, lines);
+        const SerialError error = serial_detail::PortAvailability(info.path, lines);
         if (error == SerialError::None) {
             info.opens = true;
         } else if (error == SerialError::NotFound) {
@@ -130,9 +126,30 @@ std::vector<PortInfo> ProbePorts(const ProbeOptions& options) {
         }
         ports.push_back(std::move(info));
     }
+    if (options.findHolders) {
+        std::vector<std::string> free;
+        for (const PortInfo& info : ports) {
+            if (info.opens) {
+                free.push_back(info.path);
+            }
+        }
+        const std::vector<std::vector<PortHolder>> holders = FindPortHoldersOfEach(free);
+        std::size_t next = 0;
+        for (PortInfo& info : ports) {
+            if (info.opens && !holders[next++].empty()) {
+                info.opens = false;
+                info.error = SerialError::Busy;
+            }
+        }
+    }
     std::sort(ports.begin(), ports.end(),
               [](const PortInfo& a, const PortInfo& b) { return NaturalLess(a.path, b.path); });
     return ports;
+}
+
+SerialError PortAvailable(const std::string& path, const ProbeOptions& options) {
+    IModemLines& lines = options.modemLines != nullptr ? *options.modemLines : SystemModemLines();
+    return serial_detail::PortAvailability(path, lines);
 }
 
 std::vector<std::string> OpenablePorts(const ProbeOptions& options) {

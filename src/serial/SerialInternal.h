@@ -16,10 +16,11 @@
 
 namespace tarvex::serial_detail {
 
-// Opens path the way a download opens it (exclusively) and releases it at once: None when the
-// port could be had just now, else why not. A held port is not opened; a free one gets its DTR
-// and RTS dropped at once (through `lines` where the platform's handle fits it), nothing else.
-SerialError TryOpenExclusive(const std::string& path, IModemLines& lines);
+// None when the port could be had just now, else why not. On Linux nothing is opened: the
+// device node, this process's access to it and the advisory locks tell. Where only an open
+// can tell (Windows), the port is opened exclusively and released at once, and its DTR and RTS
+// are dropped before (through `lines` where the platform's handle fits it), nothing else.
+SerialError PortAvailability(const std::string& path, IModemLines& lines);
 
 // The serial devices the system knows of (not yet tried), with what it knows of each. The roots
 // serve the Linux listing (sysfs and the device folder); other systems ignore them.

@@ -124,12 +124,6 @@ namespace serial_detail {
 
 ExclusiveDevice OpenExclusive(const std::string& path) {
     ExclusiveDevice dev;
-    // Opening raises DTR and RTS, and they would stay up for the program that holds the port:
-    // a held port is not opened at all.
-    if (PortHeldElsewhere(path)) {
-        dev.error = SerialError::Busy;
-        return dev;
-    }
     // O_NONBLOCK: a port without CLOCAL would otherwise wait in open() for a carrier, and all
     // I/O is poll()-driven anyway. O_NOCTTY: a session leader must not adopt the port as its
     // terminal (a hang-up would then send it SIGHUP).
@@ -180,6 +174,16 @@ ExclusiveDevice OpenExclusive(const std::string& path) {
         dev.error = SerialErrorFromErrno(errno);
         return dev;
     }
+    // Exclusive first, then asked who else has it: a check made before the open would leave a
+    // gap in which another program could take the port. From here on nobody but a privileged
+    // process gets in, so a program found now opened the device before this one, did not lock
+    // it, and would share the line.
+    if (!FindPortHolders(path).empty()) {
+        (void)::ioctl(fd.get(), TIOCNXCL);
+        (void)::flock(fd.get(), LOCK_UN);
+        dev.error = SerialError::Busy;
+        return dev;
+    }
     dev.exclusiveSet = true;
     dev.fd = std::move(fd);
     return dev;
@@ -196,16 +200,6 @@ void ReleaseExclusive(platform::UniqueFd fd, bool exclusiveSet) {
         (void)::ioctl(fd.get(), TIOCNXCL);
     }
     (void)::flock(fd.get(), LOCK_UN);
-}
-
-SerialError TryOpenExclusive(const std::string& path, IModemLines& lines) {
-    ExclusiveDevice dev = OpenExclusive(path);
-    if (!dev.fd) {
-        return dev.error;
-    }
-    (void)lines.DropDtrRts(dev.fd.get());
-    ReleaseExclusive(std::move(dev.fd), dev.exclusiveSet);
-    return SerialError::None;
 }
 
 }  // namespace serial_detail

@@ -2,6 +2,7 @@
 // against the simulated panel, judged by its exit status, its messages and what the panel got.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -425,6 +426,44 @@ TEST_F(DownloadCommand, SecondInterruptEndsAtOnceAndPutsThePortBack) {
     RecordingUi ui;
     CSerialPort port(ui);
     EXPECT_TRUE(port.Open(sim.port())) << SerialErrorText(port.LastError());
+}
+
+// Every open of the port resets a USB adapter and pulses DTR and RTS; some panels reset on that
+// pulse. A download opens its port once, whether the port is in the Com Port list (through the
+// environment) or named by a link the list does not show, and whatever the form looked at
+// before. inotify sees every open of the device node, also one given up at once; it merges an
+// event with an equal one just before it, so the closes are watched too and keep the opens
+// apart.
+TEST_F(DownloadCommand, OpensThePortOnce) {
+    struct Case {
+        const char* name;
+        bool listed;
+    };
+    for (const Case& c : {Case{"by a link", false}, Case{"listed", true}}) {
+        SCOPED_TRACE(c.name);
+        PanelSimProcess sim({"--product-code", "17", "--exit-after-over"});
+        ASSERT_FALSE(sim.port().empty());
+        const std::string link = ws / "panel-link";
+        fs::remove(link);
+        fs::create_symlink(sim.port(), link);
+        ScopedEnv extra("TARVEX_EXTRA_PORTS", c.listed ? sim.port().c_str() : nullptr);
+        const UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        ASSERT_GE(::inotify_add_watch(watch.get(), sim.port().c_str(), IN_OPEN | IN_CLOSE), 0);
+
+        const ProgramResult r =
+            Download(With(kH1, {"--port", c.listed ? sim.port() : link, "--items", "application"}));
+        ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
+        int opens = 0;
+        alignas(inotify_event) char buf[4096];
+        for (ssize_t n = 0; (n = ::read(watch.get(), buf, sizeof buf)) > 0;) {
+            for (char* p = buf; p < buf + n;
+                 p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len) {
+                // The node goes when the simulator ends (IN_IGNORED): only opens count.
+                opens += (reinterpret_cast<inotify_event*>(p)->mask & IN_OPEN) != 0 ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(opens, 1);
+    }
 }
 
 }  // namespace

@@ -282,13 +282,14 @@ class OtherHolder {
     bool held_ = false;
 };
 
-// Counts the opens of device nodes (inotify sees every open, also one that fails later).
+// Counts the opens of device nodes (inotify sees every open, also one that fails later). It
+// merges an event with an equal one just before it: the closes, watched too, keep opens apart.
 class OpenWatch {
   public:
     OpenWatch() : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
     ~OpenWatch() { ::close(fd_); }
     void Watch(const std::string& path) {
-        watches_[::inotify_add_watch(fd_, path.c_str(), IN_OPEN)] = path;
+        watches_[::inotify_add_watch(fd_, path.c_str(), IN_OPEN | IN_CLOSE)] = path;
     }
     std::map<std::string, int> Opens() {
         std::map<std::string, int> opens;
@@ -297,7 +298,9 @@ class OpenWatch {
         while ((n = ::read(fd_, buf, sizeof buf)) > 0) {
             for (char* p = buf; p < buf + n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(p);
-                ++opens[watches_[event->wd]];
+                if ((event->mask & IN_OPEN) != 0) {
+                    ++opens[watches_[event->wd]];
+                }
                 p += sizeof(inotify_event) + event->len;
             }
         }
@@ -320,16 +323,11 @@ class RecordingLines : public IModemLines {
     std::vector<dev_t> devices;
 };
 
-dev_t DeviceOf(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st.st_rdev;
-}
-
-// Opening a tty raises DTR and RTS, and they stay up for the program holding it: a port that
-// another program holds, by its lock or by having it open, is never opened; a free one is, and
-// its lines are dropped before it is closed again.
-TEST(ProbePorts, AHeldPortIsNeverOpenedAndAFreeOneHasItsLinesDroppedAtOnce) {
+// Opening a USB adapter resets it and pulses DTR and RTS: the probe opens no port at all. A
+// port locked by another program is busy; one merely held open is found only when asked for
+// (one walk over the process table for all ports). A download opens exclusively first and asks
+// who else has the port afterwards, so that nobody can take it in between.
+TEST(ProbePorts, OpensNoPortAndTheDownloadsExclusiveOpenComesBeforeTheHolderCheck) {
     PtyPair free;
     PtyPair locked;
     PtyPair open;
@@ -347,6 +345,13 @@ TEST(ProbePorts, AHeldPortIsNeverOpenedAndAFreeOneHasItsLinesDroppedAtOnce) {
     EXPECT_FALSE(holders[0].command.empty());
     // This process holds every pair's master: it plays their device, and holds no line.
     EXPECT_TRUE(FindPortHolders(free.slavePath()).empty());
+    const std::vector<std::vector<PortHolder>> each =
+        FindPortHoldersOfEach({free.slavePath(), open.slavePath(), "/no/such/device"});
+    ASSERT_EQ(each.size(), 3u);
+    EXPECT_TRUE(each[0].empty());
+    ASSERT_EQ(each[1].size(), 1u);
+    EXPECT_EQ(each[1][0].pid, opener.pid());
+    EXPECT_TRUE(each[2].empty());
 
     OpenWatch watch;
     for (const PtyPair* pair : {&free, &locked, &open}) {
@@ -359,24 +364,37 @@ TEST(ProbePorts, AHeldPortIsNeverOpenedAndAFreeOneHasItsLinesDroppedAtOnce) {
     options.devRoot = dir / "dev";
     options.extraPorts = {free.slavePath(), locked.slavePath(), open.slavePath()};
     options.modemLines = &lines;
-    const std::vector<PortInfo> ports = ProbePorts(options);
+    for (const bool findHolders : {false, true}) {
+        SCOPED_TRACE(findHolders ? "with the holders" : "without the holders");
+        options.findHolders = findHolders;
+        const std::vector<PortInfo> ports = ProbePorts(options);
+        ASSERT_EQ(ports.size(), 3u);
+        EXPECT_TRUE(Find(ports, free.slavePath())->opens);
+        EXPECT_EQ(Find(ports, locked.slavePath())->error, SerialError::Busy);
+        EXPECT_EQ(Find(ports, open.slavePath())->opens, !findHolders);
+        EXPECT_EQ(Find(ports, open.slavePath())->error,
+                  findHolders ? SerialError::Busy : SerialError::None);
+        EXPECT_EQ(PortAvailable(locked.slavePath(), options), SerialError::Busy);
+        EXPECT_EQ(PortAvailable(free.slavePath(), options), SerialError::None);
+    }
+    EXPECT_TRUE(watch.Opens().empty()) << "the probe opened a port";
+    EXPECT_TRUE(lines.devices.empty());
 
-    ASSERT_EQ(ports.size(), 3u);
-    EXPECT_TRUE(Find(ports, free.slavePath())->opens);
-    EXPECT_EQ(Find(ports, locked.slavePath())->error, SerialError::Busy);
-    EXPECT_EQ(Find(ports, open.slavePath())->error, SerialError::Busy);
-    const std::map<std::string, int> opens = watch.Opens();
-    EXPECT_EQ(opens.count(locked.slavePath()), 0u) << "the locked port was opened";
-    EXPECT_EQ(opens.count(open.slavePath()), 0u) << "the port held open was opened";
-    EXPECT_EQ(opens.count(free.slavePath()), 1u);
-    EXPECT_EQ(lines.devices, std::vector<dev_t>{DeviceOf(free.slavePath())});
-
-    // A download's open leaves a held port closed as well.
+    // The download's open: tried once, exclusively, and given up when another program turns
+    // out to have the line; the port is left to that program, unexcluded.
     test::RecordingUi ui;
     CSerialPort port(ui);
     EXPECT_FALSE(port.Open(open.slavePath()));
     EXPECT_EQ(port.LastError(), SerialError::Busy);
-    EXPECT_EQ(watch.Opens().count(open.slavePath()), 0u);
+    EXPECT_EQ(watch.Opens()[open.slavePath()], 1);
+    const int again = ::open(open.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_GE(again, 0) << "exclusive mode was left on the held port";
+    if (again >= 0) {
+        ::close(again);
+    }
+    watch.Opens();
+    ASSERT_TRUE(port.Open(free.slavePath()));
+    EXPECT_EQ(watch.Opens()[free.slavePath()], 1);
 }
 
 }  // namespace

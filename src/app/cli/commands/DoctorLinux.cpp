@@ -39,6 +39,7 @@ class LinuxChecks final : public PlatformChecks {
             probe_.devRoot = options.devRoot;
         }
         services_.sysfsRoot = probe_.sysfsRoot;
+        probe_.findHolders = true;
     }
 
     ProbeOptions Probe() const override { return probe_; }

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "app/cli/Commands.h"
+#include "app/cli/commands/Doctor.h"
 #include "app/cli/commands/PlatformHelp.h"
 #include "catalogue/Catalogue.h"
 #include "platform/Files.h"
@@ -167,7 +168,12 @@ int PortEntry(CTarvexDlg& form, const std::string& name, SerialError& error) {
         }
     }
     // A device the probe did not list (a udev link, a node without a sysfs entry) is taken
-    // when it opens.
+    // when a download could have it, found out as the probe finds it out: the download's open
+    // is to be the only one. A name that is no local path is left to the port to open.
+    if (doctor::PathExists(device)) {
+        error = PortAvailable(device, form.Environment().probe);
+        return error == SerialError::None ? list.AddString(device) : -1;
+    }
     CSerialPort probe(form.UI());
     if (!probe.Open(name)) {
         error = probe.LastError();

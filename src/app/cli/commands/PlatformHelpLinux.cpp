@@ -17,7 +17,9 @@ void AddPortsRootOptions(CLI::App& cmd, std::string& sysfsRoot, std::string& dev
 std::string PortsSourceHelpText() {
     return "Lists the serial ports the system knows (the tty devices that have a serial driver "
            "behind them), plus the paths named in the environment variable TARVEX_EXTRA_PORTS "
-           "(colon separated).";
+           "(colon separated). No port is opened (a USB adapter resets at every open): a port "
+           "that another program locks, or holds open as far as its open descriptors can be "
+           "seen, is busy; a port this user may read and write is free.";
 }
 
 std::string InterruptHelpText() {

@@ -8,7 +8,9 @@ void AddPortsRootOptions(CLI::App& /*cmd*/, std::string& /*sysfsRoot*/, std::str
 
 std::string PortsSourceHelpText() {
     return "Lists the COM ports Windows knows, plus the names given in the environment variable "
-           "TARVEX_EXTRA_PORTS (colon separated).";
+           "TARVEX_EXTRA_PORTS (colon separated). A port another program holds is busy and is "
+           "not opened; every other port is opened, its DTR and RTS dropped, and closed again "
+           "to see whether it can be had now; nothing else is configured.";
 }
 
 std::string InterruptHelpText() {

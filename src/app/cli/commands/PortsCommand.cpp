@@ -139,13 +139,9 @@ void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
                   "usb_product_id, manufacturer, product, serial_number, group, latency_timer_ms, "
                   "from_environment, advice, name_warning)");
     AddPortsRootOptions(*cmd, options->sysfsRoot, options->devRoot);
-    cmd->footer(
-        PortsSourceHelpText() +
-        " A port another program "
-        "holds (its lock, or its open descriptors as far as they can be seen) is busy and is "
-        "not opened; every other port is opened, its DTR and RTS dropped, and closed again to "
-        "see whether it can be had now; nothing else is configured.\n\n"
-        "Exit status: 0 also when no port is found; 2 usage error.");
+    cmd->footer(PortsSourceHelpText() +
+                "\n\n"
+                "Exit status: 0 also when no port is found; 2 usage error.");
     cmd->callback([options, &exitStatus] {
         ProbeOptions probe = ProbeOptionsFromEnvironment();
         if (!options->sysfsRoot.empty()) {
@@ -154,6 +150,7 @@ void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
         if (!options->devRoot.empty()) {
             probe.devRoot = options->devRoot;
         }
+        probe.findHolders = true;
         const std::vector<PortInfo> ports = ProbePorts(probe);
         if (options->json) {
             std::cout << ToJson(ports, probe.devRoot).dump(2) << '\n';
