@@ -6,9 +6,9 @@
 //                      (at most every kInterval per port, and at every item's last packet),
 //                      message (the form's message boxes), result
 //
-// Every object carries "event", "port" and "time" (UTC, ISO 8601 with milliseconds); the fields
-// of each event are documented in docs/progress-json.md and, as a JSON Schema, in
-// docs/progress-json.schema.json.
+// Every object carries "schema" (kProgressSchema), "event", "port" and "time" (UTC, ISO 8601 with
+// milliseconds); the fields of each event are documented in docs/progress-json.md and, as a JSON
+// Schema, in docs/progress-json.schema.json.
 #pragma once
 
 #include <chrono>
@@ -20,6 +20,8 @@
 #include "production/LineEvents.h"
 
 namespace tarvex::production {
+
+inline constexpr int kProgressSchema = 1;
 
 class JsonLines {
   public:

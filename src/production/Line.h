@@ -10,8 +10,12 @@
 //                               runs `tick` about every 100 ms until every body has returned
 //                               (a display, and the place where a front end turns an interrupt
 //                               into Cancel())
+//   LoadUnit(line, run, id)     one unit: up to 1 + retries attempts, again only while an
+//                               attempt may be retried (UnitResult::mayRetry); the last one's
+//                               result
 //   RunGang(line, tick)         every port's result, and the status of the run: 0 when every
-//                               port succeeded, else the first failure's in port order
+//                               port succeeded, else the first failure's in port order; with
+//                               unit ids, one id per port is taken first, in port order
 //   RunStation(line, how, tick) the station loop on every port; the counts and the status of
 //                               the run
 //
@@ -26,6 +30,7 @@
 #include <vector>
 
 #include "production/PortRun.h"
+#include "production/Yield.h"
 
 namespace tarvex::production {
 
@@ -48,9 +53,12 @@ class Line {
     std::vector<std::unique_ptr<PortRun>> runs_;
 };
 
+UnitResult LoadUnit(Line& line, PortRun& run, const std::string& unitId);
+
 struct GangResult {
     std::vector<UnitResult> ports;  // in port order
     int exitStatus = 0;
+    YieldTally yield;
 };
 
 GangResult RunGang(Line& line, const std::function<void()>& tick);
@@ -69,6 +77,7 @@ struct StationSettings {
 struct StationResult {
     int passed = 0;
     int failed = 0;
+    YieldTally yield;
     int exitStatus = 0;  // 0 when every panel passed, else the first failure's; 1 if cancelled
 };
 

@@ -46,6 +46,9 @@ void RunOnResult(const std::string& command, const UnitResult& r, int passed, in
     env.push_back("TARVEX_PANEL_CODE=" + (r.panelCode > 0 ? std::to_string(r.panelCode) : ""));
     env.push_back("TARVEX_MESSAGE=" + r.message);
     env.push_back("TARVEX_SERIAL_NUMBER=" + r.serialNumber);
+    env.push_back("TARVEX_UNIT_ID=" + r.unit.unitId);
+    env.push_back("TARVEX_ATTEMPT=" + std::to_string(r.unit.attempt));
+    env.push_back("TARVEX_ATTEMPTS=" + std::to_string(r.unit.attempts));
     env.push_back("TARVEX_PASSED=" + std::to_string(passed));
     env.push_back("TARVEX_FAILED=" + std::to_string(failed));
     std::vector<char*> envp;
@@ -93,6 +96,7 @@ int RunStation(StationOptions& o) {
             how.settle = std::chrono::milliseconds(o.settleMs);
             how.onResult = [&](const UnitResult& r, int passed, int failed) {
                 messages.Write("==== " + r.port + ": " +
+                               (r.unit.unitId.empty() ? "" : "unit " + r.unit.unitId + " ") +
                                (r.exitStatus == kExitOk ? "PASS" : "FAIL") +
                                (r.message.empty() ? "" : " (" + r.message + ")") + " ==== passed " +
                                std::to_string(passed) + ", failed " + std::to_string(failed));
@@ -106,7 +110,7 @@ int RunStation(StationOptions& o) {
         return refused;
     }
     (o.ports.progress == "json" ? std::cerr : std::cout)
-        << "Station: passed " << station.passed << ", failed " << station.failed << std::endl;
+        << "Station: " << station.yield.Text() << std::endl;
     return station.exitStatus;
 }
 
@@ -123,8 +127,8 @@ void RegisterStationCommand(CLI::App& app, int& exitStatus) {
     cmd->add_option("--on-result", options->onResult,
                     "Run CMD with /bin/sh after every panel; its environment has TARVEX_PORT, "
                     "TARVEX_RESULT (pass or fail), TARVEX_OUTCOME, TARVEX_EXIT_STATUS, "
-                    "TARVEX_PANEL_CODE, TARVEX_MESSAGE, TARVEX_SERIAL_NUMBER, TARVEX_PASSED and "
-                    "TARVEX_FAILED")
+                    "TARVEX_PANEL_CODE, TARVEX_MESSAGE, TARVEX_SERIAL_NUMBER, TARVEX_UNIT_ID, "
+                    "TARVEX_ATTEMPT, TARVEX_ATTEMPTS, TARVEX_PASSED and TARVEX_FAILED")
         ->type_name("CMD")
         ->group("Station");
     cmd->add_flag("--fixed", options->fixed,
@@ -139,7 +143,10 @@ void RegisterStationCommand(CLI::App& app, int& exitStatus) {
         "For every port: wait until the port's path exists (a panel plugged in; a "
         "/dev/serial/by-id name is the stable choice), download, report PASS or FAIL, wait "
         "until the path goes away, and repeat. The counts of passed and failed panels stay on "
-        "the board. Ctrl-C or SIGTERM cancels a running download and stops.\n\n"
+        "the board. Ctrl-C or SIGTERM cancels a running download and stops. With "
+        "--unit-id-from stdin each panel waits for its id line (in --fixed mode the id line "
+        "starts the next panel, instead of Enter). The end line gives the passed and failed "
+        "units (by outcome), the first-pass yield and the median cycle time.\n\n"
         "Exit status: 0 when every panel passed, else the status of the first failed panel "
         "(the table in download --help); 1 after an interrupt; 2 usage error.");
     cmd->callback([options, &exitStatus] { exitStatus = RunStation(*options); });
