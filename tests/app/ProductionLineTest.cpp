@@ -412,6 +412,17 @@ TEST_F(ProductionLine, GangTriesASilentPanelAgainButNeverOneThatGaveItsCode) {
               std::string::npos)
         << again.err;
     EXPECT_EQ(Records(report).size(), 3U);
+
+    // A crash tore the last line: report summary counts it, names it and reads on.
+    const std::string whole = ReadFileText(report);
+    std::ofstream(report, std::ios::app) << whole.substr(0, whole.find('\n') / 2);
+    const ProgramResult torn =
+        RunProgram(ProjectBinary("tarvex-cli"), {"report", "summary", report}, 10s, ws.path());
+    EXPECT_EQ(torn.exitStatus, 0) << torn.err;
+    EXPECT_NE(torn.out.find("3 records, 1 damaged lines, 0 foreign lines"), std::string::npos)
+        << torn.out;
+    EXPECT_NE(torn.out.find(report + ":4: damaged"), std::string::npos) << torn.out;
+    EXPECT_NE(torn.out.find("failed panel_code: 1"), std::string::npos) << torn.out;
 }
 
 TEST_F(ProductionLine, StationCountsUnitsAndHandsTheirIdsToOnResult) {

@@ -166,6 +166,7 @@ int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
     }
     shared.retries = lineOptions.retries;
     std::unique_ptr<production::IUnitIdSource> idSource;
+    const production::CounterIds* counter = nullptr;
     std::optional<production::UnitIds> unitIds;
     if (!lineOptions.unitIdFrom.empty()) {
         const std::optional<production::UnitIdSpec> spec =
@@ -178,7 +179,9 @@ int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
             const std::string folder =
                 lineOptions.report ? fs::absolute(*lineOptions.report, ec).parent_path().string()
                                    : std::string(".");
-            idSource = std::make_unique<production::CounterIds>(*spec, folder);
+            auto made = std::make_unique<production::CounterIds>(*spec, folder);
+            counter = made.get();
+            idSource = std::move(made);
         } else {
             idSource = std::make_unique<StdinUnitIds>();
         }
@@ -224,6 +227,10 @@ int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
     };
     body(line, messages, tick);
     board.Finish();
+    if (std::string why; counter != nullptr && counter->Failed(why)) {
+        // The ids given stand; the next run may hand some of them out again.
+        messages.Write("tarvex-cli: --unit-id-from: the last number was not kept: " + why);
+    }
     return 0;
 }
 
