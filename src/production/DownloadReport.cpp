@@ -126,6 +126,8 @@ nlohmann::json ReportSink::Record(const ResultEvent& result) {
     r["unit_id"] = TextOrNull(result.unit.unitId);
     r["attempt"] = result.unit.attempt;
     r["attempts"] = result.unit.attempts;
+    r["job"] = job_ ? nlohmann::json{{"name", job_->name}, {"sha256", job_->sha256}}
+                    : nlohmann::json(nullptr);
     r["tool"] = "tarvex-cli";
     r["version"] = TARVEX_VERSION;
     return r;

@@ -12,6 +12,7 @@
 //   kReportSchema      the version of the record's fields (docs/report.schema.json)
 //   AppendLine(...)    O_APPEND, the whole line in one write(), then fsync: several processes
 //                      may append to one file at once and no line is lost or torn
+//                      (with the job's name and container hash when a job runs)
 //   DescribeDevice     what the system knows of a device (USB ids, serial number), without
 //                      opening it
 #pragma once
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "download/SharedContainer.h"
+#include "production/JobFile.h"
 #include "production/LineEvents.h"
 #include "serial/PortProbe.h"
 
@@ -43,11 +45,14 @@ class ReportSink final : public IRecordSink {
     const std::string& Path() const { return path_; }
     // False, with what says why (a usage error's text), when records could not be appended.
     bool Check(std::string& failure) const;
+    // Set before the line starts.
+    void SetJob(JobStamp job) { job_ = std::move(job); }
     nlohmann::json Record(const ResultEvent& result);
     bool Keep(const ResultEvent& result, std::string& failure) override;
 
   private:
     std::string path_;
+    std::optional<JobStamp> job_;
 };
 
 std::optional<PortInfo> DescribeDevice(const ProbeOptions& probe, const std::string& devicePath);

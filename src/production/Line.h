@@ -13,6 +13,9 @@
 //   LoadUnit(line, run, id)     one unit: up to 1 + retries attempts, again only while an
 //                               attempt may be retried (UnitResult::mayRetry); the last one's
 //                               result
+//   SameDeviceTwice(ports)      empty when no two of the ports are names of one device (a
+//                               by-id link and its node); else the refusal naming both (Prepare
+//                               refuses such a line as a usage error)
 //   RunGang(line, tick)         every port's result, and the status of the run: 0 when every
 //                               port succeeded, else the first failure's in port order; with
 //                               unit ids, one id per port is taken first, in port order
@@ -54,6 +57,7 @@ class Line {
 };
 
 UnitResult LoadUnit(Line& line, PortRun& run, const std::string& unitId);
+std::string SameDeviceTwice(const std::vector<std::string>& ports);
 
 struct GangResult {
     std::vector<UnitResult> ports;  // in port order

@@ -112,6 +112,7 @@ int main(int argc, char** argv) {
     RegisterGangCommand(app, exitStatus);
     RegisterStationCommand(app, exitStatus);
     RegisterReportCommand(app, exitStatus);
+    RegisterJobCommand(app, exitStatus);
 
     try {
         // CLI11 takes the arguments in reverse order, without the program name.

@@ -162,6 +162,9 @@ int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
         if (std::string why; !report->Check(why)) {
             throw UsageError(why);
         }
+        if (o.jobStamp) {
+            report->SetJob(*o.jobStamp);
+        }
         shared.events.AddRecordSink(&*report);
     }
     shared.retries = lineOptions.retries;

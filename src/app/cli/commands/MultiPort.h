@@ -10,6 +10,7 @@
 
 #include "app/cli/commands/FormOptions.h"
 #include "app/cli/output/MessageLines.h"
+#include "production/JobFile.h"
 #include "production/Line.h"
 #include "production/UnitIds.h"
 
@@ -24,6 +25,9 @@ struct MultiPortOptions {
     std::optional<std::string> passwordFile;
     // What a job file fixes for the line besides the form: retries, report, unit ids.
     production::LineOptions line;
+    // --job: the file, and once taken the stamp every report record carries.
+    std::optional<std::string> job;
+    std::optional<production::JobStamp> jobStamp;
 };
 
 // The form options of download (less its single --port), --port (repeatable), --ports-from,

@@ -8,7 +8,9 @@
 #include <memory>
 
 #include "app/cli/Commands.h"
+#include "app/cli/commands/JobOptions.h"
 #include "app/cli/commands/MultiPort.h"
+#include "app/cli/commands/PlatformHelp.h"
 #include "app/cli/console/StandardInput.h"
 #include "platform/ShellCommand.h"
 
@@ -94,6 +96,7 @@ void RegisterStationCommand(CLI::App& app, int& exitStatus) {
     auto* cmd = app.add_subcommand(
         "station", "Wait for the next panel on a port, download, report, and repeat");
     AddMultiPortOptions(*cmd, options->ports);
+    AddJobOption(*cmd, options->ports);
     cmd->add_option("--count", options->count, "Stop after N panels (all ports together)")
         ->check(CLI::NonNegativeNumber)
         ->group("Station");
@@ -115,16 +118,26 @@ void RegisterStationCommand(CLI::App& app, int& exitStatus) {
         ->check(CLI::Range(0, 60000))
         ->group("Station");
     cmd->footer(
-        "For every port: wait until the port's path exists (a panel plugged in; a "
-        "/dev/serial/by-id name is the stable choice), download, report PASS or FAIL, wait "
-        "until the path goes away, and repeat. The counts of passed and failed panels stay on "
+        "For every port: wait until the port's path exists (a panel plugged in; " +
+        FixturePortHelpText() +
+        "), download, report PASS or FAIL, wait until the path goes away, and repeat. The counts "
+        "of passed and failed panels stay on "
         "the board. Ctrl-C or SIGTERM cancels a running download and stops. With "
         "--unit-id-from stdin each panel waits for its id line (in --fixed mode the id line "
         "starts the next panel, instead of Enter). The end line gives the passed and failed "
         "units (by outcome), the first-pass yield and the median cycle time.\n\n"
+        "--job FILE runs a job made with tarvex-cli job create as it stands: its workspace, "
+        "form, ports and report; it refuses to start when the container's SHA-256 is not the "
+        "job's, and refuses the options that would change what is sent. Every report record "
+        "names the job and its container's hash.\n\n"
         "Exit status: 0 when every panel passed, else the status of the first failed panel "
         "(the table in download --help); 1 after an interrupt; 2 usage error.");
-    cmd->callback([options, &exitStatus] { exitStatus = RunStation(*options); });
+    cmd->callback([cmd, options, &exitStatus] {
+        exitStatus = TakeJob(*cmd, options->ports);
+        if (exitStatus == kExitOk) {
+            exitStatus = RunStation(*options);
+        }
+    });
 }
 
 }  // namespace tarvex::cli
