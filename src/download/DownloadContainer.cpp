@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "download/Crc16.h"
+#include "download/Sha256.h"
 #include "platform/Files.h"
 
 namespace tarvex {
@@ -169,7 +170,7 @@ namespace {
 
 bool CheckContainer(const std::string& path, CDownloadInfo& info,
                     std::vector<std::string>& recipeNames, std::vector<std::uint32_t>& recipeSizes,
-                    ContainerReport& rep) {
+                    ContainerReport& rep, std::string* sha256) {
     auto fail = [&rep](ContainerFault fault, std::string detail) {
         rep.fault = fault;
         rep.detail = std::move(detail);
@@ -194,6 +195,12 @@ bool CheckContainer(const std::string& path, CDownloadInfo& info,
     // The one copy of the file: the parts become views into it.
     const SharedBytes whole(std::move(file.bytes));
     const Bytes bytes = whole.span();
+    if (sha256 != nullptr) {
+        // From the very bytes the parts are cut from: the file may be replaced a moment later.
+        Sha256 hash;
+        hash.Update(bytes);
+        *sha256 = hash.HexDigest();
+    }
     const std::size_t size = bytes.size();
 
     // First gather everything the bytes allow, for the report; the verdict follows below in the
@@ -306,12 +313,13 @@ bool CheckContainer(const std::string& path, CDownloadInfo& info,
 
 bool CheckDownloadContainer(const std::string& path, CDownloadInfo& info,
                             std::vector<std::string>& recipeNames,
-                            std::vector<std::uint32_t>& recipeSizes, ContainerReport* report) {
+                            std::vector<std::uint32_t>& recipeSizes, ContainerReport* report,
+                            std::string* sha256) {
     ContainerReport local;
     ContainerReport& rep = report != nullptr ? *report : local;
     rep = ContainerReport{};
     try {
-        return CheckContainer(path, info, recipeNames, recipeSizes, rep);
+        return CheckContainer(path, info, recipeNames, recipeSizes, rep, sha256);
     } catch (const std::bad_alloc&) {
         // The file is held once, but even that may not fit: a limit on the process's memory,
         // or a file near 4 GiB. What was read is gone again; the previous container stays.

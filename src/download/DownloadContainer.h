@@ -5,7 +5,8 @@
 //       reads the file, judges signature and checksums, checks that every part and the recipe
 //       table lie inside the file, and only then replaces the parts in `info` and the recipe
 //       lists. On failure only the signature and product code of `info` may have changed.
-//       `report` (optional) receives everything that could be read, for inspection.
+//       `report` (optional) receives everything that could be read, for inspection;
+//       `sha256` (optional) the SHA-256 of the bytes read, whatever the verdict.
 //
 // A file is accepted when either checksum matches. One accepted on its header checksum whose
 // stored body checksum matches the body under neither rule (`ContainerReport::BodyDamaged`) is
@@ -90,6 +91,6 @@ struct ContainerReport {
 bool CheckDownloadContainer(const std::string& path, CDownloadInfo& info,
                             std::vector<std::string>& recipeNames,
                             std::vector<std::uint32_t>& recipeSizes,
-                            ContainerReport* report = nullptr);
+                            ContainerReport* report = nullptr, std::string* sha256 = nullptr);
 
 }  // namespace tarvex

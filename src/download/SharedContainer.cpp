@@ -7,7 +7,8 @@ std::shared_ptr<const SharedContainer> LoadSharedContainer(const std::string& pa
                                                            ContainerReport& report) {
     CDownloadInfo info;
     auto shared = std::make_shared<SharedContainer>();
-    if (!CheckDownloadContainer(path, info, shared->recipeNames, shared->recipeSizes, &report)) {
+    if (!CheckDownloadContainer(path, info, shared->recipeNames, shared->recipeSizes, &report,
+                                &shared->sha256)) {
         return nullptr;
     }
     shared->path = path;

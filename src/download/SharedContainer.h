@@ -31,6 +31,7 @@ struct SharedContainer {
     std::vector<std::string> recipeNames;
     std::vector<std::uint32_t> recipeSizes;
     ContainerReport report;  // the check's findings: size, both stored checksums, parts
+    std::string sha256;      // of the bytes read, lower-case hex
 };
 
 // Reads and checks the container at path. On failure: nullptr, and `report` says why.

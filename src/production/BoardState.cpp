@@ -5,8 +5,11 @@ namespace tarvex::production {
 void BoardState::OnEvent(const LineEvent& any) {
     const std::lock_guard<std::mutex> lock(mutex_);
     PortStatus& s = ports_[PortOf(any)];
-    if (std::holds_alternative<StartEvent>(any)) {
+    if (const auto* start = std::get_if<StartEvent>(&any)) {
         s.state = "downloading";
+        s.unitId = start->unit.unitId;
+        s.attempt = start->unit.attempt;
+        s.attempts = start->unit.attempts;
         s.item.clear();
         s.bytesDone = 0;
         s.bytesPlanned = 0;

@@ -18,7 +18,10 @@ namespace tarvex::production {
 
 struct PortStatus {
     std::string state = "waiting";
-    std::string item;  // "Application", "Recipe Alpha"
+    std::string item;    // "Application", "Recipe Alpha"
+    std::string unitId;  // the unit on the port now; empty when the line numbers none
+    int attempt = 1;
+    int attempts = 1;
     std::uint64_t bytesDone = 0;
     std::uint64_t bytesPlanned = 0;
     double bytesPerSecond = 0;

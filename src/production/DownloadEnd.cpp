@@ -24,6 +24,13 @@ std::uint64_t PlannedDataBytes(const CTarvexDlg& form) {
     return total;
 }
 
+bool MayRetry(DownloadOutcome outcome, bool pressed, bool interrupted) {
+    // Failed is what is left when the panel gave no code: its replies stopped, or the line
+    // went away. A refusal, a missing item or a damaged container fail again the same way.
+    return pressed && !interrupted &&
+           (outcome == DownloadOutcome::Failed || outcome == DownloadOutcome::PortFailed);
+}
+
 UnitResult FinishDownload(CTarvexDlg& form, UnitEvents& events, const DownloadEnding& end) {
     UnitResult r;
     r.port = events.Port();
@@ -61,6 +68,8 @@ UnitResult FinishDownload(CTarvexDlg& form, UnitEvents& events, const DownloadEn
     }
     r.bytes = events.BytesDone();
     r.seconds = events.Seconds();
+    r.unit = events.Unit();
+    r.mayRetry = MayRetry(r.outcome, end.pressed, end.interrupted);
 
     ResultEvent result;
     result.port = r.port;
@@ -92,12 +101,20 @@ UnitResult FinishDownload(CTarvexDlg& form, UnitEvents& events, const DownloadEn
     result.bytesDone = r.bytes;
     result.resends = events.Resends();
     result.seconds = r.seconds;
+    result.unit = r.unit;
 
     if (std::string failure; !events.Stream().Keep(result, failure)) {
         events.Note(failure);
         if (r.exitStatus == Code(ExitStatus::Ok)) {
-            r.exitStatus = Code(ExitStatus::Failure);  // a unit without its record is no pass
+            // A unit without its record is no pass, in the result, the summary and the JSON
+            // alike; loading it again would not mend the report.
+            r.exitStatus = Code(ExitStatus::Failure);
+            r.outcome = DownloadOutcome::Failed;
+            r.message = failure;
+            r.mayRetry = false;
             result.exitStatus = r.exitStatus;
+            result.outcome = r.outcome;
+            result.message = r.message;
         }
     }
     result.time = std::chrono::system_clock::now();

@@ -7,7 +7,8 @@
 //                             a clean end or a plain failure into a cancel), adds the hint for
 //                             a silent panel or a lost line, has the record kept (a unit
 //                             without its record is no pass), and sends the result event; the
-//                             hint and a record that failed also go out as notes
+//                             hint and a record that failed also go out as notes; a unit
+//                             whose record failed is failed everywhere, not complete
 #pragma once
 
 #include <chrono>
@@ -43,7 +44,15 @@ struct UnitResult {
     std::uint64_t bytes = 0;
     double seconds = 0;
     std::string serialNumber;  // the adapter's, when it was looked up
+    UnitTag unit;
+    double cycleSeconds = 0;  // every attempt of the unit, and the pauses between them
+    // The attempt ended in a way another attempt may mend: no reply, the line lost, the port
+    // not opened. Never after the panel's code, a refusal, a damaged container or a cancel.
+    bool mayRetry = false;
 };
+
+// Whether an attempt that ended so may be tried again (see UnitResult::mayRetry).
+bool MayRetry(DownloadOutcome outcome, bool pressed, bool interrupted);
 
 UnitResult FinishDownload(CTarvexDlg& form, UnitEvents& events, const DownloadEnding& end);
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include <ctime>
 #include "download/Sha256.h"
@@ -40,28 +41,25 @@ bool AppendLine(const std::string& path, const std::string& line, std::string& e
     return platform::AppendLineDurably(path, line, error);
 }
 
-std::string ReportSink::Digest(const UnitFacts& facts) {
-    const std::string& path = facts.containerPath;
-    const std::shared_ptr<const SharedContainer>& shared = facts.sharedContainer;
-    if (!shared) {
-        return Sha256OfFile(path).value_or("");
+bool ReportSink::Check(std::string& failure) const {
+    // Opened for appending as a record is, so that the same causes fail here: a missing folder,
+    // no permission, a directory in the file's place.
+    errno = 0;
+    std::ofstream file(path_, std::ios::app | std::ios::binary);
+    if (!file) {
+        const int error = errno;
+        failure = "--report: cannot append to " + path_ + ": " +
+                  (error != 0 ? std::strerror(error) : "it cannot be opened");
+        return false;
     }
-    const std::lock_guard<std::mutex> lock(mutex_);
-    std::erase_if(digests_, [](const auto& entry) { return entry.first.expired(); });
-    for (const auto& [container, digest] : digests_) {
-        if (!container.owner_before(shared) && !shared.owner_before(container)) {
-            return digest;
-        }
-    }
-    std::string digest = Sha256OfFile(path).value_or("");
-    digests_.emplace_back(shared, digest);
-    return digest;
+    return true;
 }
 
 nlohmann::json ReportSink::Record(const ResultEvent& result) {
     const UnitFacts& facts = result.facts;
     const std::optional<PortInfo>& adapter = facts.adapter;
     nlohmann::json r;
+    r["schema"] = kReportSchema;
     r["start"] = IsoTimeUtc(facts.started);
     r["end"] = IsoTimeUtc(facts.ended);
     r["host"] = platform::HostName();
@@ -84,22 +82,26 @@ nlohmann::json ReportSink::Record(const ResultEvent& result) {
     r["firmware"] = facts.firmware;
     r["slave_id"] = facts.slaveId;
 
-    // The container: the shared one the form used, else the file checked again for the record.
+    // The container: the shared one the form used, whose digest was taken from the bytes that
+    // were sent; else the file checked again for the record, size, checksums and digest from
+    // one reading.
     const std::string& path = facts.containerPath;
     ContainerReport checked;
+    std::string digest;
     if (const auto& shared = facts.sharedContainer; shared && shared->path == path) {
         checked = shared->report;
+        digest = shared->sha256;
     } else {
         CDownloadInfo info;
         std::vector<std::string> names;
         std::vector<std::uint32_t> sizes;
-        (void)CheckDownloadContainer(path, info, names, sizes, &checked);
+        (void)CheckDownloadContainer(path, info, names, sizes, &checked, &digest);
     }
     nlohmann::json container;
     std::error_code ec;
     container["path"] = std::filesystem::absolute(path, ec).string();
     container["size"] = checked.fileSize;
-    container["sha256"] = TextOrNull(Digest(facts));
+    container["sha256"] = TextOrNull(digest);
     container["header_checksum"] =
         checked.headerRead ? nlohmann::json(Hex16(checked.headerCrcStored)) : nullptr;
     container["body_checksum"] =
@@ -121,6 +123,9 @@ nlohmann::json ReportSink::Record(const ResultEvent& result) {
     r["panel_code"] = result.panelCode > 0 ? nlohmann::json(result.panelCode) : nullptr;
     r["message"] = result.message;
     r["resends"] = result.resends;
+    r["unit_id"] = TextOrNull(result.unit.unitId);
+    r["attempt"] = result.unit.attempt;
+    r["attempts"] = result.unit.attempts;
     r["job"] = job_ ? nlohmann::json{{"name", job_->name}, {"sha256", job_->sha256}}
                     : nlohmann::json(nullptr);
     r["tool"] = "tarvex-cli";

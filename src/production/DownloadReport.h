@@ -5,7 +5,11 @@
 //                      (times, host, port and adapter, product and versions, slave ID, the
 //                      container's path, size, SHA-256 and stored checksums, the items,
 //                      outcome, exit status, the panel's code and message, resends, the tool's
-//                      version; never a password) and appends it
+//                      version, the unit's id and attempt, the record's schema; never a
+//                      password) and appends it
+//   ReportSink::Check  at the start of a run, before any panel is loaded: the file can be
+//                      appended to (it is created when missing)
+//   kReportSchema      the version of the record's fields (docs/report.schema.json)
 //   AppendLine(...)    O_APPEND, the whole line in one write(), then fsync: several processes
 //                      may append to one file at once and no line is lost or torn
 //                      (with the job's name and container hash when a job runs)
@@ -32,23 +36,23 @@ namespace tarvex::production {
 // written completely and synced.
 bool AppendLine(const std::string& path, const std::string& line, std::string& error);
 
+inline constexpr int kReportSchema = 1;
+
 class ReportSink final : public IRecordSink {
   public:
     explicit ReportSink(std::string path) : path_(std::move(path)) {}
 
     const std::string& Path() const { return path_; }
+    // False, with what says why (a usage error's text), when records could not be appended.
+    bool Check(std::string& failure) const;
     // Set before the line starts.
     void SetJob(JobStamp job) { job_ = std::move(job); }
     nlohmann::json Record(const ResultEvent& result);
     bool Keep(const ResultEvent& result, std::string& failure) override;
 
   private:
-    std::string Digest(const UnitFacts& facts);
-
     std::string path_;
     std::optional<JobStamp> job_;
-    std::mutex mutex_;  // the digests of the shared containers, computed once each
-    std::vector<std::pair<std::weak_ptr<const SharedContainer>, std::string>> digests_;
 };
 
 std::optional<PortInfo> DescribeDevice(const ProbeOptions& probe, const std::string& devicePath);

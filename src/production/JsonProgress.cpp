@@ -8,6 +8,7 @@ namespace {
 
 nlohmann::json Base(const char* name, const std::string& port, WallTime time) {
     nlohmann::json event;
+    event["schema"] = kProgressSchema;
     event["event"] = name;
     event["port"] = port;
     event["time"] = IsoTimeUtc(time);
@@ -16,6 +17,12 @@ nlohmann::json Base(const char* name, const std::string& port, WallTime time) {
 
 nlohmann::json NameOrNull(const std::string& name) {
     return name.empty() ? nlohmann::json(nullptr) : nlohmann::json(name);
+}
+
+void AddUnit(nlohmann::json& event, const UnitTag& unit) {
+    event["unit_id"] = NameOrNull(unit.unitId);
+    event["attempt"] = unit.attempt;
+    event["attempts"] = unit.attempts;
 }
 
 }  // namespace
@@ -35,6 +42,7 @@ nlohmann::json JsonProgress::Object(const LineEvent& any) {
         event["bootloader"] = e->bootloader;
         event["firmware"] = e->firmware;
         event["container"] = e->container;
+        AddUnit(event, e->unit);
         return event;
     }
     if (const auto* e = std::get_if<ItemEvent>(&any)) {
@@ -88,6 +96,7 @@ nlohmann::json JsonProgress::Object(const LineEvent& any) {
         event["bytes_done"] = e->bytesDone;
         event["resends"] = e->resends;
         event["seconds"] = e->seconds;
+        AddUnit(event, e->unit);
         return event;
     }
     return nullptr;

@@ -9,9 +9,9 @@
 //   PortEventObject    port_state, port_appeared, port_left: the ports' own events, which the
 //                      dashboard's stream carries beside the progress objects
 //
-// Every object carries "event", "port" and "time" (UTC, ISO 8601 with milliseconds); the fields
-// of each event are documented in docs/progress-json.md and, as a JSON Schema, in
-// docs/progress-json.schema.json.
+// Every object carries "schema" (kProgressSchema), "event", "port" and "time" (UTC, ISO 8601 with
+// milliseconds); the fields of each event are documented in docs/progress-json.md and, as a JSON
+// Schema, in docs/progress-json.schema.json.
 #pragma once
 
 #include <chrono>
@@ -23,6 +23,8 @@
 #include "production/LineEvents.h"
 
 namespace tarvex::production {
+
+inline constexpr int kProgressSchema = 1;
 
 class JsonLines {
   public:

@@ -17,6 +17,45 @@ using namespace std::chrono_literals;
 constexpr auto kTickInterval = 100ms;
 // How often a station looks at a port's device, or asks for the next panel, while it waits.
 constexpr auto kWatchInterval = 100ms;
+// Before another attempt: a USB adapter that dropped off the bus needs a moment to return.
+constexpr auto kRetryPause = 500ms;
+
+std::string UnitText(const std::string& id) {
+    return id.empty() ? "" : " " + id;
+}
+
+void Count(YieldTally& yield, const UnitResult& r) {
+    yield.Add(r.exitStatus == Code(ExitStatus::Ok), OutcomeKey(r.outcome), r.unit.attempt,
+              r.cycleSeconds);
+}
+
+// A unit's id for `run` when the line numbers units; nothing when none will come. Refusals
+// and the id taken are told on the port.
+std::optional<std::string> TakeUnitId(Line& line, PortRun& run, const std::function<bool()>& stop,
+                                      const std::function<void()>& idle) {
+    UnitIds* ids = line.Shared().unitIds;
+    if (ids == nullptr) {
+        return std::string();
+    }
+    run.SetState("waiting for the unit's id");
+    std::optional<std::string> id = ids->Next(
+        run.Port(), stop, [&run](const std::string& text) { run.Note(text); }, idle);
+    if (id) {
+        run.SetState("unit " + *id);
+        run.Note("tarvex-cli: unit " + *id);
+    }
+    return id;
+}
+
+// The result of a port that got no unit id (standard input ended, or a cancel).
+UnitResult NoUnitId(const Line& line, const PortRun& run) {
+    UnitResult r;
+    r.port = run.Port();
+    r.outcome = line.Cancelled() ? DownloadOutcome::Cancelled : DownloadOutcome::None;
+    r.exitStatus = Code(line.Cancelled() ? ExitStatus::Cancelled : ExitStatus::Failure);
+    r.message = "no unit id came for this port";
+    return r;
+}
 
 }  // namespace
 
@@ -81,15 +120,54 @@ void Line::Run(const PortBody& body, const std::function<void()>& tick) {
     }
 }
 
+UnitResult LoadUnit(Line& line, PortRun& run, const std::string& unitId) {
+    const auto started = std::chrono::steady_clock::now();
+    const int attempts = 1 + std::max(0, line.Shared().retries);
+    UnitResult r;
+    for (int attempt = 1;; ++attempt) {
+        r = run.Download(UnitTag{unitId, attempt, attempts});
+        if (!r.mayRetry || attempt >= attempts || line.Cancelled()) {
+            break;
+        }
+        run.Note("tarvex-cli: attempt " + std::to_string(attempt) + " of " +
+                 std::to_string(attempts) + " for unit" + UnitText(unitId) + " failed (" +
+                 OutcomeKey(r.outcome) + "); trying again");
+        for (auto waited = 0ms; waited < kRetryPause && !line.Cancelled(); waited += 50ms) {
+            std::this_thread::sleep_for(50ms);
+        }
+        if (line.Cancelled()) {
+            break;
+        }
+    }
+    r.cycleSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return r;
+}
+
 GangResult RunGang(Line& line, const std::function<void()>& tick) {
     GangResult gang;
-    gang.ports.resize(line.Ports().size());
-    line.Run([&gang](PortRun& run, std::size_t index) { gang.ports[index] = run.Download(); },
-             tick);
+    const auto& runs = line.Ports();
+    gang.ports.resize(runs.size());
+    // One id per port, in port order (a scanner's lines follow the fixture's order), before
+    // any port starts.
+    std::vector<std::optional<std::string>> ids(runs.size(), std::string());
+    if (line.Shared().unitIds != nullptr) {
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            ids[i] = line.Cancelled()
+                         ? std::nullopt
+                         : TakeUnitId(
+                               line, *runs[i], [&line] { return line.Cancelled(); }, tick);
+        }
+    }
+    line.Run(
+        [&](PortRun& run, std::size_t index) {
+            gang.ports[index] = ids[index] ? LoadUnit(line, run, *ids[index]) : NoUnitId(line, run);
+        },
+        tick);
     for (const UnitResult& r : gang.ports) {
-        if (r.exitStatus != Code(ExitStatus::Ok)) {
+        Count(gang.yield, r);
+        if (r.exitStatus != Code(ExitStatus::Ok) && gang.exitStatus == Code(ExitStatus::Ok)) {
             gang.exitStatus = r.exitStatus;
-            break;
         }
     }
     return gang;
@@ -122,9 +200,12 @@ StationResult RunStation(Line& line, const StationSettings& how,
     const auto body = [&](PortRun& run, std::size_t) {
         const std::string& port = run.Port();
         bool first = true;
+        // A scanned id is what starts the next panel; a counted one waits for Enter.
+        const bool idStarts =
+            line.Shared().unitIds != nullptr && line.Shared().unitIds->IdMarksNextUnit();
         while (!finished()) {
             if (how.fixed) {
-                if (!first) {
+                if (!first && !idStarts) {
                     run.SetState("press Enter for the next panel");
                     const std::lock_guard<std::mutex> lock(nextPanelMutex);
                     if (!waitFor([&] { return how.nextPanel && how.nextPanel(); })) {
@@ -144,13 +225,25 @@ StationResult RunStation(Line& line, const StationSettings& how,
             if (how.count > 0 && claimed.fetch_add(1) >= how.count) {
                 break;
             }
-            const UnitResult r = run.Download();
+            std::optional<std::string> id;
+            {
+                const std::lock_guard<std::mutex> lock(nextPanelMutex);
+                id = TakeUnitId(line, run, finished, {});
+            }
+            if (!id) {
+                break;
+            }
+            const UnitResult r = LoadUnit(line, run, *id);
             const bool passed = r.exitStatus == Code(ExitStatus::Ok);
+            if (passed && !id->empty()) {
+                line.Shared().unitIds->Passed(*id);
+            }
             int passedNow = 0;
             int failedNow = 0;
             {
                 const std::lock_guard<std::mutex> lock(countsMutex);
                 ++(passed ? counts.passed : counts.failed);
+                Count(counts.yield, r);
                 passedNow = counts.passed;
                 failedNow = counts.failed;
                 if (!passed && firstFailure == Code(ExitStatus::Ok)) {

@@ -10,11 +10,15 @@
 //                               runs `tick` about every 100 ms until every body has returned
 //                               (a display, and the place where a front end turns an interrupt
 //                               into Cancel())
+//   LoadUnit(line, run, id)     one unit: up to 1 + retries attempts, again only while an
+//                               attempt may be retried (UnitResult::mayRetry); the last one's
+//                               result
 //   SameDeviceTwice(ports)      empty when no two of the ports are names of one device (a
 //                               by-id link and its node); else the refusal naming both (Prepare
 //                               refuses such a line as a usage error)
 //   RunGang(line, tick)         every port's result, and the status of the run: 0 when every
-//                               port succeeded, else the first failure's in port order
+//                               port succeeded, else the first failure's in port order; with
+//                               unit ids, one id per port is taken first, in port order
 //   RunStation(line, how, tick) the station loop on every port; the counts and the status of
 //                               the run
 //
@@ -29,6 +33,7 @@
 #include <vector>
 
 #include "production/PortRun.h"
+#include "production/Yield.h"
 
 namespace tarvex::production {
 
@@ -53,11 +58,13 @@ class Line {
     std::vector<std::unique_ptr<PortRun>> runs_;
 };
 
+UnitResult LoadUnit(Line& line, PortRun& run, const std::string& unitId);
 std::string SameDeviceTwice(const std::vector<std::string>& ports);
 
 struct GangResult {
     std::vector<UnitResult> ports;  // in port order
     int exitStatus = 0;
+    YieldTally yield;
 };
 
 GangResult RunGang(Line& line, const std::function<void()>& tick);
@@ -76,6 +83,7 @@ struct StationSettings {
 struct StationResult {
     int passed = 0;
     int failed = 0;
+    YieldTally yield;
     int exitStatus = 0;  // 0 when every panel passed, else the first failure's; 1 if cancelled
 };
 

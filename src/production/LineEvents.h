@@ -1,13 +1,15 @@
 // What a production line tells the world: one typed stream of events, one per thing that
 // happened on a port, handed to every sink in the order the sinks were added.
 //
-//   StartEvent           a download begins on a port (the form's product, versions, container)
+//   StartEvent           a download begins on a port (the form's product, versions, container,
+//                        the unit's id and attempt)
 //   ItemEvent            an item starts: its kind, recipe name, bytes and packets
 //   ProgressEvent        a packet was confirmed: the item's and the whole download's share
 //   MessageEvent         a message box of the form, or (no box) a line of the line's own: a
 //                        hint, a question answered by its default, a record that failed
 //   ResultEvent          the download's end: outcome, exit status, the panel's code, the last
-//                        message, the hint, and the facts a record of the unit needs
+//                        message, the hint, the unit's id and attempt, and the facts a record
+//                        of the unit needs
 //   PortStateEvent       what a port waits for between downloads ("waiting for a panel")
 //   PortAppearedEvent,   a station saw the port's device appear or go away
 //   PortLeftEvent
@@ -38,6 +40,13 @@ namespace tarvex::production {
 
 using WallTime = std::chrono::system_clock::time_point;
 
+// Which unit a download is for, and which of its attempts this is.
+struct UnitTag {
+    std::string unitId;  // empty when the line numbers no units
+    int attempt = 1;     // from 1
+    int attempts = 1;    // the most this unit may get: 1 + the retries
+};
+
 struct StartEvent {
     std::string port;
     WallTime time;
@@ -45,6 +54,7 @@ struct StartEvent {
     std::string bootloader;
     std::string firmware;
     std::string container;  // the File to Send field
+    UnitTag unit;
 };
 
 struct ItemEvent {
@@ -112,6 +122,7 @@ struct ResultEvent {
     std::uint64_t bytesDone = 0;
     std::uint64_t resends = 0;
     double seconds = 0;
+    UnitTag unit;
     UnitFacts facts;
 };
 

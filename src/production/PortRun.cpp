@@ -51,7 +51,7 @@ int PortRun::Prepare(std::string& why) {
     return shared_.fill ? shared_.fill(form, ui_, port_, why) : 0;
 }
 
-UnitResult PortRun::Download() {
+UnitResult PortRun::Download(const UnitTag& unit) {
     CTarvexDlg& form = *form_;
     DownloadEnding end;
     end.started = std::chrono::system_clock::now();
@@ -59,7 +59,7 @@ UnitResult PortRun::Download() {
     end.recordPort = port_;
     end.describeAdapter = true;
     const std::size_t messagesBefore = ui_.Messages().size();
-    events_.Start(form);
+    events_.Start(form, unit);
     RunShared& shared = shared_;
     ui_.SetPumpHook([&form, &shared] {
         if (shared.cancel.load() && form.DownloadRunning()) {

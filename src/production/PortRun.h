@@ -20,6 +20,7 @@
 #include "production/DownloadEnd.h"
 #include "production/LineEvents.h"
 #include "production/UnitEvents.h"
+#include "production/UnitIds.h"
 #include "ui/TarvexDlg.h"
 
 namespace tarvex::production {
@@ -63,7 +64,9 @@ struct RunShared {
     std::atomic<bool> cancel{false};
     std::atomic<bool> stop{false};  // a station ends the units in progress and starts no more
     std::atomic<bool> settingsWritten{false};
-    std::mutex startMutex;  // a form's start probes every port: one form at a time
+    std::mutex startMutex;       // a form's start probes every port: one form at a time
+    int retries = 0;             // see LineOptions
+    UnitIds* unitIds = nullptr;  // none: the line numbers no units
 };
 
 class PortRun {
@@ -77,12 +80,14 @@ class PortRun {
     // Starts the form and fills it in. 0, or the exit status that ends this port.
     int Prepare(std::string& why);
     // Presses Download and waits for its end; tells the transfer as events meanwhile.
-    UnitResult Download();
+    UnitResult Download(const UnitTag& unit = {});
 
     // What the port waits for now, and its device coming and going, as events.
     void SetState(const std::string& state) { events_.State(state); }
     void Appeared() { events_.Appeared(); }
     void Left() { events_.Left(); }
+    // A line of the line's own about this port (a retry, a unit id taken or refused).
+    void Note(std::string text) { events_.Note(std::move(text)); }
 
   private:
     RunShared& shared_;

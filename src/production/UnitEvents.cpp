@@ -1,9 +1,12 @@
 #include "production/UnitEvents.h"
 
+#include <filesystem>
+
 namespace tarvex::production {
 
-void UnitEvents::Start(const CTarvexDlg& form) {
+void UnitEvents::Start(const CTarvexDlg& form, UnitTag unit) {
     start_ = std::chrono::steady_clock::now();
+    unit_ = std::move(unit);
     planned_ = 0;
     plannedAsked_ = false;
     items_.clear();
@@ -11,10 +14,14 @@ void UnitEvents::Start(const CTarvexDlg& form) {
     doneBefore_ = 0;
     itemDone_ = 0;
     resends_ = 0;
+    // The absolute path, as the record has it: a reader of the stream knows no working folder.
+    const std::string container = form.m_editFileToSend.GetWindowText();
+    std::error_code ec;
+    std::string absolute = std::filesystem::absolute(container, ec).string();
     stream_.Emit(StartEvent{port_, Now(), form.m_cmbProduct.GetWindowText(),
                             form.m_cmbBootloaderVersion.GetWindowText(),
                             form.m_cmbFirmwareVersion.GetWindowText(),
-                            form.m_editFileToSend.GetWindowText()});
+                            ec || container.empty() ? container : std::move(absolute), unit_});
 }
 
 void UnitEvents::Message(MessageKind kind, std::string_view caption, std::string_view text) {

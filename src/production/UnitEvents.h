@@ -29,7 +29,8 @@ class UnitEvents final : public ITransferProgress {
     void SetPlanner(std::function<std::uint64_t()> planner) { planner_ = std::move(planner); }
 
     // A download begins: counts start again, and the start event goes out.
-    void Start(const CTarvexDlg& form);
+    void Start(const CTarvexDlg& form, UnitTag unit = {});
+    const UnitTag& Unit() const { return unit_; }
     void Message(MessageKind kind, std::string_view caption, std::string_view text);
     void Note(std::string text);
     void State(std::string state);
@@ -52,6 +53,7 @@ class UnitEvents final : public ITransferProgress {
     const EventStream& stream_;
     std::string port_;
     std::function<std::uint64_t()> planner_;
+    UnitTag unit_;
     std::uint64_t planned_ = 0;
     bool plannedAsked_ = false;
     std::vector<RecordItem> items_;

@@ -1,6 +1,7 @@
 // The production line: tarvex-cli gang and station against several simulated panels over real
 // pseudo-terminals, their JSON Lines checked against the documented schema, and the report file
 // shared by several writers.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -46,7 +48,8 @@ std::string Violation(const json& schema, const json& value, const std::string& 
             return (t == "string" && value.is_string()) ||
                    (t == "integer" && value.is_number_integer()) ||
                    (t == "number" && value.is_number()) || (t == "null" && value.is_null()) ||
-                   (t == "object" && value.is_object()) || (t == "boolean" && value.is_boolean());
+                   (t == "object" && value.is_object()) || (t == "boolean" && value.is_boolean()) ||
+                   (t == "array" && value.is_array());
         };
         if (std::none_of(types.begin(), types.end(), is)) {
             return at + ": wrong type " + value.dump();
@@ -72,7 +75,7 @@ std::string Violation(const json& schema, const json& value, const std::string& 
                            std::regex(schema["pattern"].get<std::string>()))) {
         return at + ": " + value.dump() + " does not match " + schema["pattern"].dump();
     }
-    if (schema.contains("required")) {
+    if (schema.contains("required") && value.is_object()) {
         for (const auto& name : schema["required"]) {
             if (!value.contains(name.get<std::string>())) {
                 return at + ": no " + name.get<std::string>();
@@ -102,10 +105,11 @@ std::string Violation(const json& schema, const json& value, const std::string& 
     return {};
 }
 
-// Every line of out is an object valid under the documented schema; they are returned.
-std::vector<json> CheckedJsonLines(const std::string& out) {
-    const json schema = json::parse(
-        ReadFileText(std::string(TARVEX_SOURCE_DIR) + "/docs/progress-json.schema.json"));
+// Every line of out is an object valid under the documented schema (docs/NAME); they are
+// returned.
+std::vector<json> CheckedJsonLines(const std::string& out,
+                                   const std::string& name = "progress-json.schema.json") {
+    const json schema = json::parse(ReadFileText(std::string(TARVEX_SOURCE_DIR) + "/docs/" + name));
     std::vector<json> lines;
     std::istringstream in(out);
     for (std::string line; std::getline(in, line);) {
@@ -277,6 +281,194 @@ TEST_F(ProductionLine, StationDownloadsEachTimeThePortAppearsAndStopsAfterTheCou
     }
     EXPECT_EQ(lines, 2);
     EXPECT_EQ(json::parse(ReadFileText(out / "panel/session.json"))["sessions_over"], 2);
+}
+
+// Runs tarvex-cli with standard input from `input` (a file written first) and both outputs
+// into files; its exit status, or nothing when it hung.
+struct FedRun {
+    std::optional<int> status;
+    std::string out;
+    std::string err;
+};
+FedRun RunFed(const std::string& dir, const Strings& args, const std::string& input) {
+    const std::string in = dir + "/stdin.txt";
+    std::ofstream(in, std::ios::binary) << input;
+    const int fd = ::open(in.c_str(), O_RDONLY);
+    SpawnActions actions;
+    actions.Dup(fd, 0);
+    actions.OpenForWriting(1, dir + "/run.out");
+    actions.OpenForWriting(2, dir + "/run.err");
+    actions.ChangeDirectory(dir);
+    const pid_t pid = Spawn(ProjectBinary("tarvex-cli"), args, actions);
+    ::close(fd);
+    FedRun run;
+    run.status = ExitStatusWithin(pid, 60s);
+    if (!run.status) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    run.out = ReadFileText(dir + "/run.out");
+    run.err = ReadFileText(dir + "/run.err");
+    return run;
+}
+
+std::vector<json> Records(const std::string& path) {
+    return CheckedJsonLines(ReadFileText(path), "report.schema.json");
+}
+
+TEST_F(ProductionLine, GangTriesASilentPanelAgainButNeverOneThatGaveItsCode) {
+    // The first panel hears nothing of the first attempt (all three Download commands go
+    // unanswered) and answers the second; the second refuses the password every time.
+    PanelSimProcess silent({"--product-code", "17", "--out", out / "a", "--fault",
+                            "item=application,phase=open,count=3:no-reply"});
+    PanelSimProcess coded({"--product-code", "17", "--out", out / "b", "--fault",
+                           "item=application,phase=open,count=always:status=2"});
+    ASSERT_FALSE(silent.port().empty());
+    ASSERT_FALSE(coded.port().empty());
+    const std::string report = ws / "report.jsonl";
+    // The scanner's lines, one per port in port order; a blank line is no id.
+    const FedRun r =
+        RunFed(ws.path(),
+               Args("gang", {"--port", silent.port(), "--port", coded.port(), "--items",
+                             "application", "--progress", "json", "--json", "--retries", "2",
+                             "--report", report, "--unit-id-from", "stdin"}),
+               "SN-1\n\nSN-2\n");
+    ASSERT_EQ(r.status, 12) << r.err;
+    EXPECT_EQ(ReadFileBytes(out / "a/01-application-H1.bin"), info.m_arrApplication);
+    EXPECT_NE(r.err.find(silent.port() + ": tarvex-cli: unit SN-1"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(silent.port() + ": tarvex-cli: attempt 1 of 3 for unit SN-1 failed " +
+                         "(failed); trying again"),
+              std::string::npos)
+        << r.err;
+
+    // Each attempt its own record; the unit's outcome is its last attempt's.
+    const std::vector<json> records = Records(report);
+    ASSERT_EQ(records.size(), 3U) << ReadFileText(report);
+    std::map<std::string, std::vector<json>> byPort;
+    for (const json& record : records) {
+        byPort[record["port"]].push_back(record);
+    }
+    ASSERT_EQ(byPort[silent.port()].size(), 2U);
+    ASSERT_EQ(byPort[coded.port()].size(), 1U) << "a panel's code is never tried again";
+    const json& first = byPort[silent.port()][0];
+    const json& second = byPort[silent.port()][1];
+    EXPECT_EQ(first["outcome"], "failed");
+    EXPECT_EQ(first["attempt"], 1);
+    EXPECT_EQ(second["outcome"], "complete");
+    EXPECT_EQ(second["attempt"], 2);
+    for (const json& record : records) {
+        EXPECT_EQ(record["attempts"], 3);
+        EXPECT_EQ(record["schema"], 1);
+    }
+    EXPECT_EQ(first["unit_id"], "SN-1");
+    EXPECT_EQ(second["unit_id"], "SN-1");
+    EXPECT_EQ(byPort[coded.port()][0]["unit_id"], "SN-2");
+    EXPECT_EQ(byPort[coded.port()][0]["panel_code"], 2);
+
+    // The JSON Lines: one start per attempt, each naming the unit, the container absolute.
+    std::vector<json> silentStarts;
+    std::map<std::string, json> results;
+    for (const json& line : CheckedJsonLines(r.out)) {
+        if (line["event"] == "start" && line["port"] == silent.port()) {
+            silentStarts.push_back(line);
+            EXPECT_TRUE(fs::path(line["container"].get<std::string>()).is_absolute()) << line;
+        } else if (line["event"] == "result") {
+            results[line["port"]] = line;
+        }
+    }
+    ASSERT_EQ(silentStarts.size(), 2U);
+    EXPECT_EQ(silentStarts[1]["attempt"], 2);
+    EXPECT_EQ(silentStarts[1]["unit_id"], "SN-1");
+    EXPECT_EQ(results[silent.port()]["outcome"], "complete");
+    EXPECT_EQ(results[coded.port()]["unit_id"], "SN-2");
+
+    // The summary: one passed (not on the first pass), one failed by the panel's code.
+    const json summary = json::parse(r.err.substr(r.err.find("{\n")));
+    EXPECT_EQ(summary["ports"][0]["attempt"], 2);
+    EXPECT_EQ(summary["ports"][0]["unit_id"], "SN-1");
+    EXPECT_EQ(summary["yield"]["passed"], 1);
+    EXPECT_EQ(summary["yield"]["failed_by_outcome"]["panel_code"], 1);
+    EXPECT_EQ(summary["yield"]["first_pass"], 0);
+
+    // report summary reads the same from the file.
+    const ProgramResult s = RunProgram(ProjectBinary("tarvex-cli"),
+                                       {"report", "summary", "--json", report}, 10s, ws.path());
+    ASSERT_EQ(s.exitStatus, 0) << s.err;
+    const json fromFile = json::parse(s.out);
+    ASSERT_EQ(fromFile["groups"].size(), 1U);
+    EXPECT_EQ(fromFile["groups"][0]["units"], 2);
+    EXPECT_EQ(fromFile["groups"][0]["passed"], 1);
+    EXPECT_EQ(fromFile["groups"][0]["first_pass"], 0);
+
+    // SN-1 has passed in this report: scanned again it is refused, and the port gets no unit.
+    const FedRun again =
+        RunFed(ws.path(),
+               Args("gang", {"--port", silent.port(), "--items", "application", "--report", report,
+                             "--unit-id-from", "stdin", "--progress", "none"}),
+               "SN-1\n");
+    EXPECT_EQ(again.status, 1) << again.err;
+    EXPECT_NE(again.err.find("unit SN-1 has passed before in this report; not loaded again "
+                             "(--allow-repeat loads it)"),
+              std::string::npos)
+        << again.err;
+    EXPECT_EQ(Records(report).size(), 3U);
+
+    // A crash tore the last line: report summary counts it, names it and reads on.
+    const std::string whole = ReadFileText(report);
+    std::ofstream(report, std::ios::app) << whole.substr(0, whole.find('\n') / 2);
+    const ProgramResult torn =
+        RunProgram(ProjectBinary("tarvex-cli"), {"report", "summary", report}, 10s, ws.path());
+    EXPECT_EQ(torn.exitStatus, 0) << torn.err;
+    EXPECT_NE(torn.out.find("3 records, 1 damaged lines, 0 foreign lines"), std::string::npos)
+        << torn.out;
+    EXPECT_NE(torn.out.find(report + ":4: damaged"), std::string::npos) << torn.out;
+    EXPECT_NE(torn.out.find("failed panel_code: 1"), std::string::npos) << torn.out;
+}
+
+TEST_F(ProductionLine, StationCountsUnitsAndHandsTheirIdsToOnResult) {
+    PanelSimProcess panel({"--product-code", "17", "--out", out / "panel"});
+    ASSERT_FALSE(panel.port().empty());
+    fs::create_directories(ws / "reports");
+    const std::string report = ws / "reports/r.jsonl";
+    const Strings args =
+        Args("station", {"--port", panel.port(), "--fixed", "--count", "2", "--items",
+                         "application", "--progress", "none", "--report", report, "--unit-id-from",
+                         "counter:SN-:0007", "--on-result",
+                         "echo \"$TARVEX_UNIT_ID $TARVEX_ATTEMPT/$TARVEX_ATTEMPTS "
+                         "$TARVEX_RESULT\" >> lamp.txt"});
+    // Enter starts the second panel; the counted ids need no line of their own.
+    const FedRun r = RunFed(ws.path(), args, "\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFileText(ws / "lamp.txt"), "SN-0007 1/1 pass\nSN-0008 1/1 pass\n");
+    EXPECT_NE(r.out.find("Station: passed 2, failed 0; first-pass yield 100.0 % (2 of 2); "
+                         "median cycle time "),
+              std::string::npos)
+        << r.out;
+    const std::vector<json> records = Records(report);
+    ASSERT_EQ(records.size(), 2U);
+    EXPECT_EQ(records[0]["unit_id"], "SN-0007");
+    EXPECT_EQ(records[1]["unit_id"], "SN-0008");
+    // The last number is kept beside the report: the next run goes on from it.
+    EXPECT_EQ(json::parse(ReadFileText(ws / "reports/tarvex-unit-counter.json"))["SN-"], 8);
+}
+
+TEST_F(ProductionLine, AReportThatCannotBeWrittenStopsTheLineBeforeAnyPanel) {
+    PanelSimProcess panel(
+        {"--product-code", "17", "--out", out / "panel", "--log", out / "panel.log"});
+    ASSERT_FALSE(panel.port().empty());
+    const std::string report = ws / "no-such-folder/r.jsonl";
+    const ProgramResult r =
+        RunProgram(ProjectBinary("tarvex-cli"),
+                   Args("gang", {"--port", panel.port(), "--items", "application", "--progress",
+                                 "json", "--report", report}),
+                   30s, ws.path());
+    EXPECT_EQ(r.exitStatus, 2) << r.err;
+    EXPECT_NE(r.err.find("tarvex-cli: --report: cannot append to " + report + ": "),
+              std::string::npos)
+        << r.err;
+    // Not a frame went out, and no JSON says complete.
+    EXPECT_EQ(r.out.find("\"complete\""), std::string::npos) << r.out;
+    EXPECT_EQ(ReadFileText(out / "panel.log").find("\"rx\""), std::string::npos);
 }
 
 TEST(ReportFile, TwoProcessesAppendingLoseNoLine) {

@@ -104,11 +104,11 @@ TEST(LineEvents, TheBoardFollowsEachPortsStateAndCounts) {
     const Step steps[] = {
         {PortStateEvent{"A", t, "waiting for a panel"}, "waiting for a panel", 0, 0},
         {PortAppearedEvent{"A", t}, "waiting for a panel", 0, 0},
-        {StartEvent{"A", t, "H1", "BL1.2-1", "FW1.5", "H1.bin"}, "downloading", 0, 0},
+        {StartEvent{"A", t, "H1", "BL1.2-1", "FW1.5", "H1.bin", {}}, "downloading", 0, 0},
         {pass, "passed", 1, 0},
         {PortStateEvent{"A", t, "passed: remove the panel"}, "passed: remove the panel", 1, 0},
         {PortLeftEvent{"A", t}, "passed: remove the panel", 1, 0},
-        {StartEvent{"A", t, "H1", "BL1.2-1", "FW1.5", "H1.bin"}, "downloading", 1, 0},
+        {StartEvent{"A", t, "H1", "BL1.2-1", "FW1.5", "H1.bin", {}}, "downloading", 1, 0},
         {fail, "failed", 1, 1},
     };
     for (const Step& step : steps) {
@@ -126,11 +126,16 @@ TEST(LineEvents, JsonLinesCarryTheDocumentedFieldsAndThinOutTheProgress) {
     JsonProgress sink(lines);
     const WallTime t{std::chrono::milliseconds(1'765'000'000'123)};
 
-    const json start = sink.Object(StartEvent{"P", t, "H1", "BL1.2-1", "FW1.5", "H1.bin"});
+    const json start =
+        sink.Object(StartEvent{"P", t, "H1", "BL1.2-1", "FW1.5", "H1.bin", {"SN-1", 2, 3}});
     EXPECT_EQ(start["event"], "start");
     EXPECT_EQ(start["port"], "P");
     EXPECT_EQ(start["time"], "2025-12-06T05:46:40.123Z");
     EXPECT_EQ(start["container"], "H1.bin");
+    EXPECT_EQ(start["schema"], kProgressSchema);
+    EXPECT_EQ(start["unit_id"], "SN-1");
+    EXPECT_EQ(start["attempt"], 2);
+    EXPECT_EQ(start["attempts"], 3);
 
     const json item = sink.Object(ItemEvent{"P", t, "Application", "", 512, 2});
     EXPECT_TRUE(item["name"].is_null());
@@ -156,6 +161,8 @@ TEST(LineEvents, JsonLinesCarryTheDocumentedFieldsAndThinOutTheProgress) {
     EXPECT_EQ(end["outcome"], "panel_code");
     EXPECT_EQ(end["exit_status"], 12);
     EXPECT_EQ(end["panel_code"], 2);
+    EXPECT_TRUE(end["unit_id"].is_null()) << "no unit ids on this line";
+    EXPECT_EQ(end["attempt"], 1);
 }
 
 TEST(LineEvents, TheReportKeepsTheRecordBeforeAnyoneSeesTheResult) {

@@ -40,6 +40,7 @@ void RegisterDownloadCommand(CLI::App& app, int& exitStatus);
 void RegisterDoctorCommand(CLI::App& app, int& exitStatus);
 void RegisterGangCommand(CLI::App& app, int& exitStatus);
 void RegisterStationCommand(CLI::App& app, int& exitStatus);
+void RegisterReportCommand(CLI::App& app, int& exitStatus);
 void RegisterJobCommand(CLI::App& app, int& exitStatus);
 
 }  // namespace tarvex::cli

@@ -111,6 +111,7 @@ int main(int argc, char** argv) {
     RegisterDoctorCommand(app, exitStatus);
     RegisterGangCommand(app, exitStatus);
     RegisterStationCommand(app, exitStatus);
+    RegisterReportCommand(app, exitStatus);
     RegisterJobCommand(app, exitStatus);
 
     try {

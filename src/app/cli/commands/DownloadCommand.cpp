@@ -199,6 +199,11 @@ int RunDownloadCommand(DownloadCommandOptions& options) {
     std::optional<production::ReportSink> report;
     if (options.report) {
         report.emplace(*options.report);
+        // Before the panel is loaded: a record that cannot be kept fails a download that the
+        // panel took whole.
+        if (std::string why; !report->Check(why)) {
+            throw UsageError(why);
+        }
         stream.AddRecordSink(&*report);
     }
     production::UnitEvents events(stream, options.form.port.value_or(""));

@@ -22,7 +22,8 @@ struct GangOptions {
     bool json = false;
 };
 
-nlohmann::json SummaryJson(const std::vector<UnitResult>& results, int status) {
+nlohmann::json SummaryJson(const std::vector<UnitResult>& results, int status,
+                           const production::YieldTally& yield) {
     nlohmann::json ports = nlohmann::json::array();
     for (const UnitResult& r : results) {
         nlohmann::json j;
@@ -35,30 +36,42 @@ nlohmann::json SummaryJson(const std::vector<UnitResult>& results, int status) {
         j["message"] = r.message;
         j["bytes"] = r.bytes;
         j["seconds"] = r.seconds;
+        j["unit_id"] =
+            r.unit.unitId.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.unit.unitId);
+        j["attempt"] = r.unit.attempt;
+        j["attempts"] = r.unit.attempts;
         ports.push_back(std::move(j));
     }
-    return {{"ports", ports}, {"exit_status", status}};
+    return {{"ports", ports}, {"exit_status", status}, {"yield", yield.Json()}};
 }
 
-void PrintSummary(std::ostream& os, const std::vector<UnitResult>& results) {
+void PrintSummary(std::ostream& os, const std::vector<UnitResult>& results,
+                  const production::YieldTally& yield) {
     std::size_t width = 4;
+    std::size_t unitWidth = 4;
     for (const UnitResult& r : results) {
         width = std::max(width, r.port.size());
+        unitWidth = std::max(unitWidth, Printable(r.unit.unitId).size());
     }
     std::string out;
-    char line[512];
-    std::snprintf(line, sizeof line, "%-*s  %-16s  %-12s  %-5s  %10s  %8s\n",
-                  static_cast<int>(width), "PORT", "SERIAL", "RESULT", "CODE", "BYTES", "TIME");
+    char line[768];
+    std::snprintf(line, sizeof line, "%-*s  %-*s  %-16s  %-12s  %-5s  %7s  %10s  %8s\n",
+                  static_cast<int>(width), "PORT", static_cast<int>(unitWidth), "UNIT", "SERIAL",
+                  "RESULT", "CODE", "ATTEMPT", "BYTES", "TIME");
     out += line;
     for (const UnitResult& r : results) {
-        std::snprintf(line, sizeof line, "%-*s  %-16s  %-12s  %-5s  %10llu  %7.1fs\n",
-                      static_cast<int>(width), r.port.c_str(),
+        const std::string attempt =
+            std::to_string(r.unit.attempt) + "/" + std::to_string(r.unit.attempts);
+        std::snprintf(line, sizeof line, "%-*s  %-*s  %-16s  %-12s  %-5s  %7s  %10llu  %7.1fs\n",
+                      static_cast<int>(width), r.port.c_str(), static_cast<int>(unitWidth),
+                      r.unit.unitId.empty() ? "-" : Printable(r.unit.unitId).c_str(),
                       r.serialNumber.empty() ? "-" : Printable(r.serialNumber).c_str(),
                       OutcomeKey(r.outcome),
-                      r.panelCode > 0 ? std::to_string(r.panelCode).c_str() : "-",
+                      r.panelCode > 0 ? std::to_string(r.panelCode).c_str() : "-", attempt.c_str(),
                       static_cast<unsigned long long>(r.bytes), r.seconds);
         out += line;
     }
+    out += "Gang: " + yield.Text() + "\n";
     os << out << std::flush;
 }
 
@@ -76,11 +89,11 @@ int RunGang(GangOptions& o) {
     // to standard error then.
     std::ostream& out = o.ports.progress == "json" ? std::cerr : std::cout;
     if (o.json) {
-        out << SummaryJson(gang.ports, gang.exitStatus)
+        out << SummaryJson(gang.ports, gang.exitStatus, gang.yield)
                    .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
             << std::endl;
     } else {
-        PrintSummary(out, gang.ports);
+        PrintSummary(out, gang.ports, gang.yield);
     }
     return gang.exitStatus;
 }
@@ -99,7 +112,9 @@ void RegisterGangCommand(CLI::App& app, int& exitStatus) {
         "its own form, in a thread of its own; the container is read and checked once and "
         "shared; the settings file dnld.sv is written at most once. Each port's messages go to "
         "standard error as \"PORT: Caption: text\". Ctrl-C or SIGTERM cancels every port.\n\n"
-        "At the end a summary: port, USB serial number, result, panel code, bytes, time.\n\n"
+        "At the end a summary: port, unit id, USB serial number, result, panel code, attempt, "
+        "bytes, time; then the passed and failed units (by outcome), the first-pass yield "
+        "(passed on the first attempt) and the median cycle time.\n\n"
         "--job FILE runs a job made with tarvex-cli job create as it stands: its workspace, "
         "form, ports and report; it refuses to start when the container's SHA-256 is not the "
         "job's, and refuses the options that would change what is sent. Every report record "

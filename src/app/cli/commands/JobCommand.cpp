@@ -194,7 +194,7 @@ int TakeJob(const CLI::App& cmd, MultiPortOptions& o) {
         o.ports = job.ports;
     }
     if (job.report) {
-        o.report = job.report;
+        o.line.report = job.report;
     }
     o.jobStamp = production::StampOf(job);
     return kExitOk;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/console/InterruptWatch.h"
 #include "app/cli/console/PasswordSource.h"
+#include "app/cli/console/StdinUnitIds.h"
 #include "app/cli/output/StatusBoard.h"
 #include "app/dashboard/DashboardServer.h"
 #include "platform/ProcessPriority.h"
@@ -21,6 +23,8 @@
 #include "serial/PortProbe.h"
 
 namespace tarvex::cli {
+
+namespace fs = std::filesystem;
 
 void AddMultiPortOptions(CLI::App& cmd, MultiPortOptions& o) {
     AddFormOptions(cmd, o.form);
@@ -39,7 +43,7 @@ void AddMultiPortOptions(CLI::App& cmd, MultiPortOptions& o) {
                    "(redrawn), lines, none, or json (JSON Lines on standard output)")
         ->check(CLI::IsMember({"auto", "bar", "lines", "none", "json"}))
         ->group("Download");
-    cmd.add_option("--report", o.report,
+    cmd.add_option("--report", o.line.report,
                    "Append one JSON line per panel to FILE (safe for several processes)")
         ->type_name("FILE")
         ->group("Download");
@@ -67,6 +71,29 @@ void AddMultiPortOptions(CLI::App& cmd, MultiPortOptions& o) {
         ->check(CLI::Range(0.0, 86400.0))
         ->needs("--dashboard")
         ->group("Dashboard");
+    cmd.add_option("--retries", o.line.retries,
+                   "Try a unit up to N more times when its attempt ended with no reply, a lost "
+                   "line or a port that could not be opened; never after the panel's code, a "
+                   "refusal, a damaged container or a cancel (default 0)")
+        ->check(CLI::Range(0, 100))
+        ->type_name("N")
+        ->group("Line");
+    cmd.add_option("--unit-id-from", o.line.unitIdFrom,
+                   "Give every unit an id: stdin (one line per unit before it is loaded, as a "
+                   "barcode scanner types it; in gang one line per port in port order), or "
+                   "counter:PREFIX:START (PREFIX and a number from START; the last number is "
+                   "kept in the report's folder). The id goes into the report, the JSON start "
+                   "and result and the --on-result environment")
+        ->type_name("SOURCE")
+        ->check([](const std::string& spec) {
+            return production::ParseUnitIdFrom(spec)
+                       ? std::string()
+                       : std::string("SOURCE is stdin or counter:PREFIX:START");
+        })
+        ->group("Line");
+    cmd.add_flag("--allow-repeat", o.line.allowRepeat,
+                 "Load a unit whose id has passed before in the report file (refused otherwise)")
+        ->group("Line");
 }
 
 namespace {
@@ -198,12 +225,45 @@ int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
         json.emplace(*jsonLines);
         shared.events.Add(&*json);
     }
-    if (o.report) {
-        report.emplace(*o.report);
+    const production::LineOptions& lineOptions = o.line;
+    if (lineOptions.report) {
+        report.emplace(*lineOptions.report);
+        // Before any panel is loaded: a record that cannot be kept would fail every unit the
+        // panels took whole.
+        if (std::string why; !report->Check(why)) {
+            throw UsageError(why);
+        }
         if (o.jobStamp) {
             report->SetJob(*o.jobStamp);
         }
         shared.events.AddRecordSink(&*report);
+    }
+    shared.retries = lineOptions.retries;
+    std::unique_ptr<production::IUnitIdSource> idSource;
+    const production::CounterIds* counter = nullptr;
+    std::optional<production::UnitIds> unitIds;
+    if (!lineOptions.unitIdFrom.empty()) {
+        const std::optional<production::UnitIdSpec> spec =
+            production::ParseUnitIdFrom(lineOptions.unitIdFrom);
+        if (!spec) {
+            throw UsageError("--unit-id-from: SOURCE is stdin or counter:PREFIX:START");
+        }
+        if (spec->kind == production::UnitIdSpec::Kind::Counter) {
+            std::error_code ec;
+            const std::string folder =
+                lineOptions.report ? fs::absolute(*lineOptions.report, ec).parent_path().string()
+                                   : std::string(".");
+            auto made = std::make_unique<production::CounterIds>(*spec, folder);
+            counter = made.get();
+            idSource = std::move(made);
+        } else {
+            idSource = std::make_unique<StdinUnitIds>();
+        }
+        unitIds.emplace(*idSource, lineOptions.allowRepeat);
+        if (lineOptions.report) {
+            unitIds->RememberPassed(production::PassedIdsInReport(*lineOptions.report));
+        }
+        shared.unitIds = &*unitIds;
     }
 
     production::Line line(shared);
@@ -269,6 +329,10 @@ int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
         while (std::chrono::steady_clock::now() < until && !watch.Requested()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
+    }
+    if (std::string why; counter != nullptr && counter->Failed(why)) {
+        // The ids given stand; the next run may hand some of them out again.
+        messages.Write("tarvex-cli: --unit-id-from: the last number was not kept: " + why);
     }
     return 0;
 }

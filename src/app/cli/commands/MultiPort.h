@@ -12,6 +12,7 @@
 #include "app/cli/output/MessageLines.h"
 #include "production/JobFile.h"
 #include "production/Line.h"
+#include "production/UnitIds.h"
 
 namespace tarvex::cli {
 
@@ -21,11 +22,12 @@ struct MultiPortOptions {
     std::optional<std::string> portsFrom;
     bool allUsb = false;
     std::string progress = "auto";
-    std::optional<std::string> report;
     std::optional<std::string> passwordFile;
     std::optional<std::string> dashboard;  // [ADDRESS:]PORT
     std::optional<std::string> dashboardTokenFile;
     double dashboardLinger = 0;  // seconds the dashboard stays up after the line has ended
+    // What a job file fixes for the line besides the form: retries, report, unit ids.
+    production::LineOptions line;
     // --job: the file, and once taken the stamp every report record carries.
     std::optional<std::string> job;
     std::optional<production::JobStamp> jobStamp;
@@ -33,8 +35,9 @@ struct MultiPortOptions {
 
 // The form options of download (less its single --port), --port (repeatable), --ports-from,
 // --all-usb, --progress (auto, bar, lines, none, json), --report and --password-file (the
-// password may also come from TARVEX_PASSWORD), and the dashboard's --dashboard,
-// --dashboard-token-file and --dashboard-linger.
+// password may also come from TARVEX_PASSWORD); the line's --retries, --unit-id-from and
+// --allow-repeat; and the dashboard's --dashboard, --dashboard-token-file and
+// --dashboard-linger.
 void AddMultiPortOptions(CLI::App& cmd, MultiPortOptions& options);
 
 // The ports in the order given, each once; a usage error when there is none.
@@ -47,7 +50,8 @@ using LineBody = std::function<void(production::Line& line, LineOutput& messages
 
 // Sets up the line from the options: the forms filled in from the form options, the message
 // lines on standard error, the board on standard output (or JSON Lines with --progress json),
-// the report (--report). Prepares every port's form, then runs `body`; Ctrl-C or SIGTERM
+// the report (--report, checked before any panel is loaded), the unit ids and retries.
+// Prepares every port's form, then runs `body`; Ctrl-C or SIGTERM
 // cancels every port. Returns 0, or the exit status of a refusal that stopped the run before
 // any download (told on standard error); a usage error is thrown.
 int RunLine(MultiPortOptions& options, bool counts, const LineBody& body);

@@ -39,6 +39,9 @@ void RunOnResult(const std::string& command, const UnitResult& r, int passed, in
         "TARVEX_PANEL_CODE=" + (r.panelCode > 0 ? std::to_string(r.panelCode) : ""),
         "TARVEX_MESSAGE=" + r.message,
         "TARVEX_SERIAL_NUMBER=" + r.serialNumber,
+        "TARVEX_UNIT_ID=" + r.unit.unitId,
+        "TARVEX_ATTEMPT=" + std::to_string(r.unit.attempt),
+        "TARVEX_ATTEMPTS=" + std::to_string(r.unit.attempts),
         "TARVEX_PASSED=" + std::to_string(passed),
         "TARVEX_FAILED=" + std::to_string(failed),
     };
@@ -68,6 +71,7 @@ int RunStation(StationOptions& o) {
             how.settle = std::chrono::milliseconds(o.settleMs);
             how.onResult = [&](const UnitResult& r, int passed, int failed) {
                 messages.Write("==== " + r.port + ": " +
+                               (r.unit.unitId.empty() ? "" : "unit " + r.unit.unitId + " ") +
                                (r.exitStatus == kExitOk ? "PASS" : "FAIL") +
                                (r.message.empty() ? "" : " (" + r.message + ")") + " ==== passed " +
                                std::to_string(passed) + ", failed " + std::to_string(failed));
@@ -81,7 +85,7 @@ int RunStation(StationOptions& o) {
         return refused;
     }
     (o.ports.progress == "json" ? std::cerr : std::cout)
-        << "Station: passed " << station.passed << ", failed " << station.failed << std::endl;
+        << "Station: " << station.yield.Text() << std::endl;
     return station.exitStatus;
 }
 
@@ -118,7 +122,10 @@ void RegisterStationCommand(CLI::App& app, int& exitStatus) {
         FixturePortHelpText() +
         "), download, report PASS or FAIL, wait until the path goes away, and repeat. The counts "
         "of passed and failed panels stay on "
-        "the board. Ctrl-C or SIGTERM cancels a running download and stops.\n\n"
+        "the board. Ctrl-C or SIGTERM cancels a running download and stops. With "
+        "--unit-id-from stdin each panel waits for its id line (in --fixed mode the id line "
+        "starts the next panel, instead of Enter). The end line gives the passed and failed "
+        "units (by outcome), the first-pass yield and the median cycle time.\n\n"
         "--job FILE runs a job made with tarvex-cli job create as it stands: its workspace, "
         "form, ports and report; it refuses to start when the container's SHA-256 is not the "
         "job's, and refuses the options that would change what is sent. Every report record "

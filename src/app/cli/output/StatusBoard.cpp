@@ -58,6 +58,12 @@ std::string StatusBoard::Line(const std::string& port, const PortStatus& s, bool
     if (!s.item.empty() && s.state == "downloading") {
         line += " " + s.item;
     }
+    if (!s.unitId.empty() && s.state.rfind("unit ", 0) != 0) {
+        line += "  unit " + s.unitId;
+    }
+    if (s.attempt > 1) {
+        line += "  attempt " + std::to_string(s.attempt) + "/" + std::to_string(s.attempts);
+    }
     if (counts) {
         line +=
             "  (passed " + std::to_string(s.passed) + ", failed " + std::to_string(s.failed) + ")";
