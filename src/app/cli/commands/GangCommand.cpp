@@ -8,6 +8,7 @@
 
 #include "app/cli/Commands.h"
 #include "app/cli/commands/MultiPort.h"
+#include "app/cli/commands/PlatformHelp.h"
 #include "platform/Text.h"
 
 namespace tarvex::cli {
@@ -96,7 +97,9 @@ void RegisterGangCommand(CLI::App& app, int& exitStatus) {
         "Takes the form options of download once and a port several times. Every port gets "
         "its own form, in a thread of its own; the container is read and checked once and "
         "shared; the settings file dnld.sv is written at most once. Each port's messages go to "
-        "standard error as \"PORT: Caption: text\". Ctrl-C or SIGTERM cancels every port.\n\n"
+        "standard error as \"PORT: Caption: text\". " +
+        LineInterruptHelpText() +
+        ".\n\n"
         "At the end a summary: port, USB serial number, result, panel code, bytes, time.\n\n"
         "Exit status: 0 when every port succeeded, else the status of the first failed port "
         "in the order given (the table in download --help); 2 usage error; 3 when a form "
