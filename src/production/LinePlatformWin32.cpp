@@ -4,8 +4,10 @@
 // goes when it is pulled, and asking for one name costs next to nothing every 100 ms.
 #include <windows.h>
 
+#include "platform/Text.h"
 #include "platform/Utf16Win32.h"
 #include "production/LinePlatform.h"
+#include "serial/SerialPort.h"
 
 namespace tarvex::production {
 
@@ -21,6 +23,12 @@ bool PortPresent(const std::string& port) {
     wchar_t target[1024];
     return ::QueryDosDeviceW(name.c_str(), target, 1024) != 0 ||
            ::GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+}
+
+std::string DeviceKey(const std::string& port) {
+    // A COM port has one name in the device namespace, whatever the case it is written in;
+    // opening it to ask (even for no access) could disturb a download running on it.
+    return ToUpperAscii(DevicePathForPortName(port));
 }
 
 }  // namespace tarvex::production

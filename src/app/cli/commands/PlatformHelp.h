@@ -9,6 +9,7 @@
 //   LineInterruptHelpText()         what Ctrl-C (and the rest) does to gang and station
 //   StationWatchHelpText()          how a station sees a panel's port come and go
 //   ProgressJsonHelpText()          --progress, with where its JSON Lines are described
+//   FixturePortHelpText()           which port names stay with a fixture
 //   ExitMeaningHelp(row)            an exit status's meaning as this system's --help gives it,
 //                                   or nothing for a status this system never returns
 #pragma once
@@ -28,6 +29,7 @@ std::string InterruptHelpText();
 std::string LineInterruptHelpText();
 std::string StationWatchHelpText();
 std::string ProgressJsonHelpText();
+std::string FixturePortHelpText();
 std::optional<std::string> ExitMeaningHelp(const production::ExitStatusRow& row);
 
 }  // namespace tarvex::cli

@@ -31,14 +31,18 @@ std::string LineInterruptHelpText() {
 }
 
 std::string StationWatchHelpText() {
-    return "wait until the port's path exists (a panel plugged in; a /dev/serial/by-id name is the "
-           "stable choice), download, report PASS or FAIL, wait until the path goes away, and "
-           "repeat";
+    return "wait until the port's path exists (a panel plugged in), download, report PASS or "
+           "FAIL, wait until the path goes away, and repeat";
 }
 
 std::string ProgressJsonHelpText() {
     return "auto (a bar on a terminal, plain lines otherwise), bar, lines, none, or json (JSON "
            "Lines on standard output, see docs/progress-json.md)";
+}
+
+std::string FixturePortHelpText() {
+    return "a /dev/serial/by-id name stays only for an adapter with a USB serial number, else "
+           "name the USB socket with /dev/serial/by-path: see tarvex-cli ports";
 }
 
 std::optional<std::string> ExitMeaningHelp(const production::ExitStatusRow& row) {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/cli/Commands.h"
+#include "app/cli/commands/JobOptions.h"
 #include "app/cli/commands/MultiPort.h"
 #include "app/cli/commands/PlatformHelp.h"
 #include "app/cli/console/StandardInput.h"
@@ -114,6 +115,7 @@ void RegisterStationCommand(CLI::App& app, int& exitStatus) {
     auto* cmd = app.add_subcommand(
         "station", "Wait for the next panel on a port, download, report, and repeat");
     AddMultiPortOptions(*cmd, options->ports);
+    AddJobOption(*cmd, options->ports);
     cmd->add_option("--count", options->count, "Stop after N panels (all ports together)")
         ->check(CLI::NonNegativeNumber)
         ->group("Station");
@@ -135,16 +137,25 @@ void RegisterStationCommand(CLI::App& app, int& exitStatus) {
         ->check(CLI::Range(0, 60000))
         ->group("Station");
     cmd->footer(
-        "For every port: " + StationWatchHelpText() +
-        ". With --fixed, Enter on standard input starts the next panel; when standard input "
+        "For every port: " + StationWatchHelpText() + " (" + FixturePortHelpText() +
+        "). With --fixed, Enter on standard input starts the next panel; when standard input "
         "ends, the station stops. The counts of passed and failed panels stay on the board. " +
         LineInterruptHelpText() +
         ": a running download is cancelled, reported as CANCELLED (counted as neither passed "
         "nor failed), and the station stops.\n\n"
+        "--job FILE runs a job made with tarvex-cli job create as it stands: its workspace, "
+        "form, ports and report; it refuses to start when the container's SHA-256 is not the "
+        "job's, and refuses the options that would change what is sent. Every report record "
+        "names the job and its container's hash.\n\n"
         "Exit status: 0 when every panel passed, else the status of the first failed panel "
         "(the table in download --help); 6 after an interrupt when no panel failed; 2 usage "
         "error.");
-    cmd->callback([options, &exitStatus] { exitStatus = RunStation(*options); });
+    cmd->callback([cmd, options, &exitStatus] {
+        exitStatus = TakeJob(*cmd, options->ports);
+        if (exitStatus == kExitOk) {
+            exitStatus = RunStation(*options);
+        }
+    });
 }
 
 }  // namespace tarvex::cli
