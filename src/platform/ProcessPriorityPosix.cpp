@@ -134,4 +134,8 @@ void EmergencyRestorePriority(const SavedPriority& saved) {
     errno = savedErrno;
 }
 
+bool PriorityIsPerThread() {
+    return true;
+}
+
 }  // namespace tarvex::platform

@@ -45,4 +45,8 @@ void EmergencyRestorePriority(const SavedPriority& saved) {
     RestoreProcessPriority(saved);
 }
 
+bool PriorityIsPerThread() {
+    return false;
+}
+
 }  // namespace tarvex::platform

@@ -21,11 +21,17 @@ void BoardState::OnEvent(const LineEvent& any) {
         s.bytesPlanned = progress->unitBytesPlanned;
         s.bytesPerSecond = progress->unitRate;
     } else if (const auto* result = std::get_if<ResultEvent>(&any)) {
-        const bool passed = result->exitStatus == 0;
-        s.state = passed ? "passed" : "failed";
-        ++(passed ? s.passed : s.failed);
+        const bool cancelled = result->outcome == DownloadOutcome::Cancelled;
+        const bool passed = !cancelled && result->exitStatus == 0;
+        s.state = cancelled ? "cancelled" : passed ? "passed" : "failed";
+        ++(cancelled ? s.cancelled : passed ? s.passed : s.failed);
+        s.bytesPerSecond = 0;
     } else if (const auto* state = std::get_if<PortStateEvent>(&any)) {
         s.state = state->state;
+        s.item.clear();
+        s.bytesDone = 0;
+        s.bytesPlanned = 0;
+        s.bytesPerSecond = 0;
     }
 }
 

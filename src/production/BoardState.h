@@ -1,9 +1,11 @@
 // The state of every port for a display of the line (the terminal's board, a dashboard): a
 // sink of the line's events, read from another thread.
 //
-// state: "waiting" until something happens, "downloading" from a start, "passed" or "failed"
-// at the result, else what the port waits for (a station's "waiting for a panel"). The counts
-// of passed and failed units add up over the run.
+// state: "waiting" until something happens, "downloading" from a start, "passed", "failed" or
+// "cancelled" at the result, else what the port waits for (a station's "waiting for a panel").
+// The counts of passed, failed and cancelled units add up over the run. The speed is that of
+// a running download only, and a port that waits has no percent: nothing of the last unit
+// stays on a port that has moved on.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +29,7 @@ struct PortStatus {
     double bytesPerSecond = 0;
     int passed = 0;
     int failed = 0;
+    int cancelled = 0;
 };
 
 class BoardState final : public IEventSink {

@@ -43,6 +43,11 @@ UnitResult FinishDownload(CTarvexDlg& form, UnitEvents& events, const DownloadEn
         if (r.exitStatus == Code(ExitStatus::Ok) || r.exitStatus == Code(ExitStatus::Failure)) {
             r.exitStatus = Code(ExitStatus::Cancelled);
         }
+        // The record and the line's counts go by the outcome: a cancel is none of their
+        // failures.
+        if (r.exitStatus == Code(ExitStatus::Cancelled)) {
+            r.outcome = DownloadOutcome::Cancelled;
+        }
     } else if (end.pressed && r.outcome == DownloadOutcome::Failed) {
         // The form has said "Download not successful!"; say what that means on the line.
         if (form.SerialPort().LastError() == SerialError::Disconnected) {

@@ -145,13 +145,15 @@ bool ReportSink::Keep(const ResultEvent& result, std::string& failure) {
 }
 
 std::optional<PortInfo> DescribeDevice(const ProbeOptions& probe, const std::string& devicePath) {
-    // Only sysfs is read: the device is not opened, so a download running on it is not
-    // disturbed.
+    // Only the system's list is read: the device is not opened, so a download running on it is
+    // not disturbed. The list names ports as a person does (COM3), the download opens the
+    // device path (\\.\COM3 on Windows).
     const std::string tty = TtyNameOf(devicePath);
     ProbeOptions sysfsOnly = probe;
     sysfsOnly.extraPorts.clear();
     for (PortInfo& info : ListPorts(sysfsOnly)) {
-        if (TtyNameOf(info.path) == tty || info.path == devicePath) {
+        if (TtyNameOf(info.path) == tty || info.path == devicePath ||
+            DevicePathForPortName(info.path) == devicePath) {
             return info;
         }
     }

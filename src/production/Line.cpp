@@ -181,9 +181,10 @@ StationResult RunStation(Line& line, const StationSettings& how,
     StationResult counts;
     int firstFailure = Code(ExitStatus::Ok);
     std::mutex nextPanelMutex;  // one port at a time waits for the operator
+    std::atomic<bool> inputEnded{false};
 
     const auto finished = [&] {
-        return line.Cancelled() || line.Shared().stop.load() ||
+        return line.Cancelled() || line.Shared().stop.load() || inputEnded.load() ||
                (how.count > 0 && done.load() >= how.count);
     };
     // Waits until `ready` holds; false when the station is to stop meanwhile.
@@ -208,7 +209,14 @@ StationResult RunStation(Line& line, const StationSettings& how,
                 if (!first && !idStarts) {
                     run.SetState("press Enter for the next panel");
                     const std::lock_guard<std::mutex> lock(nextPanelMutex);
-                    if (!waitFor([&] { return how.nextPanel && how.nextPanel(); })) {
+                    const auto cue = [&] {
+                        const PanelCue c = how.nextPanel ? how.nextPanel() : PanelCue::None;
+                        if (c == PanelCue::End) {
+                            inputEnded = true;
+                        }
+                        return c == PanelCue::Next;
+                    };
+                    if (!waitFor(cue)) {
                         break;
                     }
                 }
@@ -238,15 +246,18 @@ StationResult RunStation(Line& line, const StationSettings& how,
             if (passed && !id->empty()) {
                 line.Shared().unitIds->Passed(*id);
             }
+            const bool cancelled = r.outcome == DownloadOutcome::Cancelled;
             int passedNow = 0;
             int failedNow = 0;
             {
                 const std::lock_guard<std::mutex> lock(countsMutex);
-                ++(passed ? counts.passed : counts.failed);
-                Count(counts.yield, r);
+                ++(cancelled ? counts.cancelled : passed ? counts.passed : counts.failed);
+                if (!cancelled) {
+                    Count(counts.yield, r);
+                }
                 passedNow = counts.passed;
                 failedNow = counts.failed;
-                if (!passed && firstFailure == Code(ExitStatus::Ok)) {
+                if (!passed && !cancelled && firstFailure == Code(ExitStatus::Ok)) {
                     firstFailure = r.exitStatus;
                 }
             }
@@ -255,7 +266,9 @@ StationResult RunStation(Line& line, const StationSettings& how,
             }
             ++done;
             if (!how.fixed) {
-                run.SetState(passed ? "passed: remove the panel" : "failed: remove the panel");
+                run.SetState(passed      ? "passed: remove the panel"
+                             : cancelled ? "cancelled: remove the panel"
+                                         : "failed: remove the panel");
                 if (!waitFor([&] { return !PortPresent(port); })) {
                     break;
                 }
@@ -267,8 +280,9 @@ StationResult RunStation(Line& line, const StationSettings& how,
     line.Run(body, tick);
 
     counts.exitStatus = firstFailure;
+    counts.inputEnded = inputEnded.load();
     if (line.Cancelled() && firstFailure == Code(ExitStatus::Ok)) {
-        counts.exitStatus = Code(ExitStatus::Failure);
+        counts.exitStatus = Code(ExitStatus::Cancelled);
     }
     return counts;
 }

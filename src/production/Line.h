@@ -69,22 +69,31 @@ struct GangResult {
 
 GangResult RunGang(Line& line, const std::function<void()>& tick);
 
+// What the operator of a fixed port said: nothing yet, the next panel is in, or no more will
+// come (standard input has ended): the station stops.
+enum class PanelCue { None, Next, End };
+
 struct StationSettings {
     int count = 0;  // stop after this many panels on all ports together; 0: until cancelled
     // The port stays (an operator swaps panels on it): the first panel is loaded at once, each
     // next one when `nextPanel` says so (asked about every 100 ms, one port at a time).
     bool fixed = false;
-    std::function<bool()> nextPanel;
+    std::function<PanelCue()> nextPanel;
     std::chrono::milliseconds settle{300};  // after a port appears, before it is opened
-    // After every panel, on the port's thread: its result and the counts so far.
+    // After every panel, on the port's thread: its result and the counts so far (a cancelled
+    // panel counts as neither passed nor failed).
     std::function<void(const UnitResult& result, int passed, int failed)> onResult;
 };
 
 struct StationResult {
     int passed = 0;
     int failed = 0;
+    int cancelled = 0;
     YieldTally yield;
-    int exitStatus = 0;  // 0 when every panel passed, else the first failure's; 1 if cancelled
+    bool inputEnded = false;  // the fixed port's operator input ended
+    // 0 when every panel passed, else the first failure's; when none failed, 6 (cancelled)
+    // after a cancel.
+    int exitStatus = 0;
 };
 
 StationResult RunStation(Line& line, const StationSettings& how, const std::function<void()>& tick);

@@ -2,7 +2,8 @@
 //
 //   LineUnsupported()      why this platform cannot run forms side by side in one process
 //                          yet; empty where it can (on Linux each port's thread raises and
-//                          restores its own priority)
+//                          restores its own priority; on Windows the forms share the
+//                          process's priority class)
 //   PortPresent(port)      the port's device is there now (a station waits for it to appear
 //                          and to go away)
 //   DeviceKey(port)        the same text for every name of one device (a by-id link and its

@@ -1,19 +1,28 @@
-// Windows: the priority class a download raises belongs to the whole process, not to the
-// thread that raised it, so forms side by side would restore each other's class; and a COM
-// port's coming and going is not watched yet. A Windows line runs one `tarvex-cli download`
-// per port.
+// Windows: the priority class a download raises belongs to the whole process; the forms share
+// it through platform::SharedPriority, so the last one to finish puts it back. A COM port is
+// there while its DOS device name is: a USB adapter's name comes when it is plugged in and
+// goes when it is pulled, and asking for one name costs next to nothing every 100 ms.
+#include <windows.h>
+
 #include "platform/Text.h"
+#include "platform/Utf16Win32.h"
 #include "production/LinePlatform.h"
 #include "serial/SerialPort.h"
 
 namespace tarvex::production {
 
 std::string LineUnsupported() {
-    return "not supported on this platform yet";
+    return {};
 }
 
-bool PortPresent(const std::string& /*port*/) {
-    return false;
+bool PortPresent(const std::string& port) {
+    std::wstring name = platform::Widen(port);
+    if (name.rfind(L"\\\\.\\", 0) == 0) {
+        name.erase(0, 4);
+    }
+    wchar_t target[1024];
+    return ::QueryDosDeviceW(name.c_str(), target, 1024) != 0 ||
+           ::GetLastError() == ERROR_INSUFFICIENT_BUFFER;
 }
 
 std::string DeviceKey(const std::string& port) {

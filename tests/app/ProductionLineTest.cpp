@@ -471,6 +471,50 @@ TEST_F(ProductionLine, AReportThatCannotBeWrittenStopsTheLineBeforeAnyPanel) {
     EXPECT_EQ(ReadFileText(out / "panel.log").find("\"rx\""), std::string::npos);
 }
 
+// With --fixed the next panel waits for Enter; when standard input has ended (here /dev/null)
+// no Enter can come: the station loads the panel on the port once and stops, saying why,
+// instead of loading it again and again.
+TEST_F(ProductionLine, FixedStationStopsWhenStandardInputEnds) {
+    PanelSimProcess panel({"--product-code", "17", "--out", out / "panel"});
+    ASSERT_FALSE(panel.port().empty());
+    const ProgramResult r = RunProgram(
+        ProjectBinary("tarvex-cli"),
+        Args("station",
+             {"--port", panel.port(), "--fixed", "--items", "application", "--progress", "lines"}),
+        60s, ws.path());
+    ASSERT_FALSE(r.timedOut) << r.out << r.err;
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.err.find("standard input has ended"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("Station: passed 1, failed 0;"), std::string::npos) << r.out;
+    EXPECT_EQ(json::parse(ReadFileText(out / "panel/session.json"))["sessions_over"], 1);
+}
+
+// An interrupt stops the station with the status its help gives (6, cancelled) when no panel
+// failed.
+TEST_F(ProductionLine, InterruptedStationExitsAsCancelled) {
+    SpawnActions actions;
+    actions.OpenForWriting(1, ws / "station.out");
+    actions.Dup(1, 2);
+    actions.ChangeDirectory(ws.path());
+    const pid_t pid =
+        Spawn(ProjectBinary("tarvex-cli"),
+              Args("station", {"--port", ws / "no-panel-yet", "--progress", "lines"}), actions);
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (ReadFileText(ws / "station.out").find("waiting for a panel") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    ::kill(pid, SIGINT);
+    const std::optional<int> status = ExitStatusWithin(pid, 30s);
+    if (!status) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    EXPECT_EQ(status, 6) << ReadFileText(ws / "station.out");
+    EXPECT_NE(ReadFileText(ws / "station.out").find("Station: passed 0, failed 0\n"),
+              std::string::npos);
+}
+
 TEST(ReportFile, TwoProcessesAppendingLoseNoLine) {
     TempDir dir;
     const std::string path = dir / "report.jsonl";

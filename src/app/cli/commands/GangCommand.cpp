@@ -9,6 +9,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/commands/JobOptions.h"
 #include "app/cli/commands/MultiPort.h"
+#include "app/cli/commands/PlatformHelp.h"
 #include "platform/Text.h"
 
 namespace tarvex::cli {
@@ -111,7 +112,9 @@ void RegisterGangCommand(CLI::App& app, int& exitStatus) {
         "Takes the form options of download once and a port several times. Every port gets "
         "its own form, in a thread of its own; the container is read and checked once and "
         "shared; the settings file dnld.sv is written at most once. Each port's messages go to "
-        "standard error as \"PORT: Caption: text\". Ctrl-C or SIGTERM cancels every port.\n\n"
+        "standard error as \"PORT: Caption: text\". " +
+        LineInterruptHelpText() +
+        ".\n\n"
         "At the end a summary: port, unit id, USB serial number, result, panel code, attempt, "
         "bytes, time; then the passed and failed units (by outcome), the first-pass yield "
         "(passed on the first attempt) and the median cycle time.\n\n"

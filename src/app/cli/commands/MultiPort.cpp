@@ -309,6 +309,7 @@ int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
     // Ctrl-C cancels every port the way a single port's Cancel does; a second one ends the
     // program at once (the kernel releases the ports' descriptors and locks).
     InterruptWatch watch(platform::SaveProcessPriority());
+    watch.CancelOnClose();
     bool told = false;
     const auto tick = [&] {
         if (watch.Requested() && !told) {

@@ -6,6 +6,8 @@
 //   AddPortsRootOptions(...)        ports: --sysfs-root and --dev-root (Linux)
 //   PortsSourceHelpText()           ports: where the list comes from
 //   InterruptHelpText()             what Ctrl-C (and SIGTERM, or Ctrl-Break) does to a download
+//   LineInterruptHelpText()         what Ctrl-C (and the rest) does to gang and station
+//   StationWatchHelpText()          how a station sees a panel's port come and go
 //   ProgressJsonHelpText()          --progress, with where its JSON Lines are described
 //   FixturePortHelpText()           which port names stay with a fixture
 //   ExitMeaningHelp(row)            an exit status's meaning as this system's --help gives it,
@@ -24,6 +26,8 @@ void AddPortProbeOption(CLI::App& cmd, std::optional<std::string>& sysfsRoot);
 void AddPortsRootOptions(CLI::App& cmd, std::string& sysfsRoot, std::string& devRoot);
 std::string PortsSourceHelpText();
 std::string InterruptHelpText();
+std::string LineInterruptHelpText();
+std::string StationWatchHelpText();
 std::string ProgressJsonHelpText();
 std::string FixturePortHelpText();
 std::optional<std::string> ExitMeaningHelp(const production::ExitStatusRow& row);

@@ -28,6 +28,15 @@ std::string InterruptHelpText() {
            "128 + the signal: 130 for Ctrl-C, 143 for SIGTERM).";
 }
 
+std::string LineInterruptHelpText() {
+    return "Ctrl-C or SIGTERM cancels every port (each panel is told)";
+}
+
+std::string StationWatchHelpText() {
+    return "wait until the port's path exists (a panel plugged in), download, report PASS or "
+           "FAIL, wait until the path goes away, and repeat";
+}
+
 std::string ProgressJsonHelpText() {
     return "auto (a bar on a terminal, plain lines otherwise), bar, lines, none, or json (JSON "
            "Lines on standard output, see docs/progress-json.md)";

@@ -19,6 +19,17 @@ std::string InterruptHelpText() {
            "as it was found (exit status 130).";
 }
 
+std::string LineInterruptHelpText() {
+    return "Ctrl-C, Ctrl-Break or closing the console window cancels every port (each panel is "
+           "told)";
+}
+
+std::string StationWatchHelpText() {
+    return "wait until the COM port is there (its name comes when the panel's USB adapter is "
+           "plugged in; every 100 ms), download, report PASS or FAIL, wait until the COM port is "
+           "gone, and repeat";
+}
+
 std::string ProgressJsonHelpText() {
     return "auto (a bar on a console, plain lines otherwise), bar, lines, none, or json (JSON "
            "Lines on standard output: one object per event: start, item, progress, message, "

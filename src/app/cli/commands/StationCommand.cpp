@@ -33,7 +33,9 @@ void RunOnResult(const std::string& command, const UnitResult& r, int passed, in
                  LineOutput& messages) {
     const std::vector<std::string> env = {
         "TARVEX_PORT=" + r.port,
-        std::string("TARVEX_RESULT=") + (r.exitStatus == kExitOk ? "pass" : "fail"),
+        std::string("TARVEX_RESULT=") + (r.outcome == DownloadOutcome::Cancelled ? "cancelled"
+                                         : r.exitStatus == kExitOk               ? "pass"
+                                                                                 : "fail"),
         std::string("TARVEX_OUTCOME=") + OutcomeKey(r.outcome),
         "TARVEX_EXIT_STATUS=" + std::to_string(r.exitStatus),
         "TARVEX_PANEL_CODE=" + (r.panelCode > 0 ? std::to_string(r.panelCode) : ""),
@@ -54,9 +56,24 @@ void RunOnResult(const std::string& command, const UnitResult& r, int passed, in
     }
 }
 
-// Enter on standard input; end of input counts as a press: nothing more comes.
-bool EnterPressed() {
-    return PollStandardInput() != InputPoll::Nothing;
+// Enter on standard input; at its end no operator can ask for another panel.
+production::PanelCue EnterPressed() {
+    switch (PollStandardInput()) {
+        case InputPoll::Line:
+            return production::PanelCue::Next;
+        case InputPoll::End:
+            return production::PanelCue::End;
+        case InputPoll::Nothing:
+            break;
+    }
+    return production::PanelCue::None;
+}
+
+const char* Verdict(const UnitResult& r) {
+    if (r.outcome == DownloadOutcome::Cancelled) {
+        return "CANCELLED";
+    }
+    return r.exitStatus == kExitOk ? "PASS" : "FAIL";
 }
 
 int RunStation(StationOptions& o) {
@@ -72,7 +89,7 @@ int RunStation(StationOptions& o) {
             how.onResult = [&](const UnitResult& r, int passed, int failed) {
                 messages.Write("==== " + r.port + ": " +
                                (r.unit.unitId.empty() ? "" : "unit " + r.unit.unitId + " ") +
-                               (r.exitStatus == kExitOk ? "PASS" : "FAIL") +
+                               Verdict(r) +
                                (r.message.empty() ? "" : " (" + r.message + ")") + " ==== passed " +
                                std::to_string(passed) + ", failed " + std::to_string(failed));
                 if (o.onResult) {
@@ -80,12 +97,19 @@ int RunStation(StationOptions& o) {
                 }
             };
             station = production::RunStation(line, how, tick);
+            if (station.inputEnded) {
+                messages.Write(
+                    "tarvex-cli: standard input has ended: no next panel can be asked for, the "
+                    "station stops");
+            }
         });
     if (refused != 0) {
         return refused;
     }
     (o.ports.progress == "json" ? std::cerr : std::cout)
-        << "Station: " << station.yield.Text() << std::endl;
+        << "Station: " << station.yield.Text()
+        << (station.cancelled > 0 ? ", cancelled " + std::to_string(station.cancelled) : "")
+        << std::endl;
     return station.exitStatus;
 }
 
@@ -118,20 +142,22 @@ void RegisterStationCommand(CLI::App& app, int& exitStatus) {
         ->check(CLI::Range(0, 60000))
         ->group("Station");
     cmd->footer(
-        "For every port: wait until the port's path exists (a panel plugged in; " +
-        FixturePortHelpText() +
-        "), download, report PASS or FAIL, wait until the path goes away, and repeat. The counts "
-        "of passed and failed panels stay on "
-        "the board. Ctrl-C or SIGTERM cancels a running download and stops. With "
-        "--unit-id-from stdin each panel waits for its id line (in --fixed mode the id line "
-        "starts the next panel, instead of Enter). The end line gives the passed and failed "
-        "units (by outcome), the first-pass yield and the median cycle time.\n\n"
+        "For every port: " + StationWatchHelpText() + " (" + FixturePortHelpText() +
+        "). With --fixed, Enter on standard input starts the next panel; when standard input "
+        "ends, the station stops. The counts of passed and failed panels stay on the board. " +
+        LineInterruptHelpText() +
+        ": a running download is cancelled, reported as CANCELLED (counted as neither passed "
+        "nor failed), and the station stops. With --unit-id-from stdin each panel waits for its "
+        "id line (in --fixed mode the id line starts the next panel, instead of Enter). The end "
+        "line gives the passed and failed units (by outcome), the first-pass yield and the "
+        "median cycle time.\n\n"
         "--job FILE runs a job made with tarvex-cli job create as it stands: its workspace, "
         "form, ports and report; it refuses to start when the container's SHA-256 is not the "
         "job's, and refuses the options that would change what is sent. Every report record "
         "names the job and its container's hash.\n\n"
         "Exit status: 0 when every panel passed, else the status of the first failed panel "
-        "(the table in download --help); 1 after an interrupt; 2 usage error.");
+        "(the table in download --help); 6 after an interrupt when no panel failed; 2 usage "
+        "error.");
     cmd->callback([cmd, options, &exitStatus] {
         exitStatus = TakeJob(*cmd, options->ports);
         if (exitStatus == kExitOk) {

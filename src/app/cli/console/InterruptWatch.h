@@ -40,6 +40,11 @@ class InterruptWatch {
     // The signal number it came as (SIGINT for Ctrl-C and Ctrl-Break on Windows).
     int Signal() const;
 
+    // Windows: closing the console counts as a first interrupt, not as the second: the handler
+    // holds the close (Windows grants a few seconds) until the watch ends, so that every port
+    // of a line is cancelled the way Ctrl-C cancels it. Nothing to do on POSIX.
+    void CancelOnClose();
+
     // The port the emergency exit must restore and close (nullptr: none). Cheap when nothing
     // changed; call it often.
     void PublishPort(const CSerialPort* port);

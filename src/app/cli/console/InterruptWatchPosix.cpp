@@ -155,4 +155,6 @@ void InterruptWatch::PublishPort(const CSerialPort* port) {
     state.portFd.store(fd);
 }
 
+void InterruptWatch::CancelOnClose() {}
+
 }  // namespace tarvex::cli

@@ -25,6 +25,8 @@ struct InterruptWatch::State {
     DCB portSettings{};
     std::atomic<bool> haveSettings{false};
     platform::SavedPriority priority{};
+    std::atomic<bool> cancelOnClose{false};
+    std::atomic<bool> ended{false};
 };
 
 namespace {
@@ -50,6 +52,20 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
         // The same event delivered twice in a moment is not a person pressing Ctrl-C again.
         if (::GetTickCount64() - state->firstAtMs.load() <
             static_cast<unsigned long long>(InterruptWatch::kSecondSignalGapNs / 1'000'000)) {
+            return TRUE;
+        }
+    } else if (state->cancelOnClose.load()) {
+        // The system ends the process some five seconds after the close, or when this returns:
+        // the line has until then to tell every panel Cancel and close its ports.
+        if (state->interrupts.load() == 0) {
+            state->firstAtMs = ::GetTickCount64();
+            state->signal = SIGINT;
+            state->interrupts = 1;
+        }
+        for (int waited = 0; waited < 4500 && !state->ended.load(); waited += 50) {
+            ::Sleep(50);
+        }
+        if (state->ended.load()) {
             return TRUE;
         }
     }
@@ -86,6 +102,15 @@ InterruptWatch::InterruptWatch(const platform::SavedPriority& priority)
 InterruptWatch::~InterruptWatch() {
     (void)::SetConsoleCtrlHandler(&OnConsoleEvent, FALSE);
     g_watched.store(nullptr);
+    state_->ended = true;
+    if (state_->cancelOnClose.load()) {
+        // A handler still waiting on another thread reads the state until it sees the end.
+        ::Sleep(60);
+    }
+}
+
+void InterruptWatch::CancelOnClose() {
+    state_->cancelOnClose = true;
 }
 
 bool InterruptWatch::Requested() const {

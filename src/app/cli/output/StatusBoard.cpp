@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
+#include "app/cli/output/ProgressReporter.h"
 #include "platform/Files.h"
 
 namespace tarvex::cli {
@@ -51,12 +53,17 @@ StatusBoard::~StatusBoard() {
     messages_.SetBeforeWrite({});
 }
 
-std::string StatusBoard::Line(const std::string& port, const PortStatus& s, bool counts) {
+std::string StatusBoard::Line(const std::string& port, const PortStatus& s, bool counts,
+                              std::size_t columns) {
     char text[96];
-    std::snprintf(text, sizeof text, "%3d%%  %12s  ", Percent(s), Rate(s.bytesPerSecond).c_str());
-    std::string line = port + "  " + text + s.state;
-    if (!s.item.empty() && s.state == "downloading") {
-        line += " " + s.item;
+    const bool running = s.state == "downloading";
+    const bool hasPercent = running || s.state == "passed" || s.state == "failed";
+    const std::string percent = hasPercent ? std::to_string(Percent(s)) + "%" : "";
+    std::snprintf(text, sizeof text, "%4s  %12s  ", percent.c_str(),
+                  running ? Rate(s.bytesPerSecond).c_str() : "");
+    std::string rest = std::string("  ") + text + s.state;
+    if (!s.item.empty() && running) {
+        rest += " " + s.item;
     }
     if (!s.unitId.empty() && s.state.rfind("unit ", 0) != 0) {
         line += "  unit " + s.unitId;
@@ -65,8 +72,22 @@ std::string StatusBoard::Line(const std::string& port, const PortStatus& s, bool
         line += "  attempt " + std::to_string(s.attempt) + "/" + std::to_string(s.attempts);
     }
     if (counts) {
-        line +=
-            "  (passed " + std::to_string(s.passed) + ", failed " + std::to_string(s.failed) + ")";
+        rest += "  (passed " + std::to_string(s.passed) + ", failed " + std::to_string(s.failed) +
+                (s.cancelled > 0 ? ", cancelled " + std::to_string(s.cancelled) : "") + ")";
+    }
+    std::string name = port;
+    if (columns > 0 && name.size() + rest.size() > columns) {
+        // The port keeps at least 24 characters of its end, the part that tells adapters of
+        // one make apart (serial number, interface); the line's end gives way after it.
+        const std::size_t room =
+            columns > rest.size() + 24 ? columns - rest.size() : std::min<std::size_t>(24, columns);
+        if (name.size() > room) {
+            name = "..." + name.substr(name.size() - (room - 3));
+        }
+    }
+    std::string line = name + rest;
+    if (columns > 0 && line.size() > columns) {
+        line.resize(columns);
     }
     return line;
 }
@@ -84,8 +105,12 @@ void StatusBoard::DrawLocked() {
     const auto now = std::chrono::steady_clock::now();
     if (style_ == Style::Redraw) {
         std::string text = drawn_ > 0 ? "\x1b[" + std::to_string(drawn_) + "F" : "";
+        // One column stays free: a line that fills the terminal wraps on some of them, and a
+        // wrapped line would leave the cursor-up count short.
+        const std::size_t columns =
+            static_cast<std::size_t>(std::max(ProgressReporter::TerminalWidth() - 1, 20));
         for (const std::string& port : ports_) {
-            text += "\x1b[2K" + Line(port, state_.Status(port), counts_) + "\n";
+            text += "\x1b[2K" + Line(port, state_.Status(port), counts_, columns) + "\n";
         }
         (void)platform::WriteAll(STDOUT_FILENO, text);
         drawn_ = static_cast<int>(ports_.size());

@@ -28,8 +28,10 @@ class StatusBoard {
     void Update();
     void Finish();  // the final state, the board's lines left standing
 
+    // One port's line, at most `columns` wide (0: no limit): a long port name gives way
+    // first, keeping its end (by-id names differ there), then the line's end.
     static std::string Line(const std::string& port, const production::PortStatus& status,
-                            bool counts);
+                            bool counts, std::size_t columns = 0);
 
   private:
     void StepAsideLocked();  // under the message output's lock
