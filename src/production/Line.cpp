@@ -1,11 +1,13 @@
 #include "production/Line.h"
 
 #include <atomic>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
 #include "production/ExitStatus.h"
 #include "production/LinePlatform.h"
+#include "serial/SerialPort.h"
 
 namespace tarvex::production {
 namespace {
@@ -18,10 +20,35 @@ constexpr auto kWatchInterval = 100ms;
 
 }  // namespace
 
+std::string SameDeviceTwice(const std::vector<std::string>& ports) {
+    // A port that is not there yet (a station's) cannot be compared, and is not.
+    std::vector<std::string> keys;
+    for (const std::string& port : ports) {
+        keys.push_back(DeviceKey(port));
+    }
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (!keys[i].empty() && keys[i] == keys[j]) {
+                std::error_code ec;
+                const std::filesystem::path device =
+                    std::filesystem::canonical(DevicePathForPortName(ports[i]), ec);
+                return ports[j] + " and " + ports[i] + " name one device" +
+                       (ec ? std::string() : " (" + device.string() + ")") +
+                       ": give each port once";
+            }
+        }
+    }
+    return {};
+}
+
 int Line::Prepare(const std::vector<std::string>& ports, std::string& why) {
     if (const std::string unsupported = LineUnsupported(); !unsupported.empty()) {
         why = "several ports in one process are " + unsupported;
         return Code(ExitStatus::Failure);
+    }
+    if (std::string twice = SameDeviceTwice(ports); !twice.empty()) {
+        why = std::move(twice);
+        return Code(ExitStatus::Usage);
     }
     for (const std::string& port : ports) {
         runs_.push_back(std::make_unique<PortRun>(shared_, port));

@@ -129,6 +129,9 @@ int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
     }
     if (o.report) {
         report.emplace(*o.report);
+        if (o.jobStamp) {
+            report->SetJob(*o.jobStamp);
+        }
         shared.events.AddRecordSink(&*report);
     }
 

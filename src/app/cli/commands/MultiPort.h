@@ -10,6 +10,7 @@
 
 #include "app/cli/commands/FormOptions.h"
 #include "app/cli/output/MessageLines.h"
+#include "production/JobFile.h"
 #include "production/Line.h"
 
 namespace tarvex::cli {
@@ -22,6 +23,9 @@ struct MultiPortOptions {
     std::string progress = "auto";
     std::optional<std::string> report;
     std::optional<std::string> passwordFile;
+    // --job: the file, and once taken the stamp every report record carries.
+    std::optional<std::string> job;
+    std::optional<production::JobStamp> jobStamp;
 };
 
 // The form options of download (less its single --port), --port (repeatable), --ports-from,
