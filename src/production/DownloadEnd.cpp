@@ -2,6 +2,7 @@
 
 #include "production/DownloadReport.h"
 #include "production/ExitStatus.h"
+#include "serial/NetworkLine.h"
 
 namespace tarvex::production {
 
@@ -50,10 +51,22 @@ UnitResult FinishDownload(CTarvexDlg& form, UnitEvents& events, const DownloadEn
         }
     } else if (end.pressed && r.outcome == DownloadOutcome::Failed) {
         // The form has said "Download not successful!"; say what that means on the line.
-        if (form.SerialPort().LastError() == SerialError::Disconnected) {
+        const SerialError lineError = form.SerialPort().LastError();
+        if (lineError == SerialError::Disconnected) {
             r.hint = LineLostHint(end.line);
+        } else if (lineError == SerialError::EchoMismatch) {
+            r.hint = EchoFaultHint(end.line);
         } else if (end.repliesRead == 0) {
             r.hint = NoReplyHint(end.line);
+        }
+    }
+    // The form's box asks for a restart of the PC; for a network port the reason is known.
+    if (end.pressed && r.outcome == DownloadOutcome::PortFailed &&
+        IsNetworkPortName(end.line.port)) {
+        if (const SerialError e = form.SerialPort().LastError();
+            e == SerialError::Refused || e == SerialError::ConnectTimeout ||
+            e == SerialError::NotFound || e == SerialError::BadName) {
+            r.hint = NetworkOpenHint(end.line, e);
         }
     }
     // The form names no path; a command line can.

@@ -115,6 +115,20 @@ std::string LineLostHint(const LineDescription& l) {
            "it in again, check that it has the same name (tarvex-cli ports), and retry.\n";
 }
 
+std::string EchoFaultHint(const LineDescription& l) {
+    return "tarvex-cli: line fault on " + Printable(l.port) +
+           ": the echo of a frame differed from the frame sent. Two senders at once (a "
+           "collision) or a wrong termination of the two-wire line; check that no other master "
+           "is on the bus and that the line is terminated at both ends only.\n";
+}
+
+std::string NetworkOpenHint(const LineDescription& l, SerialError error) {
+    return "tarvex-cli: " + Printable(l.port) +
+           " could not be reached: " + std::string(SerialErrorText(error)) +
+           ". Check the address, that the device server runs and serves that port, and that "
+           "no firewall stands between.\n";
+}
+
 std::string MissingSavedPortText(const std::string& saved, const std::vector<PortInfo>& ports) {
     const std::string device = DevicePathForPortName(saved);
     std::string text = "tarvex-cli: the saved port " + Printable(saved);

@@ -6,6 +6,8 @@
 //   NoReplyHint(line)           after "Download not successful!" when no reply ever came: what
 //                               was tried and what to check
 //   LineLostHint(line)          the same when the line itself went away
+//   EchoFaultHint(line)         the same when a two-wire line's echo differed from the frame
+//   NetworkOpenHint(line, e)    a network port that could not be reached: why
 //   MissingSavedPortText(...)   the saved port is not present: which ports are
 //   NoPortChosenText(ports)     neither --port nor the settings file names a port: which ports
 //                               are there (with their USB description), and the one USB
@@ -41,6 +43,8 @@ LineDescription DescribeLine(const CTarvexDlg& form);
 std::string AboutToSendText(const LineDescription& line);
 std::string NoReplyHint(const LineDescription& line);
 std::string LineLostHint(const LineDescription& line);
+std::string EchoFaultHint(const LineDescription& line);
+std::string NetworkOpenHint(const LineDescription& line, SerialError error);
 
 // `saved` as the settings file names it; `ports` what the probe found (usable or not).
 std::string MissingSavedPortText(const std::string& saved, const std::vector<PortInfo>& ports);

@@ -24,10 +24,10 @@
 // kinds the caller sees are CSerialPort's, written once over every line. So each operation
 // waits at most once and returns; the caller decides what a short read or write means.
 //
-// MakeSerialLine(portName) chooses the line for a port's name. Today every name leads to the
-// system's serial device (termios, or a Windows COM port); a line of another kind (a serial
-// port reached over the network, say) is one more implementation of this interface and one
-// more rule there.
+// MakeSerialLine(portName) chooses the line for a port's name: "rfc2217://HOST:PORT" is a serial
+// port on a device server that speaks the Telnet Com Port Control option, "socket://HOST:PORT"
+// raw TCP to one (NetworkLine.h); every other name is the system's serial device (termios, or a
+// Windows COM port).
 #pragma once
 
 #include <chrono>
@@ -55,6 +55,12 @@ enum class SerialError {
     NotOpen,       // the operation needs an open port
     LineError,     // a framing, overrun or (when checked) parity error was seen since
                    // ConfigureLine; the port refuses reads and writes until it is reopened
+    // Network lines.
+    Refused,         // nothing listens at the address (or the server turned the connection away)
+    ConnectTimeout,  // no connection within the connect deadline
+    BadName,         // a network port name without a host or a valid port number
+    // Two-wire lines.
+    EchoMismatch,  // what came back of a frame differs from what was sent
 };
 
 std::string_view SerialErrorText(SerialError e);

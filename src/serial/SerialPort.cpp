@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "serial/NetworkLine.h"
 #include "serial/SerialInternal.h"
 
 namespace tarvex {
@@ -58,6 +59,16 @@ std::string_view SerialErrorText(SerialError e) {
             return "port not open";
         case SerialError::LineError:
             return "line error (framing, overrun or parity)";
+        case SerialError::Refused:
+            return "connection refused";
+        case SerialError::ConnectTimeout:
+            static_assert(kConnectDeadlineSeconds == 5, "the text names the deadline");
+            return "no connection within the connect deadline (5 s)";
+        case SerialError::BadName:
+            return "not a network port name (HOST:PORT, port 1 to 65535)";
+        case SerialError::EchoMismatch:
+            return "the echo differs from the frame sent (a collision on the line, or a wrong "
+                   "termination)";
     }
     return "device error";
 }
@@ -95,9 +106,10 @@ std::optional<std::uint32_t> TotalTimeoutMs(std::uint32_t multiplier, std::uint3
 
 }  // namespace serial_detail
 
-std::unique_ptr<ISerialLine> MakeSerialLine(std::string_view /*portName*/) {
-    // Every name is a device of this system today; a name that leads elsewhere (an address on
-    // the network) would choose its own line here.
+std::unique_ptr<ISerialLine> MakeSerialLine(std::string_view portName) {
+    if (IsNetworkPortName(portName)) {
+        return MakeNetworkLine();
+    }
     return MakeSystemLine();
 }
 
@@ -134,6 +146,7 @@ bool CSerialPort::Open(std::string_view portName) {
     // SetTimeouts says otherwise.
     timeouts_ = Timeouts{};
     lineFailed_ = false;
+    pendingEcho_.clear();
     return true;
 }
 
@@ -216,6 +229,11 @@ bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_
     const bool immediate = timeouts_.readInterval == serial_detail::kReturnImmediately && !total;
     // The interval time-out counts from the last byte and only once the first one is in.
     const bool useInterval = timeouts_.readInterval != 0 && !immediate;
+    // The echo of what was sent comes first and is read like the reply's first bytes.
+    std::vector<std::uint8_t> echo(pendingEcho_.size());
+    const std::vector<std::uint8_t> sent = std::move(pendingEcho_);
+    pendingEcho_.clear();
+    std::size_t echoed = 0;
     Clock::time_point lastByte = start;
     Clock::time_point nextIdle = NextIdle(start);
 
@@ -240,9 +258,23 @@ bool CSerialPort::ReadBlock(std::uint8_t* buffer, std::size_t length, std::size_
             wait.yieldAt = nextIdle;
         }
         std::size_t got = 0;
-        const SerialError e = line_->Read(buffer + received, length - received, wait, got);
+        const bool inEcho = echoed < echo.size();
+        const SerialError e =
+            inEcho ? line_->Read(echo.data() + echoed, echo.size() - echoed, wait, got)
+                   : line_->Read(buffer + received, length - received, wait, got);
         if (e != SerialError::None) {
             return FailLine(e);
+        }
+        if (got > 0 && inEcho) {
+            if (echo_ == EchoMode::Verify &&
+                !std::equal(echo.begin() + static_cast<std::ptrdiff_t>(echoed),
+                            echo.begin() + static_cast<std::ptrdiff_t>(echoed + got),
+                            sent.begin() + static_cast<std::ptrdiff_t>(echoed))) {
+                return Fail(SerialError::EchoMismatch);
+            }
+            echoed += got;
+            lastByte = Clock::now();
+            continue;
         }
         if (got > 0) {
             received += got;
@@ -296,6 +328,9 @@ bool CSerialPort::WriteBlock(const std::uint8_t* data, std::size_t length, std::
         wait.deadline = deadline;
         std::size_t put = 0;
         const SerialError e = line_->Write(data + done, length - done, wait, put);
+        if (echo_ != EchoMode::None) {
+            pendingEcho_.insert(pendingEcho_.end(), data + done, data + done + put);
+        }
         done += put;
         report();
         if (e != SerialError::None) {
@@ -309,6 +344,8 @@ bool CSerialPort::DiscardInput() {
     if (!IsOpen()) {
         return Fail(SerialError::NotOpen);
     }
+    // An echo not read by now is gone with the rest: a read after the purge waits for none.
+    pendingEcho_.clear();
     if (const SerialError e = line_->Purge(LineQueue::Input); e != SerialError::None) {
         return Fail(e);
     }

@@ -34,6 +34,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/Time.h"
 #include "platform/UserInterface.h"
@@ -54,6 +55,12 @@ std::string ListedPortName(std::string_view portName);
 
 // n for "COM" + n in any letter case, n from 1 without leading zeros; nothing otherwise.
 std::optional<unsigned long> ComPortNumber(std::string_view portName);
+
+// What a two-wire line does with the port's own transmission, which it hears as an echo before
+// the reply: nothing (a four-wire or RS-232 line hears none), drop it, or drop it after
+// comparing it with the frame sent. The echo of a block is read by the next ReadBlock, before
+// the reply and under the reply's deadline; an echo that differs is EchoMismatch.
+enum class EchoMode { None, Discard, Verify };
 
 struct Timeouts {
     std::uint32_t readInterval = 0;
@@ -85,6 +92,8 @@ class CSerialPort {
     SerialError LastError() const { return lastError_; }
     const std::string& DevicePath() const { return devicePath_; }
     void SetIdleHook(platform::IdleHook hook) { idle_ = std::move(hook); }
+    void SetEcho(EchoMode mode) { echo_ = mode; }
+    EchoMode Echo() const { return echo_; }
 
     // The line underneath, chosen at Open; none before the first Open.
     const ISerialLine* Line() const { return line_.get(); }
@@ -97,6 +106,8 @@ class CSerialPort {
     SerialError lastError_ = SerialError::None;
     bool lineFailed_ = false;  // abort-on-error: a line error was seen since ConfigureLine
     platform::IdleHook idle_;
+    EchoMode echo_ = EchoMode::None;
+    std::vector<std::uint8_t> pendingEcho_;  // sent since the last read, to come back first
 
     bool Fail(SerialError e);
     // A failure of the line, or LineError when a line error explains it.

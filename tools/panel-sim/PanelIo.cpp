@@ -466,6 +466,16 @@ class PanelLine {
             lastFedNs_ = queue_.front().dueNs;
             queue_.pop_front();
         }
+        if (!due.empty() && options_.echo) {
+            // A two-wire line: the master hears its own bytes as they pass on the wire.
+            std::vector<std::uint8_t> echo = due;
+            for (std::uint8_t& b : echo) {
+                if (options_.corruptEchoByte != 0 && ++echoedBytes_ >= options_.corruptEchoByte) {
+                    b ^= 0x10;
+                }
+            }
+            (void)WriteLine(echo.data(), echo.size());
+        }
         if (!due.empty()) {
             session_.Receive(due);
         }
@@ -697,6 +707,7 @@ class PanelLine {
 
     PanelSession& session_;
     const LineOptions& options_;
+    std::uint64_t echoedBytes_ = 0;
     Pty& pty_;
     SignalWatch& signals_;
     EventLog* log_;

@@ -19,6 +19,9 @@ struct LineOptions {
     bool exitAfterOver = false;
     std::uint32_t idleExitMs = 0;    // 0: never
     std::uint32_t frameGapMs = 200;  // quiet time that ends an unfinished frame; 0: never
+    bool echo = false;               // send back every byte received, as a two-wire line does
+    std::uint64_t corruptEchoByte =
+        0;  // flip a bit in every echoed byte from this one (from 1); 0: none
 };
 
 // Serves the panel until SIGINT/SIGTERM or one of the ends the options ask for; returns the

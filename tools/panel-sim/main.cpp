@@ -136,6 +136,12 @@ void AddOptions(CLI::App& app, Settings& s) {
     app.add_option("--idle-exit-ms", s.idleExitMs, "Exit when no byte arrived for N ms (0: never)")
         ->check(CLI::Range(std::int64_t{0}, std::int64_t{0xFFFFFFFF}))
         ->capture_default_str();
+    app.add_flag("--echo", s.line.echo,
+                 "Send back every byte received before anything else, as a two-wire RS-485 "
+                 "line does");
+    app.add_option("--corrupt-echo-byte", s.line.corruptEchoByte,
+                   "With --echo: change one bit of every byte sent back from the Nth (from 1) "
+                   "on, as a wrong termination would");
     app.add_option("--frame-gap-ms", s.frameGapMs,
                    "Give up an unfinished frame when the line has been quiet this long (0: "
                    "wait for ever)")

@@ -1,5 +1,7 @@
 #include "app/cli/commands/FormOptions.h"
 
+#include "serial/NetworkLine.h"
+
 #include <array>
 
 #include "app/cli/Commands.h"
@@ -161,6 +163,15 @@ int PortEntry(CTarvexDlg& form, const std::string& name, SerialError& error) {
             return i;
         }
     }
+    // A network port is taken as named; it is reached when the download opens it, within its
+    // connect deadline, and not before: a device server may serve one connection at a time.
+    if (IsNetworkPortName(name)) {
+        if (!ParseNetworkPortName(name)) {
+            error = SerialError::BadName;
+            return -1;
+        }
+        return list.AddString(name);
+    }
     const std::string device = DevicePathForPortName(name);
     for (int i = 0; i < list.GetCount(); ++i) {
         if (list.GetLBText(i) == device) {
@@ -219,6 +230,11 @@ void AddFormOptions(CLI::App& cmd, FormOptions& o) {
     cmd.add_option("--items", o.items,
                    "Images to send, comma separated: application, bitmap, font, recipe, all, "
                    "none (default: as the form starts)")
+        ->group(group);
+    cmd.add_option("--echo", o.echo,
+                   "Two-wire RS-485 echo of each frame: none (default), discard, or verify "
+                   "(a differing echo is a line fault)")
+        ->check(CLI::IsMember({"none", "discard", "verify"}))
         ->group(group);
     AddPortProbeOption(cmd, o.sysfsRoot);
 }
@@ -299,6 +315,11 @@ FormOptionsResult ApplyFormOptions(CTarvexDlg& form, const OpenFileAnswer& answe
     }
     if (o.items) {
         ChooseItems(form, *o.items);
+    }
+    if (o.echo) {
+        form.SerialPort().SetEcho(*o.echo == "discard"  ? EchoMode::Discard
+                                  : *o.echo == "verify" ? EchoMode::Verify
+                                                        : EchoMode::None);
     }
     return refused ? FormOptionsResult::Refused : FormOptionsResult::Applied;
 }

@@ -2,7 +2,8 @@
 //
 //   AddFormOptions(cmd, options)        --product, --bootloader, --firmware, --usb/--serial,
 //                                       --file, --slave-id, --password, --port, --baud, --parity,
-//                                       --data-bits, --stop-bits, --items, and --sysfs-root
+//                                       --data-bits, --stop-bits, --items, --echo and
+//                                       --sysfs-root
 //   FormEnvironmentFor(options)         where the form starts: the current directory
 //   ApplyFormOptions(form, ui, options) the options, in the order of the form, each through the
 //                                       form's user-action entry points so that the same
@@ -45,6 +46,8 @@ struct FormOptions {
     std::optional<std::string> stopBits;
     std::optional<std::string> items;  // application, bitmap, font, recipe, all, none
     std::optional<std::string> sysfsRoot;
+    // Two-wire RS-485: what to do with the echo of each frame (none, discard, verify).
+    std::optional<std::string> echo;
     // A --port that does not open now is a usage error, unless this is set: then it is told
     // why and the port is chosen all the same, so that the download itself reports it.
     std::function<void(const std::string& why)> onUnopenablePort;
