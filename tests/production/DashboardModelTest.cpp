@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 const WallTime kT{std::chrono::milliseconds(1'765'000'000'000)};
 
 StartEvent Start(const std::string& port) {
-    return StartEvent{port, kT, "H1", "BL1.2-1", "FW1.5", "/ws/project/H1.bin"};
+    return StartEvent{port, kT, "H1", "BL1.2-1", "FW1.5", "/ws/project/H1.bin", {}};
 }
 
 ProgressEvent Progress(const std::string& port, std::uint64_t done, std::uint64_t planned,

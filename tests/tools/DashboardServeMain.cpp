@@ -33,7 +33,7 @@ void LoadOne(const production::EventStream& stream, const std::string& port, boo
     constexpr std::uint64_t kBytes = 64 * 1024;
     constexpr int kSteps = 40;
     const auto start = std::chrono::steady_clock::now();
-    stream.Emit(production::StartEvent{port, Now(), "H1", "BL1.2-1", "FW1.5", "H1.bin"});
+    stream.Emit(production::StartEvent{port, Now(), "H1", "BL1.2-1", "FW1.5", "H1.bin", {}});
     stream.Emit(production::ItemEvent{port, Now(), "Application", "", kBytes, kSteps});
     const int steps = fails ? kSteps / 3 : kSteps;
     for (int i = 1; i <= steps; ++i) {

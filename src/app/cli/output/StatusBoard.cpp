@@ -66,10 +66,10 @@ std::string StatusBoard::Line(const std::string& port, const PortStatus& s, bool
         rest += " " + s.item;
     }
     if (!s.unitId.empty() && s.state.rfind("unit ", 0) != 0) {
-        line += "  unit " + s.unitId;
+        rest += "  unit " + s.unitId;
     }
     if (s.attempt > 1) {
-        line += "  attempt " + std::to_string(s.attempt) + "/" + std::to_string(s.attempts);
+        rest += "  attempt " + std::to_string(s.attempt) + "/" + std::to_string(s.attempts);
     }
     if (counts) {
         rest += "  (passed " + std::to_string(s.passed) + ", failed " + std::to_string(s.failed) +
