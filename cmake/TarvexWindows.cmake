@@ -1,12 +1,12 @@
 # What a Windows cross build takes from the build machine: the header-only libraries the front
-# ends use (CLI11, nlohmann-json) and, for the tests, GoogleTest built from its Debian source
-# package with the cross compiler.
+# ends use (CLI11, nlohmann-json, Boost's Asio and Beast for the dashboard) and, for the tests,
+# GoogleTest built from its Debian source package with the cross compiler.
 #
 # The headers are reached through a folder of links rather than /usr/include itself, so that
 # none of the build machine's C library headers can stand in for the MinGW ones.
 set(TARVEX_HOST_HEADERS "${CMAKE_BINARY_DIR}/host-headers")
 file(MAKE_DIRECTORY "${TARVEX_HOST_HEADERS}")
-foreach(dir CLI nlohmann)
+foreach(dir CLI nlohmann boost)
     if(NOT EXISTS "/usr/include/${dir}")
         message(FATAL_ERROR "/usr/include/${dir} is missing: run scripts/install-deps")
     endif()
@@ -17,6 +17,9 @@ endforeach()
 
 add_library(CLI11::CLI11 INTERFACE IMPORTED)
 set_target_properties(CLI11::CLI11 PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${TARVEX_HOST_HEADERS}")
+# Boost: only the header-only parts (Asio, Beast) of the build machine's Boost.
+add_library(Boost::headers INTERFACE IMPORTED)
+set_target_properties(Boost::headers PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${TARVEX_HOST_HEADERS}")
 add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
 set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
     INTERFACE_INCLUDE_DIRECTORIES "${TARVEX_HOST_HEADERS}")

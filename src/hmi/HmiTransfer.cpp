@@ -207,6 +207,11 @@ int CHmiTransfer::SendItemPhases(const ItemProfile& profile, SharedBytes& buffer
             if (state_.targetCode >= 2 && state_.targetCode <= 254) {
                 return 1;
             }
+            // No frame goes out during the rounds, so no failed write would end them: a line
+            // that went away (an adapter pulled) would otherwise be waited on for seconds.
+            if (port_.LastError() == SerialError::Disconnected) {
+                return 1;
+            }
         }
         progress.OnDescribeWaitOver();
         if (profile.item == kItemBitmap) {

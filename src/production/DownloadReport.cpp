@@ -121,6 +121,8 @@ nlohmann::json ReportSink::Record(const ResultEvent& result) {
     r["panel_code"] = result.panelCode > 0 ? nlohmann::json(result.panelCode) : nullptr;
     r["message"] = result.message;
     r["resends"] = result.resends;
+    r["job"] = job_ ? nlohmann::json{{"name", job_->name}, {"sha256", job_->sha256}}
+                    : nlohmann::json(nullptr);
     r["tool"] = "tarvex-cli";
     r["version"] = TARVEX_VERSION;
     return r;

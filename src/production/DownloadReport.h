@@ -8,6 +8,7 @@
 //                      version; never a password) and appends it
 //   AppendLine(...)    O_APPEND, the whole line in one write(), then fsync: several processes
 //                      may append to one file at once and no line is lost or torn
+//                      (with the job's name and container hash when a job runs)
 //   DescribeDevice     what the system knows of a device (USB ids, serial number), without
 //                      opening it
 #pragma once
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "download/SharedContainer.h"
+#include "production/JobFile.h"
 #include "production/LineEvents.h"
 #include "serial/PortProbe.h"
 
@@ -35,6 +37,8 @@ class ReportSink final : public IRecordSink {
     explicit ReportSink(std::string path) : path_(std::move(path)) {}
 
     const std::string& Path() const { return path_; }
+    // Set before the line starts.
+    void SetJob(JobStamp job) { job_ = std::move(job); }
     nlohmann::json Record(const ResultEvent& result);
     bool Keep(const ResultEvent& result, std::string& failure) override;
 
@@ -42,6 +46,7 @@ class ReportSink final : public IRecordSink {
     std::string Digest(const UnitFacts& facts);
 
     std::string path_;
+    std::optional<JobStamp> job_;
     std::mutex mutex_;  // the digests of the shared containers, computed once each
     std::vector<std::pair<std::weak_ptr<const SharedContainer>, std::string>> digests_;
 };

@@ -94,9 +94,27 @@ nlohmann::json JsonProgress::Object(const LineEvent& any) {
 }
 
 void JsonProgress::OnEvent(const LineEvent& event) {
-    if (const nlohmann::json object = Object(event); !object.is_null()) {
-        out_.Emit(object);
+    if (out_ == nullptr) {
+        return;
     }
+    if (const nlohmann::json object = Object(event); !object.is_null()) {
+        out_->Emit(object);
+    }
+}
+
+nlohmann::json PortEventObject(const LineEvent& any) {
+    if (const auto* e = std::get_if<PortStateEvent>(&any)) {
+        nlohmann::json event = Base("port_state", e->port, e->time);
+        event["state"] = e->state;
+        return event;
+    }
+    if (const auto* e = std::get_if<PortAppearedEvent>(&any)) {
+        return Base("port_appeared", e->port, e->time);
+    }
+    if (const auto* e = std::get_if<PortLeftEvent>(&any)) {
+        return Base("port_left", e->port, e->time);
+    }
+    return nullptr;
 }
 
 }  // namespace tarvex::production

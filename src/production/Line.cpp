@@ -1,11 +1,13 @@
 #include "production/Line.h"
 
 #include <atomic>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
 #include "production/ExitStatus.h"
 #include "production/LinePlatform.h"
+#include "serial/SerialPort.h"
 
 namespace tarvex::production {
 namespace {
@@ -18,10 +20,35 @@ constexpr auto kWatchInterval = 100ms;
 
 }  // namespace
 
+std::string SameDeviceTwice(const std::vector<std::string>& ports) {
+    // A port that is not there yet (a station's) cannot be compared, and is not.
+    std::vector<std::string> keys;
+    for (const std::string& port : ports) {
+        keys.push_back(DeviceKey(port));
+    }
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (!keys[i].empty() && keys[i] == keys[j]) {
+                std::error_code ec;
+                const std::filesystem::path device =
+                    std::filesystem::canonical(DevicePathForPortName(ports[i]), ec);
+                return ports[j] + " and " + ports[i] + " name one device" +
+                       (ec ? std::string() : " (" + device.string() + ")") +
+                       ": give each port once";
+            }
+        }
+    }
+    return {};
+}
+
 int Line::Prepare(const std::vector<std::string>& ports, std::string& why) {
     if (const std::string unsupported = LineUnsupported(); !unsupported.empty()) {
         why = "several ports in one process are " + unsupported;
         return Code(ExitStatus::Failure);
+    }
+    if (std::string twice = SameDeviceTwice(ports); !twice.empty()) {
+        why = std::move(twice);
+        return Code(ExitStatus::Usage);
     }
     for (const std::string& port : ports) {
         runs_.push_back(std::make_unique<PortRun>(shared_, port));
@@ -78,7 +105,8 @@ StationResult RunStation(Line& line, const StationSettings& how,
     std::mutex nextPanelMutex;  // one port at a time waits for the operator
 
     const auto finished = [&] {
-        return line.Cancelled() || (how.count > 0 && done.load() >= how.count);
+        return line.Cancelled() || line.Shared().stop.load() ||
+               (how.count > 0 && done.load() >= how.count);
     };
     // Waits until `ready` holds; false when the station is to stop meanwhile.
     const auto waitFor = [&](const std::function<bool()>& ready) {

@@ -10,6 +10,9 @@
 //                               runs `tick` about every 100 ms until every body has returned
 //                               (a display, and the place where a front end turns an interrupt
 //                               into Cancel())
+//   SameDeviceTwice(ports)      empty when no two of the ports are names of one device (a
+//                               by-id link and its node); else the refusal naming both (Prepare
+//                               refuses such a line as a usage error)
 //   RunGang(line, tick)         every port's result, and the status of the run: 0 when every
 //                               port succeeded, else the first failure's in port order
 //   RunStation(line, how, tick) the station loop on every port; the counts and the status of
@@ -39,6 +42,8 @@ class Line {
     void Run(const PortBody& body, const std::function<void()>& tick);
 
     void Cancel() { shared_.cancel.store(true); }
+    // A station ends the downloads in progress and starts no more (a gang runs one anyway).
+    void StopAfterUnits() { shared_.stop.store(true); }
     bool Cancelled() const { return shared_.cancel.load(); }
     RunShared& Shared() { return shared_; }
     const std::vector<std::unique_ptr<PortRun>>& Ports() const { return runs_; }
@@ -47,6 +52,8 @@ class Line {
     RunShared& shared_;
     std::vector<std::unique_ptr<PortRun>> runs_;
 };
+
+std::string SameDeviceTwice(const std::vector<std::string>& ports);
 
 struct GangResult {
     std::vector<UnitResult> ports;  // in port order

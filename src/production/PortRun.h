@@ -61,6 +61,7 @@ struct RunShared {
     std::shared_ptr<ContainerCache> containers = std::make_shared<ContainerCache>();
     EventStream events;
     std::atomic<bool> cancel{false};
+    std::atomic<bool> stop{false};  // a station ends the units in progress and starts no more
     std::atomic<bool> settingsWritten{false};
     std::mutex startMutex;  // a form's start probes every port: one form at a time
 };

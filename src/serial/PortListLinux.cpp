@@ -143,4 +143,8 @@ std::string DevicePathForPortName(std::string_view portName) {
     return std::string(portName);
 }
 
+std::string ListedPortName(std::string_view portName) {
+    return DevicePathForPortName(portName);
+}
+
 }  // namespace tarvex

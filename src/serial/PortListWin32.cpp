@@ -231,4 +231,18 @@ std::string DevicePathForPortName(std::string_view portName) {
     return std::string(portName);
 }
 
+std::string ListedPortName(std::string_view portName) {
+    // The device path of a COM port, given as the name, is listed by the port's name too.
+    constexpr std::string_view kDevicePrefix = "\\\\.\\";
+    std::string_view name = portName;
+    if (name.substr(0, kDevicePrefix.size()) == kDevicePrefix &&
+        ComPortNumber(name.substr(kDevicePrefix.size()))) {
+        name.remove_prefix(kDevicePrefix.size());
+    }
+    if (const std::optional<unsigned long> n = ComPortNumber(name)) {
+        return "COM" + std::to_string(*n);
+    }
+    return std::string(portName);
+}
+
 }  // namespace tarvex

@@ -279,33 +279,27 @@ bool CSerialPort::WriteBlock(const std::uint8_t* data, std::size_t length, std::
     // bit to leave the wire would only delay the panel's reply, which the read that follows
     // waits for anyway. A write time-out of 0 means no limit, as on the panel's original
     // platform.
+    //
+    // The idle hook does not run inside a frame: a handler that blocks in it (a message box)
+    // would leave the frame half on the line, the panel's loader would time out in the middle
+    // of it, and the next frame would start mid-packet. The pump runs between frames and while
+    // a reply is awaited; a frame takes at most its own line time.
     const Clock::time_point start = Clock::now();
     const auto deadline =
         TotalDeadline(start, timeouts_.writeMultiplier, timeouts_.writeConstant, length);
-    Clock::time_point nextIdle = NextIdle(start);
 
     while (done < length) {
-        if (!IsOpen()) {
-            return Fail(SerialError::NotOpen);
-        }
         if (deadline && Clock::now() >= *deadline) {
             return Fail(SerialError::Timeout);
         }
         LineWait wait;
         wait.deadline = deadline;
-        if (idle_) {
-            wait.yieldAt = nextIdle;
-        }
         std::size_t put = 0;
         const SerialError e = line_->Write(data + done, length - done, wait, put);
         done += put;
         report();
         if (e != SerialError::None) {
             return FailLine(e);
-        }
-        if (idle_ && done < length && Clock::now() >= nextIdle) {
-            idle_();
-            nextIdle = NextIdle(Clock::now());
         }
     }
     return LineUsable() || Fail(SerialError::LineError);

@@ -12,8 +12,9 @@
 //   DiscardInput()                drops bytes that arrived but were not read
 //   Close()                       restores the line as found, releases the device; harmless twice
 //
-// Every operation is synchronous. While a read or a write waits, the idle hook (if set) is
-// called every few tens of milliseconds so that a window can stay responsive.
+// Every operation is synchronous. While a read waits, the idle hook (if set) is called every few
+// tens of milliseconds so that a window can stay responsive. A write never calls it: a frame
+// goes out whole, so that a handler that blocks in the hook cannot leave it half on the line.
 //
 // Once ConfigureLine has run, the first framing, overrun or break error on the line (and parity
 // error, when parity is checked) makes every later read and write fail with LineError until the
@@ -44,6 +45,12 @@ namespace tarvex {
 // it gives \\.\COMn, the form every COM port opens by (COM10 and above need it). Anything
 // else is taken as a path as it stands.
 std::string DevicePathForPortName(std::string_view portName);
+
+// The name under which the Com Port list shows (and dnld.sv saves) a port named by the user.
+// On Windows a COM port keeps its name, as every Windows user and tool knows it ("com20" gives
+// COM20, never \\.\COM20); on Linux the list shows device paths, so COMn gives /dev/ttyS(n-1).
+// The device path serves only to open the port.
+std::string ListedPortName(std::string_view portName);
 
 // n for "COM" + n in any letter case, n from 1 without leading zeros; nothing otherwise.
 std::optional<unsigned long> ComPortNumber(std::string_view portName);

@@ -141,6 +141,8 @@ TEST_F(DoctorCommand, NamesTheHolderTheSlowAdapterAndTheBrokenCatalogueFile) {
                                           "/class/tty/ttyUSB0/device/latency_timer");
         }
     }
+    // An adapter without a USB serial number: its by-id name is no fixture's name.
+    FindingFor(report, sys.dev() + "/ttyUSB0", "warning", "has no USB serial number");
     // The holder among those that have it open (this test keeps the pty's slave open too).
     if (const nlohmann::json* busy = FindingFor(report, sys.dev() + "/ttyS4", "problem",
                                                 "busy: held by tarvex_app_test (pid ")) {

@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "app/cli/commands/PortNames.h"
 #include "serial/SerialPort.h"
 #include "support/FakeSysfs.h"
 #include "support/JsonOutput.h"
@@ -16,6 +18,7 @@
 #include "support/RecordingUi.h"
 #include "support/RunProgram.h"
 #include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 
 namespace tarvex {
 namespace {
@@ -98,9 +101,16 @@ TEST_F(PortsCommand, UsbAdapterShowsItsIdsAndStrings) {
 
     const ProgramResult r = Ports();
     EXPECT_EQ(r.exitStatus, 0);
+    // No serial number: the by-id name is not one to build a fixture on.
+    const std::string indent(sys.dev().size() + 10, ' ');
     EXPECT_EQ(r.out, sys.dev() + "/ttyUSB3" +
                          "  ok; driver pl2303, USB 067b:2303 Prolific Technology Inc. "
-                         "USB-Serial Controller\n");
+                         "USB-Serial Controller\n" +
+                         indent +
+                         "warning: the adapter has no USB serial number: its /dev/serial/by-id "
+                         "name is neither unique nor stable (an alike adapter gets the same "
+                         "name); for a fixture name the USB socket: its /dev/serial/by-path "
+                         "name\n");
     const nlohmann::json j = PortsJson();
     ASSERT_EQ(j.size(), 1u);
     EXPECT_EQ(j[0]["driver"], "pl2303");
@@ -108,6 +118,8 @@ TEST_F(PortsCommand, UsbAdapterShowsItsIdsAndStrings) {
     EXPECT_EQ(j[0]["usb_product_id"], "2303");
     EXPECT_EQ(j[0]["manufacturer"], "Prolific Technology Inc.");
     EXPECT_TRUE(j[0]["serial_number"].is_null());
+    EXPECT_NE(j[0]["name_warning"].get<std::string>().find("/dev/serial/by-path"),
+              std::string::npos);
 
     // An attribute that is a FIFO is not read (it would block the probe): it is left out.
     const std::string product = sys.sysfs() + "/" + usbDev + "/product";
@@ -158,6 +170,54 @@ TEST_F(PortsCommand, PermissionDeniedNamesTheGroupToJoin) {
             << r.out;
     }
     EXPECT_NE(r.out.find("a group change needs a new login"), std::string::npos) << r.out;
+}
+
+// Which ports get the warning that their by-id name does not stay, and what it points to.
+TEST(PortNames, OnlyAUsbAdapterWithoutSerialNumberIsWarnedAndPointedToItsSocket) {
+    test::TempDir dev;
+    const std::string node = dev.Write("ttyUSB0", "");
+    const std::string socket = dev / "serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0";
+    dev.MakeDir("serial/by-path");
+    std::filesystem::create_symlink(node, socket);
+    dev.Write("ttyUSB1", "");
+
+    const auto usb = [](std::string path, std::string serial) {
+        PortInfo p;
+        p.path = std::move(path);
+        p.usbVendorId = 0x1a86;
+        p.usbProductId = 0x7523;
+        p.serialNumber = std::move(serial);
+        return p;
+    };
+    PortInfo uart;
+    uart.path = dev / "ttyS0";
+    PortInfo extra = usb(dev / "ttyUSB0", "");
+    extra.fromEnvironment = true;
+    struct Case {
+        const char* what;
+        PortInfo port;
+        std::string warning;  // empty: none
+    };
+    const Case cases[] = {
+        {"with a serial number", usb(node, "A50285BI"), ""},
+        {"a UART", uart, ""},
+        {"named in the environment", extra, ""},
+        {"without, in a socket", usb(node, ""), socket},
+        {"without, no socket link", usb(dev / "ttyUSB1", ""), "its /dev/serial/by-path name"},
+    };
+    for (const Case& c : cases) {
+        const std::string w = cli::UnstableNameWarning(c.port, dev.path());
+        if (c.warning.empty()) {
+            EXPECT_EQ(w, "") << c.what;
+            continue;
+        }
+        EXPECT_EQ(w.rfind("the adapter has no USB serial number: its /dev/serial/by-id name is "
+                          "neither unique nor stable",
+                          0),
+                  0U)
+            << c.what << ": " << w;
+        EXPECT_EQ(w.substr(w.size() - c.warning.size()), c.warning) << c.what << ": " << w;
+    }
 }
 
 }  // namespace

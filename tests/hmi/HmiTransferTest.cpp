@@ -5,6 +5,7 @@
 #include <termios.h>
 
 #include <atomic>
+#include <chrono>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -375,6 +376,24 @@ INSTANTIATE_TEST_SUITE_P(Closes, HmiTransferLineLost,
                                            std::vector<std::string>{
                                                "--fault",
                                                "item=application,phase=data,packet=1:close"}));
+
+// The line goes away while the panel erases for a Bitmap, when no frame goes out for seconds:
+// the transfer ends within a round of that wait, not after all of its rounds.
+TEST_F(HmiTransfer, LineLostDuringTheEraseEndsWithinARound) {
+    rig.WriteContainer({.productCode = kPanelProductCode,
+                        .application = PatternBytes(40),
+                        .bitmap = PatternBytes(40)});
+    rig.StartPanel({"--fault", "item=bitmap,phase=info:close"});
+    StartForm();
+    Tick({.application = true, .bitmap = true});
+    const auto start = std::chrono::steady_clock::now();
+    Download();
+
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "ten rounds take ten seconds";
+    EXPECT_EQ(Texts(), std::vector<std::string>{kNotSuccessful});
+    EXPECT_EQ(form->LastDownloadOutcome(), DownloadOutcome::Failed);
+    EXPECT_EQ(CountWritten('P', 0), 0) << "no packet after the line went away";
+}
 
 // A panel played by the test on the master side of a pty: every request is answered by the
 // script, which may also put extra bytes on the line.

@@ -13,6 +13,7 @@
 #include "serial/SerialPort.h"
 #include "support/LinePeer.h"
 #include "support/NamedCases.h"
+#include "support/RecordingUi.h"
 #include "support/TempDir.h"
 
 namespace tarvex {
@@ -239,6 +240,112 @@ const ContractCase kCases[] = {
      }},
 };
 
+// The port over the same line, set up as a download sets it up: what the panel sees of a frame
+// and how a reply's deadline holds, whatever the line underneath.
+struct PortContract {
+    test::RecordingUi ui;
+    CSerialPort port{ui};
+    bool pump = false;
+    int idleCalls = 0;
+
+    void Send(const Bytes& bytes) {
+        ASSERT_TRUE(port.WriteBlock(bytes.data(), bytes.size()))
+            << SerialErrorText(port.LastError());
+    }
+
+    // A reply of `count` bytes under the port's read time-out: what came, and how long it took.
+    Bytes Reply(std::size_t count, long& tookMs) {
+        Bytes buf(count);
+        std::size_t got = 0;
+        const auto start = Clock::now();
+        EXPECT_TRUE(port.ReadBlock(buf.data(), buf.size(), got))
+            << SerialErrorText(port.LastError());
+        tookMs = MsSince(start);
+        buf.resize(got);
+        return buf;
+    }
+};
+
+struct PortCase {
+    const char* name;
+    bool pump;  // an idle hook is set, as in the dialog; none as in tarvex-cli
+    void (*run)(PortContract&);
+};
+
+// Longer than a panel's loader waits for the rest of a frame it has started to receive.
+constexpr auto kBlockingPump = 700ms;
+
+void FrameGoesOutWhole(PortContract& c) {
+    // Far more than a pseudo-terminal buffers, taken slowly by the far end: the write has to
+    // wait for room, long past the pump's slice.
+    constexpr std::size_t kKib = 128;
+    const Bytes frame = Sequence(kKib * 1024);
+    Bytes block = peer::Watch(kKib);
+    block.insert(block.end(), frame.begin(), frame.end());
+    ASSERT_TRUE(c.port.SetTimeouts(0, 0, 5000, 0, 0));
+    bool blocked = false;
+    c.port.SetIdleHook([&] {
+        ++c.idleCalls;
+        if (!blocked) {
+            blocked = true;
+            std::this_thread::sleep_for(kBlockingPump);  // a message box, answered late
+        }
+    });
+    std::size_t written = 0;
+    ASSERT_TRUE(c.port.WriteBlock(block.data(), block.size(), &written))
+        << SerialErrorText(c.port.LastError());
+    EXPECT_EQ(written, block.size());
+    EXPECT_EQ(c.idleCalls, 0) << "the pump ran inside a frame";
+    long took = 0;
+    const Bytes longest = c.Reply(2, took);
+    ASSERT_EQ(longest.size(), 2u);
+    EXPECT_LT(longest[0] << 8 | longest[1], 300) << "the frame stopped on the line (ms)";
+}
+
+void ReplyCompletedInTheDeadlinesMiddle(PortContract& c) {
+    ASSERT_TRUE(c.port.SetTimeouts(0, 0, 1000, 0, 0));
+    const Bytes reply = {1, 'Q', 0, 0, 0, 0x12, 0x34};
+    c.Send(peer::InPieces(reply, 2, 400));
+    long took = 0;
+    EXPECT_EQ(c.Reply(reply.size(), took), reply);
+    EXPECT_GE(took, 380) << "the read ended with the first piece";
+    EXPECT_LT(took, 900) << "the read waited for its deadline with the reply in";
+}
+
+void ReplyCutByTheDeadline(PortContract& c) {
+    ASSERT_TRUE(c.port.SetTimeouts(0, 0, 300, 0, 0));
+    const Bytes reply = {1, 'Q', 0, 0, 0, 0x12, 0x34};
+    c.Send(peer::InPieces(reply, 2, 700));
+    long took = 0;
+    EXPECT_EQ(c.Reply(reply.size(), took), Bytes(reply.begin(), reply.begin() + 4));
+    EXPECT_GE(took, 290);
+    EXPECT_LT(took, 650) << "the deadline did not end the read";
+    // The late piece is still taken by a read that waits for it.
+    ASSERT_TRUE(c.port.SetTimeouts(0, 0, 2000, 0, 0));
+    EXPECT_EQ(c.Reply(3, took), Bytes(reply.begin() + 4, reply.end()));
+}
+
+void SilentPanelEndsTheReadAtItsDeadline(PortContract& c) {
+    ASSERT_TRUE(c.port.SetTimeouts(0, 0, 300, 0, 0));
+    long took = 0;
+    EXPECT_TRUE(c.Reply(7, took).empty());
+    EXPECT_GE(took, 290);
+    EXPECT_LT(took, 800);
+    if (c.pump) {
+        EXPECT_GE(c.idleCalls, 3) << "the pump did not run while the reply was awaited";
+    }
+}
+
+const PortCase kPortCases[] = {
+    {"FrameGoesOutWholeWhileThePumpBlocks", true, FrameGoesOutWhole},
+    {"ReplyCompletedInTheDeadlinesMiddle", false, ReplyCompletedInTheDeadlinesMiddle},
+    {"ReplyCompletedInTheDeadlinesMiddleWithPump", true, ReplyCompletedInTheDeadlinesMiddle},
+    {"ReplyCutByTheDeadline", false, ReplyCutByTheDeadline},
+    {"ReplyCutByTheDeadlineWithPump", true, ReplyCutByTheDeadline},
+    {"SilentPanelEndsTheReadAtItsDeadline", false, SilentPanelEndsTheReadAtItsDeadline},
+    {"SilentPanelEndsTheReadAtItsDeadlineWithPump", true, SilentPanelEndsTheReadAtItsDeadline},
+};
+
 class SerialLineContract : public ::testing::TestWithParam<ContractCase> {
   protected:
     void SetUp() override {
@@ -269,6 +376,40 @@ TEST_P(SerialLineContract, Holds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SystemLine, SerialLineContract, ::testing::ValuesIn(kCases),
+                         test::CaseName());
+
+class SerialPortContract : public ::testing::TestWithParam<PortCase> {
+  protected:
+    void SetUp() override {
+        std::string whyNot;
+        peer_ = test::StartLinePeer(whyNot);
+        if (!peer_) {
+            GTEST_SKIP() << whyNot;
+        }
+        // A peer that has just vanished for a case before is back within moments.
+        bool open = false;
+        for (const auto until = Clock::now() + 3s; !(open = c_.port.Open(peer_->PortName())) &&
+                                                   c_.port.LastError() == SerialError::NotFound &&
+                                                   Clock::now() < until;) {
+            std::this_thread::sleep_for(50ms);
+        }
+        ASSERT_TRUE(open) << SerialErrorText(c_.port.LastError());
+        ASSERT_TRUE(c_.port.ConfigureLine(19200, 8, 0, 0, 0));
+        c_.pump = GetParam().pump;
+        if (c_.pump) {
+            c_.port.SetIdleHook([this] { ++c_.idleCalls; });
+        }
+    }
+
+    std::unique_ptr<test::LinePeer> peer_;
+    PortContract c_;
+};
+
+TEST_P(SerialPortContract, Holds) {
+    GetParam().run(c_);
+}
+
+INSTANTIATE_TEST_SUITE_P(SystemLine, SerialPortContract, ::testing::ValuesIn(kPortCases),
                          test::CaseName());
 
 }  // namespace

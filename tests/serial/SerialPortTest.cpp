@@ -323,7 +323,7 @@ TEST_F(PortOnPty, PortClosedFromTheIdleHookEndsTheRead) {
 
 TEST_F(PortOnPty, WriteTimeOutWhenNothingTakesTheData) {
     // Nobody reads the master: the pseudo-terminal's buffer fills and the write must give up
-    // after its time-out instead of hanging, calling the idle hook meanwhile.
+    // after its time-out instead of hanging. The pump stays out of a frame, even this one.
     int idleCalls = 0;
     port.SetIdleHook([&] { ++idleCalls; });
     ASSERT_TRUE(port.SetTimeouts(0, 0, 2000, 0, 100));
@@ -333,7 +333,7 @@ TEST_F(PortOnPty, WriteTimeOutWhenNothingTakesTheData) {
     EXPECT_EQ(port.LastError(), SerialError::Timeout);
     EXPECT_GT(written, 0u);
     EXPECT_LT(written, block.size());
-    EXPECT_GE(idleCalls, 1);
+    EXPECT_EQ(idleCalls, 0);
 }
 
 TEST_F(PortOnPty, ReadAfterTheOtherSideWentAwayFailsPromptly) {
@@ -487,6 +487,9 @@ TEST(SerialPortNames, ComNamesFollowTheWineConvention) {
     EXPECT_EQ(DevicePathForPortName("COM01"), "COM01");
     EXPECT_EQ(DevicePathForPortName("COM3x"), "COM3x");
     EXPECT_EQ(DevicePathForPortName("COM99999999999"), "COM99999999999");
+    // The port list shows device paths here, so a COM name is listed by its path.
+    EXPECT_EQ(ListedPortName("com20"), "/dev/ttyS19");
+    EXPECT_EQ(ListedPortName("/dev/ttyUSB0"), "/dev/ttyUSB0");
 }
 
 TEST(SerialPortNames, ErrnoValuesMapOntoTheFewKinds) {

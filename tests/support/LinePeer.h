@@ -8,6 +8,9 @@
 //   'P' size pieces gapHi gapLo payload sends it back in `pieces` parts, gap ms apart
 //   'F' size                            sends `size` filler bytes (kFiller) at once
 //   'V'                                 closes its end of the line, as a pulled cable would
+//   'W' kib                             takes the next `kib` KiB slowly (1 KiB every 2 ms,
+//                                       so a large block waits for room) and answers with the
+//                                       longest wait in ms (two bytes) when none was there
 #pragma once
 
 #include <cstdint>
@@ -23,6 +26,7 @@ inline constexpr std::uint8_t kEcho = 'E';
 inline constexpr std::uint8_t kPieces = 'P';
 inline constexpr std::uint8_t kFlood = 'F';
 inline constexpr std::uint8_t kVanish = 'V';
+inline constexpr std::uint8_t kWatch = 'W';
 inline constexpr std::uint8_t kFiller = 0xA5;
 
 inline void AppendSize(std::vector<std::uint8_t>& out, std::size_t n) {
@@ -50,6 +54,13 @@ inline std::vector<std::uint8_t> InPieces(const std::vector<std::uint8_t>& paylo
 inline std::vector<std::uint8_t> Flood(std::size_t size) {
     std::vector<std::uint8_t> out{kFlood};
     AppendSize(out, size);
+    return out;
+}
+
+// The command alone: the `kib` KiB it watches follow it.
+inline std::vector<std::uint8_t> Watch(std::size_t kib) {
+    std::vector<std::uint8_t> out{kWatch};
+    AppendSize(out, kib);
     return out;
 }
 

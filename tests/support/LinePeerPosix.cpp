@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -31,6 +32,32 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// Takes `count` bytes from fd at a slow pace and returns the longest wait (ms, at most 65535)
+// in which none were there: a writer that stops in the middle of a block shows as a long one.
+long WatchArrivals(int fd, std::size_t count) {
+    long longest = 0;
+    const auto giveUp = Clock::now() + std::chrono::seconds(20);
+    Clock::time_point ready = Clock::now();  // since when the peer could take more
+    while (count > 0 && Clock::now() < giveUp) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, kPollMs) < 0 && errno != EINTR) {
+            break;
+        }
+        std::uint8_t buf[1024];
+        const ssize_t n = ::read(fd, buf, std::min(sizeof buf, count));
+        if (n <= 0) {
+            continue;
+        }
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - ready).count();
+        longest = std::max<long>(longest, static_cast<long>(waited));
+        count -= static_cast<std::size_t>(n);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ready = Clock::now();
+    }
+    return std::min(longest, 65535L);
 }
 
 std::size_t SizeAt(const std::vector<std::uint8_t>& in, std::size_t at) {
@@ -78,6 +105,18 @@ bool Serve(int fd, std::vector<std::uint8_t>& in, bool& vanish) {
             const std::vector<std::uint8_t> filler(SizeAt(in, 1), line_peer::kFiller);
             (void)WriteAll(fd, filler.data(), filler.size());
             used = 3;
+            break;
+        }
+        case line_peer::kWatch: {
+            if (in.size() < 3) {
+                return false;
+            }
+            const std::size_t size = SizeAt(in, 1) * 1024;
+            used = 3 + std::min(size, in.size() - 3);
+            const long longest = WatchArrivals(fd, size - (used - 3));
+            const std::uint8_t reply[2] = {static_cast<std::uint8_t>(longest >> 8),
+                                           static_cast<std::uint8_t>(longest & 0xFF)};
+            (void)WriteAll(fd, reply, sizeof reply);
             break;
         }
         case line_peer::kVanish:

@@ -217,5 +217,43 @@ TEST(WindowPorts, AMissingSavedPortLeavesTheListUnselectedAndTheStatusLineSaysWh
     RemoveDirectoryW(dir.c_str());
 }
 
+// A job opened read-only: its name in the title, the controls that would change what is sent
+// disabled, and a job the form cannot show as it is (here: a workspace without its product)
+// told in an error box, with Download disabled.
+TEST(WindowJob, AJobIsShownReadOnlyAndOneTheFormCannotShowIsTold) {
+    const std::wstring dir = TempFolder();
+    AutoTest hook;
+    hook.logPath = dir + L"\\boxes.log";
+    hook.holdMs = 20;
+    hook.pressButtons = false;
+    FormEnvironment env;
+    env.appDir = Narrow(dir);
+    production::Job job;
+    job.name = "line7";
+    job.product = "H1";
+    CDownloadInfo info;
+    {
+        TarvexWindow window(GetModuleHandleW(nullptr), info, env, hook);
+        window.SetJob(job);
+        HWND hwnd = window.CreateModeless();
+        ASSERT_NE(hwnd, nullptr);
+        EXPECT_NE(Text(hwnd).find(" - job line7 (read-only)"), std::string::npos) << Text(hwnd);
+        for (int id : {IDC_PRODUCT, IDC_FIRMWARE_VERSION, IDC_BROWSE, IDC_SLAVE_ID, IDC_BAUD_RATE,
+                       IDC_ALL, IDC_USB_DOWNLOAD, IDC_DOWNLOAD}) {
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hwnd, id))) << id;
+        }
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hwnd, IDC_COM_PORT)));
+        std::ifstream in(Narrow(dir + L"\\boxes.log"));
+        std::stringstream log;
+        log << in.rdbuf();
+        EXPECT_NE(log.str().find("The job \"line7\" cannot be shown as it is: the form offers "
+                                 "no product \"H1\""),
+                  std::string::npos)
+            << log.str();
+    }
+    DeleteFileW((dir + L"\\boxes.log").c_str());
+    RemoveDirectoryW(dir.c_str());
+}
+
 }  // namespace
 }  // namespace tarvex::win32

@@ -40,5 +40,6 @@ void RegisterDownloadCommand(CLI::App& app, int& exitStatus);
 void RegisterDoctorCommand(CLI::App& app, int& exitStatus);
 void RegisterGangCommand(CLI::App& app, int& exitStatus);
 void RegisterStationCommand(CLI::App& app, int& exitStatus);
+void RegisterJobCommand(CLI::App& app, int& exitStatus);
 
 }  // namespace tarvex::cli

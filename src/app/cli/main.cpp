@@ -111,6 +111,7 @@ int main(int argc, char** argv) {
     RegisterDoctorCommand(app, exitStatus);
     RegisterGangCommand(app, exitStatus);
     RegisterStationCommand(app, exitStatus);
+    RegisterJobCommand(app, exitStatus);
 
     try {
         // CLI11 takes the arguments in reverse order, without the program name.

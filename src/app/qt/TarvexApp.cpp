@@ -3,11 +3,13 @@
 #include <QProcessEnvironment>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "app/qt/AppIcon.h"
 #include "app/qt/TarvexDialog.h"
 #include "app/qt/TextCodec.h"
 #include "platform/UserInterface.h"
+#include "production/JobForm.h"
 
 namespace tarvex::qt {
 
@@ -26,6 +28,20 @@ int CTarvexApp::InitInstance() {
         return 2;
     }
     QString named = line.workspace;
+    std::optional<production::Job> job;
+    if (!line.job.isEmpty()) {
+        // Read before the workspace is entered: a relative FILE is the caller's.
+        job.emplace();
+        if (std::string error; !production::ReadJob(ToBytes(line.job), *job, error)) {
+            std::fprintf(stderr, "tarvex: --job: %s\n", error.c_str());
+            return 2;
+        }
+        if (!named.isEmpty()) {
+            std::fprintf(stderr, "tarvex: --job: the job names its workspace; give no DIR\n");
+            return 2;
+        }
+        named = ToQString(job->workspace);
+    }
     if (named.isEmpty()) {
         named = QProcessEnvironment::systemEnvironment().value(
             QLatin1String(kWorkspaceEnvironmentVariable));
@@ -39,6 +55,9 @@ int CTarvexApp::InitInstance() {
 
     TarvexDialog dialog(m_downloadInfo);
     dialog.InitDialog();
+    if (job) {
+        ShowJob(dialog, *job);
+    }
     dialog.exec();  // the dialog's result is not looked at
     return 0;
 }
@@ -57,6 +76,15 @@ DialogCommandLine ParseDialogCommandLine(const QStringList& arguments) {
         } else if (!onlyOperands && arg == QLatin1String("--version")) {
             line.action = DialogCommandLine::Action::Version;
             return line;
+        } else if (!onlyOperands && arg == QLatin1String("--job")) {
+            if (i + 1 >= arguments.size()) {
+                line.action = DialogCommandLine::Action::Usage;
+                line.error = QStringLiteral("--job needs a FILE (try --help)");
+                return line;
+            }
+            line.job = arguments[++i];
+        } else if (!onlyOperands && arg.startsWith(QLatin1String("--job="))) {
+            line.job = arg.mid(6);
         } else if (!onlyOperands && arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             line.action = DialogCommandLine::Action::Usage;
             line.error = QStringLiteral("unknown option %1 (try --help)").arg(arg);
@@ -85,10 +113,21 @@ QString DialogHelpText() {
         "a folder chooser and remembers the choice.\n"
         "\n"
         "Options:\n"
-        "  -h, --help     display this help and exit\n"
-        "      --version  output version information and exit\n"
+        "      --job FILE  open the job FILE (tarvex-cli job create) read-only: its workspace,\n"
+        "                  its choices, the controls that would change what is sent disabled\n"
+        "  -h, --help      display this help and exit\n"
+        "      --version   output version information and exit\n"
         "\n"
         "Qt's own options (-platform NAME, -style NAME, ...) are taken as well.\n");
+}
+
+void ShowJob(TarvexDialog& dialog, const production::Job& job) {
+    dialog.setWindowTitle(dialog.windowTitle() +
+                          QStringLiteral(" - job %1 (read-only)").arg(ToQString(job.name)));
+    if (const std::string problem = production::OpenJobReadOnly(dialog.Form(), job);
+        !problem.empty()) {
+        dialog.UserInterface().ShowMessage(MessageKind::ErrorBox, "Error", problem);
+    }
 }
 
 namespace {

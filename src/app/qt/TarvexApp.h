@@ -4,6 +4,7 @@
 //
 //   tarvex [DIR]   DIR (else TARVEX_WORKSPACE, else the current directory) is the workspace;
 //                  see Workspace.h for how the dialog finds one when that holds no catalogue.
+//   tarvex --job FILE   the job's workspace, the job shown read-only (production/JobForm.h)
 #pragma once
 
 #include <QApplication>
@@ -12,8 +13,11 @@
 
 #include "app/qt/Workspace.h"
 #include "download/DownloadContainer.h"
+#include "production/JobFile.h"
 
 namespace tarvex::qt {
+
+class TarvexDialog;
 
 class CTarvexApp : public QApplication {
   public:
@@ -34,10 +38,14 @@ class CTarvexApp : public QApplication {
 struct DialogCommandLine {
     enum class Action { Run, Help, Version, Usage } action = Action::Run;
     QString workspace;  // the DIR argument, if any
+    QString job;        // --job FILE
     QString error;      // for Action::Usage
 };
 DialogCommandLine ParseDialogCommandLine(const QStringList& arguments);
 QString DialogHelpText();
+
+// Opens `job` read-only in the dialog: the title names it, a problem is shown as an error box.
+void ShowJob(TarvexDialog& dialog, const production::Job& job);
 
 // Why the dialog cannot have a display, read before the application object exists: Qt would
 // end the program with abort() instead. Empty when a display may be there: a platform that

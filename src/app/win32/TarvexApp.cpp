@@ -1,15 +1,39 @@
 #include "app/win32/TarvexApp.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
+#include <optional>
 #include <string>
 
 #include "app/win32/TarvexWindow.h"
 #include "app/win32/WideText.h"
 #include "app/win32/Workspace.h"
 #include "platform/UserInterface.h"
+#include "production/JobForm.h"
 
 namespace tarvex::win32 {
+namespace {
+
+// tarvex.exe --job FILE: the job brings its workspace, so no DIR goes with it.
+std::optional<std::wstring> JobArgument(std::string& error) {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::optional<std::wstring> job;
+    if (arguments != nullptr) {
+        if (count >= 2 && std::wstring(arguments[1]) == L"--job") {
+            if (count == 3) {
+                job = arguments[2];
+            } else {
+                error = "--job takes one FILE and no workspace";
+            }
+        }
+        LocalFree(arguments);
+    }
+    return job;
+}
+
+}  // namespace
 
 int CTarvexApp::InitInstance() {
     INITCOMMONCONTROLSEX controls = {};
@@ -18,7 +42,18 @@ int CTarvexApp::InitInstance() {
     InitCommonControlsEx(&controls);
 
     std::string error;
-    const std::wstring named = NamedWorkspace(error);
+    std::optional<production::Job> job;
+    std::wstring named;
+    if (const std::optional<std::wstring> jobFile = JobArgument(error); jobFile) {
+        job.emplace();
+        if (production::ReadJob(Narrow(*jobFile), *job, error)) {
+            named = Widen(job->workspace);
+        } else {
+            error = "--job: " + error;
+        }
+    } else if (error.empty()) {
+        named = NamedWorkspace(error);
+    }
     WorkspaceResult workspace;
     if (error.empty()) {
         RegistryWorkspaceStore store;
@@ -32,6 +67,9 @@ int CTarvexApp::InitInstance() {
     }
 
     TarvexWindow dialog(instance_, m_downloadInfo);
+    if (job) {
+        dialog.SetJob(std::move(*job));
+    }
     dialog.Run();  // the dialog's result is not looked at
     return 0;
 }

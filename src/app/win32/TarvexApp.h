@@ -5,6 +5,7 @@
 //   tarvex.exe [DIR]   DIR (else TARVEX_WORKSPACE, else the current directory) is the
 //                      workspace; see Workspace.h for how the dialog finds one when that holds
 //                      no catalogue.
+//   tarvex.exe --job FILE   the job's workspace, the job shown read-only
 #pragma once
 
 #include "app/win32/Win32Api.h"

@@ -9,6 +9,7 @@
 #include "app/win32/WideText.h"
 #include "app/win32/resource.h"
 #include "platform/Files.h"
+#include "production/JobForm.h"
 
 namespace tarvex::win32 {
 namespace {
@@ -237,8 +238,18 @@ void TarvexWindow::InitDialog() {
     form_.ForEachControl([this](Control& control) { Bind(control); });
     form_.SetProgressListener(&status_);
     form_.OnInitDialog();
+    std::string jobProblem;
+    if (job_) {
+        jobProblem = production::OpenJobReadOnly(form_, *job_);
+        SetWindowTextW(
+            hwnd_,
+            Widen(std::string(kFormTitle) + " - job " + job_->name + " (read-only)").c_str());
+    }
     form_.ForEachControl([this](Control& control) { Refresh(control); });
     ShowPortStatus();
+    if (!jobProblem.empty()) {
+        ui_.ShowMessage(MessageKind::ErrorBox, "Error", jobProblem);
+    }
     if (HWND download = Item(form_.m_btnDownload)) {
         SetFocus(download);
     }

@@ -15,6 +15,8 @@
 // that Download refuses until the user picks a port; the status line under the progress bar
 // says why, and what the transfer is doing while it runs.
 //
+// tarvex.exe --job FILE shows a job read-only (SetJob).
+//
 // Run() shows the dialog modally; the form starts (OnInitDialog) when the window has been
 // created, and Close ends both.
 #pragma once
@@ -29,6 +31,7 @@
 #include "app/win32/AutoTest.h"
 #include "app/win32/Win32UserInterface.h"
 #include "download/DownloadContainer.h"
+#include "production/JobFile.h"
 #include "ui/StatusText.h"
 #include "ui/TarvexDlg.h"
 
@@ -50,6 +53,9 @@ class TarvexWindow {
     HWND Window() const { return hwnd_; }
 
     CTarvexDlg& Form() { return form_; }
+    // Before the window is made: the job to show read-only (production/JobForm.h), its name in
+    // the title, a problem with it in an error box.
+    void SetJob(production::Job job) { job_ = std::move(job); }
     const std::string& StatusLineText() const { return status_.Text(); }
 
   private:
@@ -84,6 +90,7 @@ class TarvexWindow {
     std::unordered_set<const Control*> running_;
     int refreshing_ = 0;  // > 0 while the view itself changes its windows
     std::optional<AutoTest> autoTest_;
+    std::optional<production::Job> job_;
 };
 
 }  // namespace tarvex::win32

@@ -15,6 +15,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/cli/commands/Doctor.h"
+#include "app/cli/commands/PortNames.h"
 #include "platform/Files.h"
 #include "serial/LowLatency.h"
 #include "serial/PortAccess.h"
@@ -93,6 +94,10 @@ class LinuxChecks final : public PlatformChecks {
         } else {
             sink_.Add("port", p.path, Level::Problem,
                       "does not open: " + std::string(SerialErrorText(p.error)));
+        }
+        if (const std::string warning = UnstableNameWarning(p, probe_.devRoot); !warning.empty()) {
+            sink_.Add("port", p.path, Level::Warning, warning,
+                      "name the fixture's port by its /dev/serial/by-path name");
         }
         CheckServicesFor(p);
     }

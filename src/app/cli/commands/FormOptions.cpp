@@ -94,7 +94,7 @@ void ChoosePort(CTarvexDlg& form, const std::string& name, const FormOptions& op
             throw UsageError(why);
         }
         options.onUnopenablePort(why);
-        index = list.AddString(device);
+        index = list.AddString(ListedPortName(name));
     }
     if (!form.UserSelect(list, index)) {
         throw UsageError("--port: " + Unusable(form, list, "the Com Port list"));
@@ -180,7 +180,7 @@ int PortEntry(CTarvexDlg& form, const std::string& name, SerialError& error) {
         return -1;
     }
     probe.Close();
-    return list.AddString(device);
+    return list.AddString(ListedPortName(name));
 }
 
 std::string PortErrorFix(const std::string& device, SerialError error) {

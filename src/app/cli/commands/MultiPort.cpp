@@ -2,16 +2,20 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <optional>
+#include <thread>
 
 #include "app/cli/Commands.h"
 #include "app/cli/console/InterruptWatch.h"
 #include "app/cli/console/PasswordSource.h"
 #include "app/cli/output/StatusBoard.h"
+#include "app/dashboard/DashboardServer.h"
 #include "platform/ProcessPriority.h"
 #include "platform/Text.h"
 #include "production/BoardState.h"
+#include "production/DashboardFeed.h"
 #include "production/DownloadReport.h"
 #include "production/JsonProgress.h"
 #include "serial/PortProbe.h"
@@ -46,7 +50,74 @@ void AddMultiPortOptions(CLI::App& cmd, MultiPortOptions& o) {
         ->type_name("FILE")
         ->excludes("--password")
         ->group("Form");
+    cmd.add_option("--dashboard", o.dashboard,
+                   "Serve the operator's dashboard on [ADDRESS:]PORT while the line runs "
+                   "(ADDRESS 127.0.0.1 unless given; any other needs --dashboard-token-file)")
+        ->type_name("[ADDRESS:]PORT")
+        ->group("Dashboard");
+    cmd.add_option("--dashboard-token-file", o.dashboardTokenFile,
+                   "Every request to the dashboard needs the token on the first line of FILE")
+        ->type_name("FILE")
+        ->needs("--dashboard")
+        ->group("Dashboard");
+    cmd.add_option("--dashboard-linger", o.dashboardLinger,
+                   "Keep the dashboard up this many seconds after the line has ended, so that "
+                   "the last results stay on the screen (Ctrl-C ends it sooner)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.0, 86400.0))
+        ->needs("--dashboard")
+        ->group("Dashboard");
 }
+
+namespace {
+
+// [ADDRESS:]PORT, with an IPv6 address in brackets.
+dashboard::DashboardSettings DashboardSettingsFrom(const MultiPortOptions& o) {
+    dashboard::DashboardSettings settings;
+    std::string spec = *o.dashboard;
+    std::string portText = spec;
+    if (const std::size_t colon = spec.rfind(':'); colon != std::string::npos) {
+        std::string address = spec.substr(0, colon);
+        if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
+            address = address.substr(1, address.size() - 2);
+        }
+        settings.address = address;
+        portText = spec.substr(colon + 1);
+    }
+    int port = -1;
+    try {
+        std::size_t used = 0;
+        port = std::stoi(portText, &used);
+        if (used != portText.size()) {
+            port = -1;
+        }
+    } catch (const std::exception&) {
+        port = -1;
+    }
+    if (port < 0 || port > 65535 || settings.address.empty()) {
+        throw UsageError("--dashboard " + spec +
+                         ": give [ADDRESS:]PORT, PORT from 1 to 65535 (0: any free port)");
+    }
+    settings.port = static_cast<std::uint16_t>(port);
+    if (o.dashboardTokenFile) {
+        std::ifstream in(*o.dashboardTokenFile);
+        std::string first;
+        if (!in || !std::getline(in, first)) {
+            throw UsageError("--dashboard-token-file: cannot read " + *o.dashboardTokenFile);
+        }
+        settings.token = std::string(TrimWhitespace(first));
+        if (settings.token.size() < 16) {
+            throw UsageError("--dashboard-token-file: the token in " + *o.dashboardTokenFile +
+                             " is shorter than 16 characters");
+        }
+    } else if (!dashboard::IsLoopbackAddress(settings.address)) {
+        throw UsageError("--dashboard " + spec +
+                         ": an address other than loopback needs --dashboard-token-file FILE");
+    }
+    return settings;
+}
+
+}  // namespace
 
 std::vector<std::string> ResolvePorts(const MultiPortOptions& o) {
     std::vector<std::string> ports = o.ports;
@@ -129,10 +200,34 @@ int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
     }
     if (o.report) {
         report.emplace(*o.report);
+        if (o.jobStamp) {
+            report->SetJob(*o.jobStamp);
+        }
         shared.events.AddRecordSink(&*report);
     }
 
     production::Line line(shared);
+
+    // The dashboard binds before any port is touched: an address in use stops the run here.
+    std::optional<production::DashboardModel> dashboardModel;
+    std::optional<production::DashboardFeed> dashboardFeed;
+    std::unique_ptr<dashboard::DashboardServer> dashboardServer;
+    if (o.dashboard) {
+        dashboard::DashboardSettings settings = DashboardSettingsFrom(o);
+        dashboardModel.emplace(ports);
+        dashboardModel->Header().command = counts ? "station" : "gang";
+        dashboardFeed.emplace(*dashboardModel);
+        shared.events.Add(&*dashboardFeed);
+        dashboardServer = std::make_unique<dashboard::DashboardServer>(
+            *dashboardFeed, std::move(settings),
+            dashboard::DashboardActions{[&line] { line.StopAfterUnits(); }});
+        if (std::string why; !dashboardServer->Start(why)) {
+            messages.Write("tarvex-cli: --dashboard " + *o.dashboard + ": " + why);
+            return kExitFailure;
+        }
+        messages.Write("tarvex-cli: dashboard at " + dashboardServer->Url());
+    }
+
     if (std::string why; const int status = line.Prepare(ports, why)) {
         if (status == kExitUsage) {
             throw UsageError(why);
@@ -167,6 +262,14 @@ int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
     };
     body(line, messages, tick);
     board.Finish();
+    if (dashboardServer && o.dashboardLinger > 0) {
+        const auto until = std::chrono::steady_clock::now() +
+                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                               std::chrono::duration<double>(o.dashboardLinger));
+        while (std::chrono::steady_clock::now() < until && !watch.Requested()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
     return 0;
 }
 

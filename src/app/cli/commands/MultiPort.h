@@ -10,6 +10,7 @@
 
 #include "app/cli/commands/FormOptions.h"
 #include "app/cli/output/MessageLines.h"
+#include "production/JobFile.h"
 #include "production/Line.h"
 
 namespace tarvex::cli {
@@ -22,11 +23,18 @@ struct MultiPortOptions {
     std::string progress = "auto";
     std::optional<std::string> report;
     std::optional<std::string> passwordFile;
+    std::optional<std::string> dashboard;  // [ADDRESS:]PORT
+    std::optional<std::string> dashboardTokenFile;
+    double dashboardLinger = 0;  // seconds the dashboard stays up after the line has ended
+    // --job: the file, and once taken the stamp every report record carries.
+    std::optional<std::string> job;
+    std::optional<production::JobStamp> jobStamp;
 };
 
 // The form options of download (less its single --port), --port (repeatable), --ports-from,
 // --all-usb, --progress (auto, bar, lines, none, json), --report and --password-file (the
-// password may also come from TARVEX_PASSWORD).
+// password may also come from TARVEX_PASSWORD), and the dashboard's --dashboard,
+// --dashboard-token-file and --dashboard-linger.
 void AddMultiPortOptions(CLI::App& cmd, MultiPortOptions& options);
 
 // The ports in the order given, each once; a usage error when there is none.

@@ -7,6 +7,7 @@
 //   PortsSourceHelpText()           ports: where the list comes from
 //   InterruptHelpText()             what Ctrl-C (and SIGTERM, or Ctrl-Break) does to a download
 //   ProgressJsonHelpText()          --progress, with where its JSON Lines are described
+//   FixturePortHelpText()           which port names stay with a fixture
 //   ExitMeaningHelp(row)            an exit status's meaning as this system's --help gives it,
 //                                   or nothing for a status this system never returns
 #pragma once
@@ -24,6 +25,7 @@ void AddPortsRootOptions(CLI::App& cmd, std::string& sysfsRoot, std::string& dev
 std::string PortsSourceHelpText();
 std::string InterruptHelpText();
 std::string ProgressJsonHelpText();
+std::string FixturePortHelpText();
 std::optional<std::string> ExitMeaningHelp(const production::ExitStatusRow& row);
 
 }  // namespace tarvex::cli

@@ -33,6 +33,11 @@ std::string ProgressJsonHelpText() {
            "Lines on standard output, see docs/progress-json.md)";
 }
 
+std::string FixturePortHelpText() {
+    return "a /dev/serial/by-id name stays only for an adapter with a USB serial number, else "
+           "name the USB socket with /dev/serial/by-path: see tarvex-cli ports";
+}
+
 std::optional<std::string> ExitMeaningHelp(const production::ExitStatusRow& row) {
     return std::string(row.meaning);
 }

@@ -27,6 +27,11 @@ std::string ProgressJsonHelpText() {
 
 // Windows has no SIGTERM: Ctrl-Break and closing the console take its place, and 143 never
 // comes.
+std::string FixturePortHelpText() {
+    return "a COM name stays with the adapter, or with its USB socket for an adapter without "
+           "a USB serial number";
+}
+
 std::optional<std::string> ExitMeaningHelp(const production::ExitStatusRow& row) {
     switch (row.status) {
         case production::ExitStatus::Cancelled:

@@ -11,6 +11,7 @@
 
 #include "app/cli/Commands.h"
 #include "app/cli/commands/PlatformHelp.h"
+#include "app/cli/commands/PortNames.h"
 #include "serial/PortAccess.h"
 #include "serial/PortProbe.h"
 
@@ -80,7 +81,7 @@ nlohmann::json TextOrNull(const std::string& s) {
     return s.empty() ? nlohmann::json(nullptr) : nlohmann::json(s);
 }
 
-nlohmann::json ToJson(const std::vector<PortInfo>& ports) {
+nlohmann::json ToJson(const std::vector<PortInfo>& ports, const std::string& devRoot) {
     nlohmann::json out = nlohmann::json::array();
     for (const PortInfo& p : ports) {
         nlohmann::json j;
@@ -98,12 +99,13 @@ nlohmann::json ToJson(const std::vector<PortInfo>& ports) {
         j["latency_timer_ms"] = p.latencyTimerMs ? nlohmann::json(*p.latencyTimerMs) : nullptr;
         j["advice"] = p.opens ? nlohmann::json(nullptr) : nlohmann::json(StateText(p));
         j["from_environment"] = p.fromEnvironment;
+        j["name_warning"] = TextOrNull(UnstableNameWarning(p, devRoot));
         out.push_back(std::move(j));
     }
     return out;
 }
 
-void PrintText(const std::vector<PortInfo>& ports) {
+void PrintText(const std::vector<PortInfo>& ports, const std::string& devRoot) {
     if (ports.empty()) {
         std::cout << "No serial ports found.\n";
         return;
@@ -121,6 +123,9 @@ void PrintText(const std::vector<PortInfo>& ports) {
             line += "; " + details;
         }
         std::cout << line << '\n';
+        if (const std::string warning = UnstableNameWarning(p, devRoot); !warning.empty()) {
+            std::cout << std::string(width + 2, ' ') << "warning: " << warning << '\n';
+        }
     }
 }
 
@@ -132,7 +137,7 @@ void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
     cmd->add_flag("--json", options->json,
                   "Print a JSON array of objects (path, opens, error, driver, usb_vendor_id, "
                   "usb_product_id, manufacturer, product, serial_number, group, latency_timer_ms, "
-                  "from_environment, advice)");
+                  "from_environment, advice, name_warning)");
     AddPortsRootOptions(*cmd, options->sysfsRoot, options->devRoot);
     cmd->footer(PortsSourceHelpText() +
                 "\n\n"
@@ -148,9 +153,9 @@ void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
         probe.findHolders = true;
         const std::vector<PortInfo> ports = ProbePorts(probe);
         if (options->json) {
-            std::cout << ToJson(ports).dump(2) << '\n';
+            std::cout << ToJson(ports, probe.devRoot).dump(2) << '\n';
         } else {
-            PrintText(ports);
+            PrintText(ports, probe.devRoot);
         }
         exitStatus = kExitOk;
     });

@@ -4,19 +4,15 @@
 // starts the next one). With several ports, one station loop runs per port. The loop is the
 // production line's (production/Line.h); this command adds the options, Enter on standard
 // input, the PASS and FAIL lines and --on-result.
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <iostream>
 #include <memory>
 
 #include "app/cli/Commands.h"
+#include "app/cli/commands/JobOptions.h"
 #include "app/cli/commands/MultiPort.h"
-
-extern char** environ;
+#include "app/cli/commands/PlatformHelp.h"
+#include "app/cli/console/StandardInput.h"
+#include "platform/ShellCommand.h"
 
 namespace tarvex::cli {
 namespace {
@@ -32,53 +28,32 @@ struct StationOptions {
     int settleMs = 300;
 };
 
-// Runs CMD with /bin/sh, the result in its environment; waits for it.
+// Runs CMD with the system's shell, the result in its environment; waits for it.
 void RunOnResult(const std::string& command, const UnitResult& r, int passed, int failed,
                  LineOutput& messages) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        env.emplace_back(*e);
-    }
-    env.push_back("TARVEX_PORT=" + r.port);
-    env.push_back(std::string("TARVEX_RESULT=") + (r.exitStatus == kExitOk ? "pass" : "fail"));
-    env.push_back(std::string("TARVEX_OUTCOME=") + OutcomeKey(r.outcome));
-    env.push_back("TARVEX_EXIT_STATUS=" + std::to_string(r.exitStatus));
-    env.push_back("TARVEX_PANEL_CODE=" + (r.panelCode > 0 ? std::to_string(r.panelCode) : ""));
-    env.push_back("TARVEX_MESSAGE=" + r.message);
-    env.push_back("TARVEX_SERIAL_NUMBER=" + r.serialNumber);
-    env.push_back("TARVEX_PASSED=" + std::to_string(passed));
-    env.push_back("TARVEX_FAILED=" + std::to_string(failed));
-    std::vector<char*> envp;
-    for (std::string& e : env) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
-    std::string sh = "/bin/sh", dashC = "-c", cmd = command;
-    char* argv[] = {sh.data(), dashC.data(), cmd.data(), nullptr};
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, envp.data()) != 0) {
-        messages.Write("tarvex-cli: --on-result: cannot start /bin/sh");
-        return;
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    const std::vector<std::string> env = {
+        "TARVEX_PORT=" + r.port,
+        std::string("TARVEX_RESULT=") + (r.exitStatus == kExitOk ? "pass" : "fail"),
+        std::string("TARVEX_OUTCOME=") + OutcomeKey(r.outcome),
+        "TARVEX_EXIT_STATUS=" + std::to_string(r.exitStatus),
+        "TARVEX_PANEL_CODE=" + (r.panelCode > 0 ? std::to_string(r.panelCode) : ""),
+        "TARVEX_MESSAGE=" + r.message,
+        "TARVEX_SERIAL_NUMBER=" + r.serialNumber,
+        "TARVEX_PASSED=" + std::to_string(passed),
+        "TARVEX_FAILED=" + std::to_string(failed),
+    };
+    const std::optional<int> status = platform::RunShellCommand(command, env);
+    if (!status) {
+        messages.Write(std::string("tarvex-cli: --on-result: cannot start ") +
+                       platform::ShellName());
+    } else if (*status != 0) {
         messages.Write("tarvex-cli: --on-result: the command failed for " + r.port);
     }
 }
 
 // Enter on standard input; end of input counts as a press: nothing more comes.
 bool EnterPressed() {
-    struct pollfd in {
-        STDIN_FILENO, POLLIN, 0
-    };
-    if (::poll(&in, 1, 0) <= 0) {
-        return false;
-    }
-    char c = 0;
-    const ssize_t got = ::read(STDIN_FILENO, &c, 1);
-    return got <= 0 || c == '\n';
+    return PollStandardInput() != InputPoll::Nothing;
 }
 
 int RunStation(StationOptions& o) {
@@ -117,14 +92,17 @@ void RegisterStationCommand(CLI::App& app, int& exitStatus) {
     auto* cmd = app.add_subcommand(
         "station", "Wait for the next panel on a port, download, report, and repeat");
     AddMultiPortOptions(*cmd, options->ports);
+    AddJobOption(*cmd, options->ports);
     cmd->add_option("--count", options->count, "Stop after N panels (all ports together)")
         ->check(CLI::NonNegativeNumber)
         ->group("Station");
-    cmd->add_option("--on-result", options->onResult,
-                    "Run CMD with /bin/sh after every panel; its environment has TARVEX_PORT, "
-                    "TARVEX_RESULT (pass or fail), TARVEX_OUTCOME, TARVEX_EXIT_STATUS, "
-                    "TARVEX_PANEL_CODE, TARVEX_MESSAGE, TARVEX_SERIAL_NUMBER, TARVEX_PASSED and "
-                    "TARVEX_FAILED")
+    cmd->add_option(
+           "--on-result", options->onResult,
+           std::string("Run CMD with ") + platform::ShellName() +
+               " after every panel; its environment has TARVEX_PORT, "
+               "TARVEX_RESULT (pass or fail), TARVEX_OUTCOME, TARVEX_EXIT_STATUS, "
+               "TARVEX_PANEL_CODE, TARVEX_MESSAGE, TARVEX_SERIAL_NUMBER, TARVEX_PASSED and "
+               "TARVEX_FAILED")
         ->type_name("CMD")
         ->group("Station");
     cmd->add_flag("--fixed", options->fixed,
@@ -136,13 +114,23 @@ void RegisterStationCommand(CLI::App& app, int& exitStatus) {
         ->check(CLI::Range(0, 60000))
         ->group("Station");
     cmd->footer(
-        "For every port: wait until the port's path exists (a panel plugged in; a "
-        "/dev/serial/by-id name is the stable choice), download, report PASS or FAIL, wait "
-        "until the path goes away, and repeat. The counts of passed and failed panels stay on "
+        "For every port: wait until the port's path exists (a panel plugged in; " +
+        FixturePortHelpText() +
+        "), download, report PASS or FAIL, wait until the path goes away, and repeat. The counts "
+        "of passed and failed panels stay on "
         "the board. Ctrl-C or SIGTERM cancels a running download and stops.\n\n"
+        "--job FILE runs a job made with tarvex-cli job create as it stands: its workspace, "
+        "form, ports and report; it refuses to start when the container's SHA-256 is not the "
+        "job's, and refuses the options that would change what is sent. Every report record "
+        "names the job and its container's hash.\n\n"
         "Exit status: 0 when every panel passed, else the status of the first failed panel "
         "(the table in download --help); 1 after an interrupt; 2 usage error.");
-    cmd->callback([options, &exitStatus] { exitStatus = RunStation(*options); });
+    cmd->callback([cmd, options, &exitStatus] {
+        exitStatus = TakeJob(*cmd, options->ports);
+        if (exitStatus == kExitOk) {
+            exitStatus = RunStation(*options);
+        }
+    });
 }
 
 }  // namespace tarvex::cli

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/Commands.h"
+#include "app/cli/commands/JobOptions.h"
 #include "app/cli/commands/MultiPort.h"
 #include "platform/Text.h"
 
@@ -91,6 +92,7 @@ void RegisterGangCommand(CLI::App& app, int& exitStatus) {
     auto* cmd = app.add_subcommand(
         "gang", "Download to several ports at once: one form per port, one container read once");
     AddMultiPortOptions(*cmd, options->ports);
+    AddJobOption(*cmd, options->ports);
     cmd->add_flag("--json", options->json, "Print the summary as JSON")->group("Download");
     cmd->footer(
         "Takes the form options of download once and a port several times. Every port gets "
@@ -98,10 +100,19 @@ void RegisterGangCommand(CLI::App& app, int& exitStatus) {
         "shared; the settings file dnld.sv is written at most once. Each port's messages go to "
         "standard error as \"PORT: Caption: text\". Ctrl-C or SIGTERM cancels every port.\n\n"
         "At the end a summary: port, USB serial number, result, panel code, bytes, time.\n\n"
+        "--job FILE runs a job made with tarvex-cli job create as it stands: its workspace, "
+        "form, ports and report; it refuses to start when the container's SHA-256 is not the "
+        "job's, and refuses the options that would change what is sent. Every report record "
+        "names the job and its container's hash.\n\n"
         "Exit status: 0 when every port succeeded, else the status of the first failed port "
         "in the order given (the table in download --help); 2 usage error; 3 when a form "
         "refused the options.");
-    cmd->callback([options, &exitStatus] { exitStatus = RunGang(*options); });
+    cmd->callback([cmd, options, &exitStatus] {
+        exitStatus = TakeJob(*cmd, options->ports);
+        if (exitStatus == kExitOk) {
+            exitStatus = RunGang(*options);
+        }
+    });
 }
 
 }  // namespace tarvex::cli
