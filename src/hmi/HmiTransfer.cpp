@@ -372,12 +372,18 @@ int CHmiTransfer::SendTransferOver() {
         // With Cancel pending the command is not resent, but its one reply is still read: every
         // item was confirmed, and a panel that confirms the end has the whole download.
         const bool cancelPending = state_.cancelRequested;
+        if (cancelPending) {
+            state_.targetCode = 0;  // what the reply says, and nothing left from before
+        }
         if (AwaitReply(kItemApplication, kActionOver, m_arrCommandFrame)) {
             return 0;
         }
         if (cancelPending || state_.cancelRequested) {
-            // Cancelled with the end unconfirmed: whatever the reply said, not successful.
-            state_.targetCode = 255;
+            // Cancelled with the end unconfirmed: not successful. A code the panel answered
+            // with is its reason and is reported; without one the end counts as unconfirmed.
+            if (state_.targetCode == 0) {
+                state_.targetCode = 255;
+            }
             return 1;
         }
     }

@@ -87,8 +87,10 @@ std::string FormatSettingsFile(const SettingsFileValues& values, std::string_vie
     text += "STOP BITS:" + values.stopBits + end;
     text += std::string("REMEMBER PASSWORD:") + (values.rememberPassword ? "Yes" : "No") + end;
     // Without Remember Password the password stays off the disk; the key stays for readers that
-    // expect it.
-    text += "PASSWORD:" + (values.rememberPassword ? values.password : std::string()) + end;
+    // expect it. The fixed password is kept all the same: a version that takes no password of
+    // its own gets the field filled from it at the next start, and would otherwise lose it.
+    const bool keep = values.rememberPassword || values.password == kFixedPassword;
+    text += "PASSWORD:" + (keep ? values.password : std::string()) + end;
     text += "PRODUCT NAME:" + values.productName + end;
     text += "BOOTLOADER VERSION:" + values.bootloaderVersion + end;
     text += "FIRMWARE VERSION:" + values.firmwareVersion + end;

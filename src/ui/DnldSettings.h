@@ -25,6 +25,11 @@ namespace tarvex {
 
 inline constexpr char kSettingsFileName[] = "dnld.sv";
 
+// The version-independent password of panels whose firmware takes no download password of its
+// own: the catalogue offers it for such a version, and the file keeps it even without Remember
+// Password. No secret.
+inline constexpr std::string_view kFixedPassword = "5826";
+
 class CDnldSettings {
   public:
     std::int32_t m_nSlaveID = 1;

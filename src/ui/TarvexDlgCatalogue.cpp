@@ -8,9 +8,6 @@
 namespace tarvex {
 namespace {
 
-// Version-independent password of panels whose firmware takes no download password.
-constexpr std::string_view kFixedPassword = "5826";
-
 template <typename T>
 const T* EntryAt(const std::vector<T>& list, int index) {
     return (index >= 0 && static_cast<std::size_t>(index) < list.size())

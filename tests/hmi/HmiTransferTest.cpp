@@ -189,6 +189,7 @@ TEST_P(HmiTransferLimits, StopAfterTheirAttempts) {
 
 constexpr char kPassword[] = "Password Verification Failed!";
 constexpr char kNotSuccessful[] = "Download not successful!";
+constexpr char kComplete[] = "Download Complete!";
 
 INSTANTIATE_TEST_SUITE_P(
     Phases, HmiTransferLimits,
@@ -271,12 +272,15 @@ TEST_F(HmiTransfer, CancelDuringTheApplicationDataSendsCancelAndEndsTheItem) {
 // Cancel pressed when nothing is left to cancel: after the last packet the closing command is
 // written once, and its one reply, read with the usual time-out, decides. A confirmed end is a
 // complete download; any other reply is not, and neither is a last packet let pass unconfirmed.
+// A panel that refuses the end with a code of its own has that code and its message reported.
 struct LateCancelCase {
     const char* name;
     Ticks ticks;
     const char* fault;
     int pump;
     bool complete;
+    int targetCode;  // the code the download ends with; -1: not judged here
+    const char* message;
 };
 
 using HmiTransferLateCancel = DownloadCases<LateCancelCase>;
@@ -297,25 +301,27 @@ TEST_P(HmiTransferLateCancel, IsCompleteOnlyWhenThePanelConfirmedEverything) {
     EXPECT_EQ(CountWritten('Q', kOverCode), 1);
     ASSERT_FALSE(line.empty());
     EXPECT_FALSE(line.back().written) << "the closing command's reply was not read";
-    EXPECT_EQ(Texts(),
-              std::vector<std::string>{c.complete ? "Download Complete!" : kNotSuccessful});
+    EXPECT_EQ(Texts(), std::vector<std::string>{c.message});
     EXPECT_EQ(form->LastDownloadOutcome(),
               c.complete ? DownloadOutcome::Complete : DownloadOutcome::Cancelled);
+    if (c.targetCode >= 0) {
+        EXPECT_EQ(form->m_nTargetCode, c.targetCode) << "the panel's answer to the closing command";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Clicks, HmiTransferLateCancel,
     ::testing::Values(
         // Pumps: opening, file information, packets 0, 1, 2, then Over.
-        LateCancelCase{"AtTheLastPacket", kApplicationOnly, "", 5, true},
+        LateCancelCase{"AtTheLastPacket", kApplicationOnly, "", 5, true, 0, kComplete},
         LateCancelCase{"AtTheLastPacketEndRefused", kApplicationOnly,
-                       "item=application,phase=over:status=2", 5, false},
+                       "item=application,phase=over:status=2", 5, false, 2, kPassword},
         LateCancelCase{"AtTheLastPacketEndDamaged", kApplicationOnly,
-                       "item=application,phase=over:bad-crc", 5, false},
-        LateCancelCase{"AtTheClosingCommand", kApplicationOnly, "", 6, true},
+                       "item=application,phase=over:bad-crc", 5, false, 255, kNotSuccessful},
+        LateCancelCase{"AtTheClosingCommand", kApplicationOnly, "", 6, true, 0, kComplete},
         // The Bitmap's last packet is let pass unconfirmed; the Application clears the request.
         LateCancelCase{"AtAnUnconfirmedLastBitmapPacket", kApplicationAndBitmap,
-                       "item=bitmap,phase=data,packet=2:bad-crc", 5, false}),
+                       "item=bitmap,phase=data,packet=2:bad-crc", 5, false, -1, kNotSuccessful}),
     CaseName());
 
 TEST_F(HmiTransfer, CancelDuringTheBitmapLetsTheOtherItemsRun) {

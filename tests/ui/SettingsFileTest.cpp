@@ -201,6 +201,28 @@ TEST_F(SettingsFile, SaveAndLoadGiveTheSameForm) {
     EXPECT_EQ(g.m_editFileToSend.GetWindowText(), ws / "project/H1.bin");
 }
 
+// The fixed password of a version that takes none is no secret: a save with Remember Password
+// off keeps it, so that the version still has it after a restart. Any other password stays off
+// the disk.
+TEST_F(SettingsFile, FixedPasswordOutlivesARestartWithoutRememberPassword) {
+    ws.WriteSettings({{"REMEMBER PASSWORD", "No"}, {"PASSWORD", "5826"}});
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start == 0 ? "first start" : "after the restart");
+        CTarvexDlg& f = Start();
+        Choose("Alpha", "V2.0-B");
+        ASSERT_EQ(f.m_editPassword.GetWindowText(), "5826");
+        ASSERT_FALSE(f.m_chkRememberPassword.GetCheck());
+        f.SaveSettings(SettingsPath());
+        EXPECT_NE(ReadFileText(SettingsPath()).find("\nPASSWORD:5826\n"), std::string::npos);
+    }
+
+    CTarvexDlg& f = Start();
+    Choose("Alpha", "V1.0-A");
+    ASSERT_TRUE(f.UserSetText(f.m_editPassword, "4711"));
+    f.SaveSettings(SettingsPath());
+    EXPECT_NE(ReadFileText(SettingsPath()).find("\nPASSWORD:\n"), std::string::npos);
+}
+
 TEST_F(SettingsFile, CrLfFileWithoutTerminatorIsReadToItsEnd) {
     ws.Write("dnld.sv",
              "SLAVE ID:9\r\nBAUD RATE:4800\r\nREMEMBER PASSWORD:yes\r\nPASSWORD:pw\r\n"

@@ -17,6 +17,7 @@
 #include "app/cli/commands/Doctor.h"
 #include "app/cli/commands/PortNames.h"
 #include "platform/Files.h"
+#include "serial/LowLatency.h"
 #include "serial/PortAccess.h"
 #include "serial/PortProbe.h"
 
@@ -127,11 +128,21 @@ class LinuxChecks final : public PlatformChecks {
             }
         }
         if (s.latencyTimerMs) {
-            if (*s.latencyTimerMs > 4) {
+            const std::string timer = std::to_string(*s.latencyTimerMs) + " ms";
+            const std::string low = std::to_string(kLowLatencyTimerMs) + " ms";
+            // A download sets the timer itself where this user may write it, and puts it back
+            // after: a slow timer is then nothing to fix.
+            if (*s.latencyTimerMs > 4 && ::access(s.latencyTimerPath.c_str(), W_OK) == 0) {
+                sink_.Add("port", p.path, Level::Ok,
+                          "the adapter's latency timer is " + timer + "; a download sets it to " +
+                              low + " and puts it back after");
+            } else if (*s.latencyTimerMs > 4) {
                 sink_.Add("port", p.path, Level::Warning,
-                          "the adapter's latency timer is " + std::to_string(*s.latencyTimerMs) +
-                              " ms: every reply of the panel waits that long in the adapter",
-                          "echo 1 | sudo tee " + s.latencyTimerPath);
+                          "the adapter's latency timer is " + timer +
+                              " and this user cannot set it to " + low +
+                              ": every reply of the panel waits that long in the adapter",
+                          "echo " + std::to_string(kLowLatencyTimerMs) + " | sudo tee " +
+                              s.latencyTimerPath);
             } else {
                 sink_.Add("port", p.path, Level::Ok,
                           "latency timer " + std::to_string(*s.latencyTimerMs) + " ms");
