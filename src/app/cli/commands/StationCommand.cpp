@@ -89,9 +89,9 @@ int RunStation(StationOptions& o) {
             how.onResult = [&](const UnitResult& r, int passed, int failed) {
                 messages.Write("==== " + r.port + ": " +
                                (r.unit.unitId.empty() ? "" : "unit " + r.unit.unitId + " ") +
-                               Verdict(r) +
-                               (r.message.empty() ? "" : " (" + r.message + ")") + " ==== passed " +
-                               std::to_string(passed) + ", failed " + std::to_string(failed));
+                               Verdict(r) + (r.message.empty() ? "" : " (" + r.message + ")") +
+                               " ==== passed " + std::to_string(passed) + ", failed " +
+                               std::to_string(failed));
                 if (o.onResult) {
                     RunOnResult(*o.onResult, r, passed, failed, messages);
                 }
