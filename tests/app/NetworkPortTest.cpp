@@ -9,9 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,13 +48,24 @@ int FreePort() {
     return ntohs(a.sin_port);
 }
 
-bool Accepts(int port) {
-    const UniqueFd s(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return ::connect(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+// Whether something listens on the loopback port, seen in the kernel's socket table rather
+// than by connecting: ser2net takes a connection as a user, opens the serial device for it and
+// is busy closing it again when the test's own connection comes.
+bool Listening(int port) {
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);  // the heading
+    char wanted[16];
+    std::snprintf(wanted, sizeof wanted, ":%04X", static_cast<unsigned>(port));
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (state == "0A" && local.size() > 5 && local.compare(local.size() - 5, 5, wanted) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // ser2net in the foreground with an RFC 2217 accepter and a raw accepter on loopback, for one
@@ -73,7 +86,7 @@ class Ser2net {
         actions.Dup(1, 2);
         pid_ = Spawn("/usr/sbin/ser2net", {"-n", "-d", "-c", config}, actions);
         const auto deadline = Clock::now() + 10s;
-        while (Clock::now() < deadline && !(Accepts(rfc2217) && Accepts(raw))) {
+        while (Clock::now() < deadline && !(Listening(rfc2217) && Listening(raw))) {
             std::this_thread::sleep_for(20ms);
         }
     }
