@@ -509,6 +509,10 @@ SerialError CNetworkLine::Read(std::uint8_t* buffer, std::size_t length, const L
         }
     }
     received = std::min(length, Buffered());
+    if (received == 0) {
+        // Nothing came before the wait ended; the buffer may not even be allocated yet.
+        return SerialError::None;
+    }
     std::memcpy(buffer, in_.data() + inPos_, received);
     inPos_ += received;
     return SerialError::None;
