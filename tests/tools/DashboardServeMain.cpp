@@ -1,7 +1,7 @@
-// tarvex-dashboard-serve: the dashboard's server with a line of made-up ports behind it, for a
-// platform where the line itself cannot run yet (the Windows build under Wine) and for trying
-// the page by hand. Each port loads one unit through the same events a download sends (start,
-// items, progress, result) on a thread of its own; the last port fails with a panel code.
+// tarvex-dashboard-serve: the dashboard's server with a line of made-up ports behind it, for
+// trying the page by hand without panels. Each port loads one unit through the same events a
+// download sends (start, items, progress, result) on a thread of its own; the last port fails
+// with a panel code.
 //
 //   tarvex-dashboard-serve --port N [--ports COUNT] [--seconds S] [--linger S]
 //
