@@ -83,26 +83,36 @@ void DashboardFeed::HeaderChanged() {
 std::optional<std::string> DashboardFeed::WaitForUnitId(const std::string& port,
                                                         const std::function<bool()>& stop,
                                                         std::chrono::milliseconds poll) {
-    bool told = false;
+    const auto ask = [&](bool asking) {
+        model_.AskUnitId(port, asking);
+        MarkTile(port);
+        Wake();
+    };
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        ask(true);
+    }
     while (!stop || !stop()) {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             if (std::optional<std::string> id = model_.TakeNextUnitId(port)) {
-                MarkTile(port);
-                Wake();
+                ask(false);
                 return id;
-            }
-            if (!told) {
-                model_.Apply(PortStateEvent{port, std::chrono::system_clock::now(),
-                                            "waiting for a unit id"});
-                MarkTile(port);
-                Wake();
-                told = true;
             }
         }
         std::this_thread::sleep_for(poll);
     }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ask(false);
     return std::nullopt;
+}
+
+void DashboardFeed::RefuseUnitId(const std::string& port, const std::string& why) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (model_.RefuseUnitId(port, why)) {
+        MarkTile(port);
+        Wake();
+    }
 }
 
 std::vector<std::string> DashboardFeed::Drain() {
@@ -134,6 +144,40 @@ std::vector<std::string> DashboardFeed::Drain() {
     newUnits_ = 0;
     overflowed_ = false;
     return frames;
+}
+
+DashboardUnitIds::DashboardUnitIds(DashboardFeed& feed) : feed_(feed) {
+    feed_.With([](DashboardModel& m) { m.Header().unitIdsFromDashboard = true; });
+    feed_.HeaderChanged();
+}
+
+std::optional<std::string> DashboardUnitIds::Take(const std::string& port) {
+    std::optional<std::string> id =
+        feed_.With([&](DashboardModel& m) { return m.TakeNextUnitId(port); });
+    if (id) {
+        feed_.Changed(port);
+    }
+    return id;
+}
+
+std::optional<std::string> DashboardUnitIds::Wait(const std::string& port,
+                                                  const std::function<bool()>& stop,
+                                                  const std::function<void()>& idle) {
+    using namespace std::chrono_literals;
+    // The idle work runs with each look at the tile.
+    return feed_.WaitForUnitId(
+        port,
+        [&] {
+            if (idle) {
+                idle();
+            }
+            return stop && stop();
+        },
+        50ms);
+}
+
+void DashboardUnitIds::Refused(const std::string& port, const std::string& why) {
+    feed_.RefuseUnitId(port, why);
 }
 
 }  // namespace tarvex::production

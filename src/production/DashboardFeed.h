@@ -24,6 +24,7 @@
 
 #include "production/DashboardModel.h"
 #include "production/JsonProgress.h"
+#include "production/UnitIds.h"
 
 namespace tarvex::production {
 
@@ -53,10 +54,13 @@ class DashboardFeed final : public IEventSink {
     }
     // For a line that takes unit ids from the dashboard: on the port's thread, before a unit
     // is loaded, waits (polling every `poll`) until an id was typed or scanned into the port's
-    // tile, and takes it; nullopt when `stop` says the line ends first. The tile says it waits.
+    // tile, and takes it; nullopt when `stop` says the line ends first. Meanwhile the tile
+    // waits and asks for the id (wants_unit_id).
     std::optional<std::string> WaitForUnitId(const std::string& port,
                                              const std::function<bool()>& stop,
                                              std::chrono::milliseconds poll);
+    // The id taken for `port` was not loaded: the tile says why.
+    void RefuseUnitId(const std::string& port, const std::string& why);
     // Marks a tile or the header as changed (after With()), and wakes the server.
     void Changed(const std::string& port);
     void HeaderChanged();
@@ -75,6 +79,25 @@ class DashboardFeed final : public IEventSink {
     bool headerDirty_ = false;
     std::size_t newUnits_ = 0;
     bool overflowed_ = false;
+};
+
+// Unit ids typed or scanned into the tiles (--unit-id-from dashboard): every port waits for
+// the id of its own tile, side by side; an id is what starts the next panel on a fixed port.
+// Marks the line as one that takes ids from the dashboard, so that the server accepts them.
+class DashboardUnitIds final : public IUnitIdSource {
+  public:
+    explicit DashboardUnitIds(DashboardFeed& feed);
+
+    std::optional<std::string> Take(const std::string& port) override;
+    bool Exhausted() const override { return false; }
+    bool IdMarksNextUnit() const override { return true; }
+    bool IdsPerPort() const override { return true; }
+    std::optional<std::string> Wait(const std::string& port, const std::function<bool()>& stop,
+                                    const std::function<void()>& idle) override;
+    void Refused(const std::string& port, const std::string& why) override;
+
+  private:
+    DashboardFeed& feed_;
 };
 
 }  // namespace tarvex::production

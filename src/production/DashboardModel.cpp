@@ -101,9 +101,12 @@ std::optional<std::string> DashboardModel::Apply(const LineEvent& any) {
         tile->message.clear();
         tile->hint.clear();
         tile->acknowledged = false;
-        tile->unitId.clear();
-        tile->attempt = 0;
-        tile->attempts = 0;
+        tile->wantsUnitId = false;
+        tile->unitId = start->unit.unitId;
+        // The attempt is worth a word only when the line may try a unit more than once.
+        const bool retries = start->unit.attempts > 1;
+        tile->attempt = retries ? start->unit.attempt : 0;
+        tile->attempts = retries ? start->unit.attempts : 0;
     } else if (const auto* item = std::get_if<ItemEvent>(&any)) {
         tile->item = item->item + (item->name.empty() ? "" : " " + item->name);
     } else if (const auto* progress = std::get_if<ProgressEvent>(&any)) {
@@ -121,7 +124,8 @@ std::optional<std::string> DashboardModel::Apply(const LineEvent& any) {
         if (e->facts.adapter && !e->facts.adapter->serialNumber.empty()) {
             tile->serialNumber = e->facts.adapter->serialNumber;
         }
-        if (!cancelled) {
+        // An attempt that is tried again is listed, but only the unit's last one counts.
+        if (!cancelled && !e->again) {
             ++(passed ? tile->passed : tile->failed);
             ++(passed ? passed_ : failed_);
             if (passed && tile->attempt <= 1) {
@@ -182,6 +186,27 @@ bool DashboardModel::SetNextUnitId(const std::string& port, const std::string& u
         return false;
     }
     tile->nextUnitId = unitId;
+    return true;
+}
+
+bool DashboardModel::AskUnitId(const std::string& port, bool asking) {
+    Tile* tile = Mutable(port);
+    if (tile == nullptr) {
+        return false;
+    }
+    tile->wantsUnitId = asking;
+    if (asking) {
+        tile->state = TileState::Waiting;
+    }
+    return true;
+}
+
+bool DashboardModel::RefuseUnitId(const std::string& port, const std::string& why) {
+    Tile* tile = Mutable(port);
+    if (tile == nullptr) {
+        return false;
+    }
+    tile->detail = why;
     return true;
 }
 
@@ -249,6 +274,7 @@ json DashboardModel::TileJson(const Tile& t) const {
     tile["attempt"] = PositiveOrNull(t.attempt);
     tile["attempts"] = PositiveOrNull(t.attempts);
     tile["next_unit_id"] = TextOrNull(t.nextUnitId);
+    tile["wants_unit_id"] = t.wantsUnitId;
     tile["acknowledged"] = t.acknowledged;
     tile["passed"] = t.passed;
     tile["failed"] = t.failed;

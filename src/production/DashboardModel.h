@@ -12,6 +12,8 @@
 //   Acknowledge(port)   the operator has seen a failed tile; false when it is not failed
 //   SetNextUnitId(...)  an id typed or scanned into a tile, for the unit the port loads next
 //   TakeNextUnitId(...) the line takes it when the unit starts
+//   AskUnitId(...)      the port waits for its unit's id (the tile shows the field), or no more
+//   RefuseUnitId(...)   the id typed was not taken: the tile says why
 #pragma once
 
 #include <cstddef>
@@ -53,6 +55,7 @@ struct Tile {
     int attempt = 0;  // 0: the line does not count attempts
     int attempts = 0;
     std::string nextUnitId;
+    bool wantsUnitId = false;  // the port waits for an id typed into the tile
     bool acknowledged = false;
     int passed = 0;
     int failed = 0;
@@ -107,6 +110,8 @@ class DashboardModel {
     bool Acknowledge(const std::string& port);
     bool SetNextUnitId(const std::string& port, const std::string& unitId);
     std::optional<std::string> TakeNextUnitId(const std::string& port);
+    bool AskUnitId(const std::string& port, bool asking);
+    bool RefuseUnitId(const std::string& port, const std::string& why);
 
     nlohmann::json StateJson() const;
     nlohmann::json HeaderJson() const;

@@ -135,6 +135,7 @@ UnitResult FinishDownload(CTarvexDlg& form, UnitEvents& events, const DownloadEn
             result.message = r.message;
         }
     }
+    result.again = r.mayRetry && r.unit.attempt < r.unit.attempts;
     result.time = std::chrono::system_clock::now();
     events.Stream().Emit(result);
     return r;

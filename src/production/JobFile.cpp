@@ -7,6 +7,7 @@
 
 #include "download/Sha256.h"
 #include "platform/Files.h"
+#include "production/UnitIds.h"
 
 namespace tarvex::production {
 namespace {
@@ -126,6 +127,9 @@ nlohmann::ordered_json JobToJson(const Job& job) {
     nlohmann::ordered_json line;
     line["ports"] = job.ports;
     line["report"] = job.report ? nlohmann::ordered_json(*job.report) : nullptr;
+    line["retries"] = job.retries ? nlohmann::ordered_json(*job.retries) : nullptr;
+    line["unit_id_from"] = job.unitIdFrom ? nlohmann::ordered_json(*job.unitIdFrom) : nullptr;
+    line["allow_repeat"] = job.allowRepeat ? nlohmann::ordered_json(*job.allowRepeat) : nullptr;
     j["line"] = line;
     return j;
 }
@@ -202,7 +206,8 @@ bool ParseJob(const std::string& text, Job& job, std::string& error) {
     }
     if (j.contains("line")) {
         if (const Json* line = top.Object("line")) {
-            if (!OnlyKnown(*line, {"ports", "report"}, "line", error)) {
+            if (!OnlyKnown(*line, {"ports", "report", "retries", "unit_id_from", "allow_repeat"},
+                           "line", error)) {
                 return false;
             }
             Fields l(*line, error);
@@ -211,6 +216,33 @@ bool ParseJob(const std::string& text, Job& job, std::string& error) {
                 std::string report;
                 if (l.Text("report", report, true)) {
                     job.report = report;
+                }
+            }
+            if (const Json& retries = line->value("retries", Json()); !retries.is_null()) {
+                if (!retries.is_number_integer() || retries.get<std::int64_t>() < 0 ||
+                    retries.get<std::int64_t>() > kMaxRetries) {
+                    l.Fail("\"retries\" is not a number from 0 to " + std::to_string(kMaxRetries));
+                } else {
+                    job.retries = retries.get<int>();
+                }
+            }
+            if (line->contains("unit_id_from") && !(*line)["unit_id_from"].is_null()) {
+                std::string from;
+                if (l.Text("unit_id_from", from, true)) {
+                    if (ParseUnitIdFrom(from)) {
+                        job.unitIdFrom = from;
+                    } else {
+                        l.Fail(
+                            "\"unit_id_from\" is neither \"stdin\", \"dashboard\" nor "
+                            "\"counter:PREFIX:START\"");
+                    }
+                }
+            }
+            if (const Json& repeat = line->value("allow_repeat", Json()); !repeat.is_null()) {
+                if (!repeat.is_boolean()) {
+                    l.Fail("\"allow_repeat\" is not true or false");
+                } else {
+                    job.allowRepeat = repeat.get<bool>();
                 }
             }
         }

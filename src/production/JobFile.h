@@ -4,7 +4,7 @@
 //   Job                   the form's choices as the form had them when the job was made (every
 //                         choice, not only those given: the settings file cannot change a job
 //                         later), the container pinned by SHA-256 and size, and the line's
-//                         settings (ports, report)
+//                         settings (ports, report, retries, unit ids, repeats)
 //   JobToJson(job)        the file's JSON, `format` first
 //   ParseJob(text, ...)   a job from its JSON, or why not (the field that is wrong)
 //   ReadJob / WriteJob    the same through a file; WriteJob replaces the file atomically
@@ -50,7 +50,14 @@ struct Job {
     // The line: empty or unset leaves the choice to the command line.
     std::vector<std::string> ports;
     std::optional<std::string> report;
+    // Neither changes what is sent: a job run's command line may give others (see LineOptions).
+    std::optional<int> retries;
+    std::optional<std::string> unitIdFrom;  // as ParseUnitIdFrom takes it
+    std::optional<bool> allowRepeat;
 };
+
+// The most --retries a line takes.
+inline constexpr int kMaxRetries = 100;
 
 struct JobStamp {
     std::string name;

@@ -149,18 +149,22 @@ GangResult RunGang(Line& line, const std::function<void()>& tick) {
     const auto& runs = line.Ports();
     gang.ports.resize(runs.size());
     // One id per port, in port order (a scanner's lines follow the fixture's order), before
-    // any port starts.
+    // any port starts; ids of a port's own (its tile's) are waited for on the port's thread,
+    // every port at once, and each port starts with its id.
+    UnitIds* unitIds = line.Shared().unitIds;
+    const bool perPort = unitIds != nullptr && unitIds->IdsPerPort();
+    const auto cancelled = [&line] { return line.Cancelled(); };
     std::vector<std::optional<std::string>> ids(runs.size(), std::string());
-    if (line.Shared().unitIds != nullptr) {
+    if (unitIds != nullptr && !perPort) {
         for (std::size_t i = 0; i < runs.size(); ++i) {
-            ids[i] = line.Cancelled()
-                         ? std::nullopt
-                         : TakeUnitId(
-                               line, *runs[i], [&line] { return line.Cancelled(); }, tick);
+            ids[i] = line.Cancelled() ? std::nullopt : TakeUnitId(line, *runs[i], cancelled, tick);
         }
     }
     line.Run(
         [&](PortRun& run, std::size_t index) {
+            if (perPort) {
+                ids[index] = TakeUnitId(line, run, cancelled, {});
+            }
             gang.ports[index] = ids[index] ? LoadUnit(line, run, *ids[index]) : NoUnitId(line, run);
         },
         tick);
@@ -235,7 +239,11 @@ StationResult RunStation(Line& line, const StationSettings& how,
             }
             std::optional<std::string> id;
             {
-                const std::lock_guard<std::mutex> lock(nextPanelMutex);
+                // Ids in one sequence go to one port at a time, as Enter does.
+                std::unique_lock<std::mutex> lock(nextPanelMutex, std::defer_lock);
+                if (line.Shared().unitIds == nullptr || !line.Shared().unitIds->IdsPerPort()) {
+                    lock.lock();
+                }
                 id = TakeUnitId(line, run, finished, {});
             }
             if (!id) {

@@ -19,6 +19,8 @@
 //   RunGang(line, tick)         every port's result, and the status of the run: 0 when every
 //                               port succeeded, else the first failure's in port order; with
 //                               unit ids, one id per port is taken first, in port order
+//                               (ids per port, from the dashboard: each port waits for its own
+//                               and starts with it)
 //   RunStation(line, how, tick) the station loop on every port; the counts and the status of
 //                               the run
 //

@@ -123,6 +123,7 @@ struct ResultEvent {
     std::uint64_t resends = 0;
     double seconds = 0;
     UnitTag unit;
+    bool again = false;  // the attempt may be retried and has attempts left: another follows
     UnitFacts facts;
 };
 

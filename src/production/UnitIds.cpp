@@ -32,6 +32,11 @@ std::optional<UnitIdSpec> ParseUnitIdFrom(const std::string& spec) {
     if (spec == "stdin") {
         return UnitIdSpec{};
     }
+    if (spec == "dashboard") {
+        UnitIdSpec dashboard;
+        dashboard.kind = UnitIdSpec::Kind::Dashboard;
+        return dashboard;
+    }
     constexpr std::string_view kCounter = "counter:";
     if (spec.rfind(kCounter, 0) != 0) {
         return std::nullopt;
@@ -120,35 +125,53 @@ void UnitIds::RememberPassed(std::set<std::string> ids) {
     passed_.merge(ids);
 }
 
-std::optional<std::string> UnitIds::Next(const std::string& port, const std::function<bool()>& stop,
-                                         const std::function<void(const std::string&)>& tell,
-                                         const std::function<void()>& idle) {
+std::optional<std::string> IUnitIdSource::Wait(const std::string& port,
+                                               const std::function<bool()>& stop,
+                                               const std::function<void()>& idle) {
     using namespace std::chrono_literals;
-    const std::lock_guard<std::mutex> lock(mutex_);
     while (!(stop && stop())) {
-        if (std::optional<std::string> id = source_.Take(port)) {
-            bool before = false;
-            {
-                const std::lock_guard<std::mutex> passedLock(passedMutex_);
-                before = passed_.count(*id) > 0;
-            }
-            if (before && !allowRepeat_) {
-                if (tell) {
-                    tell("tarvex-cli: unit " + *id +
-                         " has passed before in this report; not loaded again (--allow-repeat "
-                         "loads it)");
-                }
-                continue;
-            }
+        if (std::optional<std::string> id = Take(port)) {
             return id;
         }
-        if (source_.Exhausted()) {
+        if (Exhausted()) {
             return std::nullopt;
         }
         if (idle) {
             idle();
         }
         std::this_thread::sleep_for(50ms);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> UnitIds::Next(const std::string& port, const std::function<bool()>& stop,
+                                         const std::function<void(const std::string&)>& tell,
+                                         const std::function<void()>& idle) {
+    std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+    if (!source_.IdsPerPort()) {
+        lock.lock();
+    }
+    while (!(stop && stop())) {
+        std::optional<std::string> id = source_.Wait(port, stop, idle);
+        if (!id) {
+            return std::nullopt;
+        }
+        bool before = false;
+        {
+            const std::lock_guard<std::mutex> passedLock(passedMutex_);
+            before = passed_.count(*id) > 0;
+        }
+        if (before && !allowRepeat_) {
+            const std::string why = "unit " + *id +
+                                    " has passed before in this report; not loaded again "
+                                    "(--allow-repeat loads it)";
+            source_.Refused(port, why);
+            if (tell) {
+                tell("tarvex-cli: " + why);
+            }
+            continue;
+        }
+        return id;
     }
     return std::nullopt;
 }

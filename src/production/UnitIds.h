@@ -5,13 +5,15 @@
 //   LineOptions           retries, the report's path, where unit ids come from, whether an id
 //                         that passed before may be loaded again
 //   IUnitIdSource         where ids come from: standard input (a barcode scanner types a line),
-//                         a counter, or a front end of its own (a dashboard)
+//                         a counter, or a front end of its own (the dashboard: one id per
+//                         port, typed or scanned into the port's tile)
 //   CounterIds            PREFIX + a number counting up from START; the last number drawn is
 //                         kept in a file in the report's folder, so the next run goes on from it
 //   UnitIds               the source with the report's memory: an id that already passed in the
 //                         report file is refused (unless repeats are allowed) and the next one
 //                         is asked for
-//   ParseUnitIdFrom(spec) "stdin" or "counter:PREFIX:START"; nothing for any other text
+//   ParseUnitIdFrom(spec) "stdin", "dashboard" or "counter:PREFIX:START"; nothing for any other
+//                         text
 //   PassedIdsInReport     the unit ids of the records that passed in a report file (unreadable
 //                         and foreign lines are passed over)
 #pragma once
@@ -45,10 +47,20 @@ class IUnitIdSource {
     // An id comes once the operator has the unit in place (a label scanned): taking it is what
     // starts the next panel on a fixed port, no Enter needed.
     virtual bool IdMarksNextUnit() const { return false; }
+    // Each port has ids of its own (a tile per port), so that ports wait for theirs side by
+    // side; else the ids come in one sequence that the ports take in turn.
+    virtual bool IdsPerPort() const { return false; }
+    // Waits for the next id for `port`: nothing when the source is exhausted or `stop` says
+    // so. `idle` runs while nothing is ready. This one asks Take about every 50 ms.
+    virtual std::optional<std::string> Wait(const std::string& port,
+                                            const std::function<bool()>& stop,
+                                            const std::function<void()>& idle);
+    // The id taken for `port` is not loaded (`why`: it has passed before); another is waited for.
+    virtual void Refused(const std::string& /*port*/, const std::string& /*why*/) {}
 };
 
 struct UnitIdSpec {
-    enum class Kind { Stdin, Counter } kind = Kind::Stdin;
+    enum class Kind { Stdin, Counter, Dashboard } kind = Kind::Stdin;
     std::string prefix;
     std::uint64_t start = 1;
     std::size_t digits = 0;  // START's width when it has leading zeros ("0001"), else 0
@@ -86,13 +98,14 @@ class UnitIds {
     void RememberPassed(std::set<std::string> ids);
     // Waits for the next id that may be loaded on `port`: `tell` gets each refusal, `idle` runs
     // while nothing is ready (about every 50 ms). Nothing when the source is exhausted or
-    // `stop` says so.
+    // `stop` says so. One port at a time waits, unless the source has ids per port.
     std::optional<std::string> Next(const std::string& port, const std::function<bool()>& stop,
                                     const std::function<void(const std::string&)>& tell,
                                     const std::function<void()>& idle = {});
     // The unit passed: its id is refused from now on.
     void Passed(const std::string& id);
     bool IdMarksNextUnit() const { return source_.IdMarksNextUnit(); }
+    bool IdsPerPort() const { return source_.IdsPerPort(); }
 
   private:
     IUnitIdSource& source_;

@@ -9,12 +9,14 @@
 #include <utility>  // before Asio, which needs it under C++20
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -434,6 +436,83 @@ TEST_F(GangDashboard, ServesTheRunningGangAndRefusesBadRequestsWithoutStoppingIt
     EXPECT_EQ(records, 2);
 }
 
+// The snapshot once `ready` holds for it (polled), else the last one.
+json StateWhen(std::uint16_t port, const std::function<bool(const json&)>& ready) {
+    json state;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const Reply r = Request(port, "GET", "/api/v1/state");
+        if (r.status == 200) {
+            state = json::parse(r.body);
+            if (ready(state)) {
+                break;
+            }
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return state;
+}
+
+bool EveryTileAsks(const json& state) {
+    return std::all_of(state["ports"].begin(), state["ports"].end(),
+                       [](const json& t) { return t["wants_unit_id"] == true; });
+}
+
+TEST_F(GangDashboard, EachPortTakesTheUnitIdTypedIntoItsTile) {
+    PanelSimProcess a({"--product-code", "17", "--out", out / "a", "--exit-after-over"});
+    PanelSimProcess b({"--product-code", "17", "--out", out / "b", "--exit-after-over"});
+    const std::string report = ws / "r.jsonl";
+    std::uint16_t port = Start({"--port", a.port(), "--port", b.port(), "--dashboard", "0",
+                                "--report", report, "--unit-id-from", "dashboard"});
+    ASSERT_NE(port, 0) << ReadFileText(ws / "gang.out");
+
+    // Both tiles ask at once, and the second port's id may come first.
+    json state = StateWhen(port, EveryTileAsks);
+    ASSERT_TRUE(EveryTileAsks(state)) << state.dump();
+    EXPECT_EQ(state["line"]["unit_ids_from_dashboard"], true);
+    EXPECT_EQ(state["ports"][0]["state"], "waiting");
+    EXPECT_EQ(Request(port, "POST", "/api/v1/unit-id", JsonPost(port),
+                      json{{"port", b.port()}, {"unit_id", "SN-B"}}.dump())
+                  .status,
+              200);
+    EXPECT_EQ(Request(port, "POST", "/api/v1/unit-id", JsonPost(port),
+                      json{{"port", a.port()}, {"unit_id", "SN-A"}}.dump())
+                  .status,
+              200);
+    ASSERT_EQ(Wait(), 0) << ReadFileText(ws / "gang.out");
+    std::map<std::string, std::string> ids;
+    std::ifstream lines(report);
+    for (std::string line; std::getline(lines, line);) {
+        const json record = json::parse(line);
+        ids[record["port"].get<std::string>()] = record["unit_id"].get<std::string>();
+    }
+    EXPECT_EQ(ids, (std::map<std::string, std::string>{{a.port(), "SN-A"}, {b.port(), "SN-B"}}));
+
+    // An id that passed before is refused on the tile, which asks again; an interrupt ends the
+    // wait, and the panel hears nothing.
+    PanelSimProcess c({"--product-code", "17", "--out", out / "c"});
+    port = Start({"--port", c.port(), "--dashboard", "0", "--report", report, "--unit-id-from",
+                  "dashboard"});
+    ASSERT_NE(port, 0) << ReadFileText(ws / "gang.out");
+    ASSERT_TRUE(EveryTileAsks(StateWhen(port, EveryTileAsks)));
+    EXPECT_EQ(Request(port, "POST", "/api/v1/unit-id", JsonPost(port),
+                      json{{"port", c.port()}, {"unit_id", "SN-A"}}.dump())
+                  .status,
+              200);
+    state = StateWhen(port, [](const json& s) {
+        return s["ports"][0]["detail"].is_string() && s["ports"][0]["wants_unit_id"] == true &&
+               s["ports"][0]["detail"].get<std::string>().find("has passed before") !=
+                   std::string::npos;
+    });
+    EXPECT_EQ(state["ports"][0]["detail"],
+              "unit SN-A has passed before in this report; not loaded again (--allow-repeat "
+              "loads it)")
+        << state.dump();
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(Wait(), 6) << ReadFileText(ws / "gang.out");
+    EXPECT_FALSE(fs::exists(out / "c/03-application-H1.bin"));
+}
+
 TEST_F(GangDashboard, IsRefusedBeforeAnyDownloadWhenItCannotServe) {
     PanelSimProcess a({"--product-code", "17", "--out", out / "a"});
     // Another address than loopback without a token is a usage error.
@@ -456,6 +535,15 @@ TEST_F(GangDashboard, IsRefusedBeforeAnyDownloadWhenItCannotServe) {
               std::string::npos)
         << r.err;
     EXPECT_FALSE(fs::exists(out / "a/03-application-H1.bin"));
+
+    // Unit ids from the dashboard need one.
+    r = RunProgram(ProjectBinary("tarvex-cli"),
+                   Args({"--port", a.port(), "--unit-id-from", "dashboard"}), 30s, ws.path());
+    EXPECT_EQ(r.exitStatus, 2) << r.err;
+    EXPECT_NE(r.err.find("--unit-id-from dashboard: the ids are typed into the dashboard's "
+                         "tiles; serve it with --dashboard [ADDRESS:]PORT"),
+              std::string::npos)
+        << r.err;
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ using Strings = std::vector<std::string>;
 using nlohmann::json;
 
 // What docs/job-file.schema.json asks of a value (the keywords it uses: type, const, enum,
-// pattern, minLength, minimum, required, properties, additionalProperties false, items,
+// pattern, minLength, minimum, maximum, required, properties, additionalProperties false, items,
 // uniqueItems). Returns what failed, empty if none.
 std::string Violation(const json& schema, const json& value, const std::string& at = "$") {
     if (schema.contains("type")) {
@@ -39,8 +39,8 @@ std::string Violation(const json& schema, const json& value, const std::string& 
         const auto is = [&value](const std::string& t) {
             return (t == "string" && value.is_string()) ||
                    (t == "integer" && value.is_number_integer()) ||
-                   (t == "null" && value.is_null()) || (t == "object" && value.is_object()) ||
-                   (t == "array" && value.is_array());
+                   (t == "null" && value.is_null()) || (t == "boolean" && value.is_boolean()) ||
+                   (t == "object" && value.is_object()) || (t == "array" && value.is_array());
         };
         if (std::none_of(types.begin(), types.end(), is)) {
             return at + ": wrong type";
@@ -65,6 +65,10 @@ std::string Violation(const json& schema, const json& value, const std::string& 
     if (value.is_number() && schema.contains("minimum") &&
         value.get<double>() < schema["minimum"]) {
         return at + ": below the minimum";
+    }
+    if (value.is_number() && schema.contains("maximum") &&
+        value.get<double>() > schema["maximum"]) {
+        return at + ": above the maximum";
     }
     for (const auto& name : schema.value("required", json::array())) {
         if (!value.contains(name.get<std::string>())) {
@@ -106,7 +110,7 @@ class JobFiles : public ::testing::Test {
                  fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     }
     // A job for H1 with the application and the recipes, on `ports`, reporting to r.jsonl.
-    std::string MakeJob(const Strings& ports) const {
+    std::string MakeJob(const Strings& ports, const Strings& more = {}) const {
         Strings args = {"-C",
                         ws.path(),
                         "job",
@@ -125,6 +129,7 @@ class JobFiles : public ::testing::Test {
         for (const std::string& port : ports) {
             args.insert(args.end(), {"--port", port});
         }
+        args.insert(args.end(), more.begin(), more.end());
         const ProgramResult r = RunProgram(ProjectBinary("tarvex-cli"), args, 20s);
         EXPECT_EQ(r.exitStatus, 0) << r.err;
         return ws / "line7.json";
@@ -191,6 +196,36 @@ TEST_F(JobFiles, AJobRunsAGangAndItsNameAndHashReachEveryRecord) {
         EXPECT_EQ(record["items"].size(), 3U);  // the application and both recipes
     }
     EXPECT_EQ(records, 2);
+}
+
+TEST_F(JobFiles, AJobsRetriesAndUnitIdsHoldUnlessTheCommandLineGivesItsOwn) {
+    PanelSimProcess a({"--product-code", "17", "--out", out / "a"});
+    ASSERT_FALSE(a.port().empty());
+    const std::string job =
+        MakeJob({a.port()}, {"--retries", "2", "--unit-id-from", "counter:L7-:1"});
+    const json j = json::parse(ReadFileText(job));
+    EXPECT_EQ(j["line"]["retries"], 2);
+    EXPECT_EQ(j["line"]["unit_id_from"], "counter:L7-:1");
+    EXPECT_EQ(j["line"]["allow_repeat"], nullptr);
+    const json schema =
+        json::parse(ReadFileText(std::string(TARVEX_SOURCE_DIR) + "/docs/job-file.schema.json"));
+    EXPECT_EQ(Violation(schema, j), "");
+
+    ProgramResult r = Gang(job);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    // They change nothing that is sent, so the command line may replace them.
+    r = Gang(job, {"--retries", "0", "--unit-id-from", "counter:X-:5"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    std::vector<json> records;
+    std::istringstream lines(ReadFileText(ws / "r.jsonl"));
+    for (std::string line; std::getline(lines, line);) {
+        records.push_back(json::parse(line));
+    }
+    ASSERT_EQ(records.size(), 2U);
+    EXPECT_EQ(records[0]["unit_id"], "L7-1");
+    EXPECT_EQ(records[0]["attempts"], 3);
+    EXPECT_EQ(records[1]["unit_id"], "X-5");
+    EXPECT_EQ(records[1]["attempts"], 1);
 }
 
 TEST_F(JobFiles, AContainerChangedSinceTheJobIsRefusedNamingBothHashes) {

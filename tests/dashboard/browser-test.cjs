@@ -6,8 +6,8 @@
 //
 // It checks that every tile goes waiting -> loading -> PASS or FAIL, that the page's counts
 // agree with the report file, that a failed tile can be acknowledged, that the page says it is
-// disconnected when the server goes and shows the new run once one serves again, and saves a
-// screenshot of the finished board.
+// disconnected when the server goes and shows the new run once one serves again, that unit ids
+// typed into the gang's tiles reach its report, and saves a screenshot of the finished board.
 "use strict";
 
 const { createRequire } = require("module");
@@ -70,6 +70,8 @@ const tilesOf = (page) =>
       state: t.dataset.state,
       label: t.querySelector(".state").textContent,
       why: t.querySelector(".why").textContent,
+      unit: t.querySelector(".unit").textContent,
+      asking: !t.querySelector("form").hidden,
       acknowledged: t.classList.contains("acknowledged"),
     })));
 const countsOf = (page) =>
@@ -157,11 +159,21 @@ async function main() {
     await until("disconnected", () => page.evaluate(() => document.body.dataset.connected === "no" && !document.getElementById("connection").hidden), 20000);
     check(true, "the page says it is disconnected");
 
-    // A gang of the same four on the same port: the page comes back by itself and shows it.
+    // A gang of the same four on the same port, its unit ids typed into the tiles: the page
+    // comes back by itself and shows it.
     const gang = start(cli, ["gang", ...form, ...ports.flatMap((p) => ["--port", p]), "--report", path.join(work, "gang.jsonl"),
-      "--dashboard", dashboardPort, "--dashboard-linger", "30"], "gang");
+      "--dashboard", dashboardPort, "--dashboard-linger", "30", "--unit-id-from", "dashboard"], "gang");
     await until("reconnected", () => page.evaluate(() => document.body.dataset.connected === "yes"), 20000);
     check(true, "the page reconnects after the server restarts");
+    await until("every tile asks for its unit's id", async () => {
+      const t = await tilesOf(page);
+      return t.length === 4 && t[0].port === ports[0] && t.every((x) => x.state === "waiting" && x.asking);
+    });
+    check(true, "every tile waiting for an id shows the field");
+    for (const [i, p] of ports.entries()) {
+      await page.type(`.tile[data-port="${p}"] input`, `SN-${i + 1}`);
+      await page.keyboard.press("Enter"); // as a scanner ends its label
+    }
     await until("the gang's tiles", async () => {
       const t = await tilesOf(page);
       return t.length === 4 && t[0].port === ports[0] && t.every((x) => x.state === "pass" || x.state === "fail");
@@ -175,6 +187,10 @@ async function main() {
     const gangPassed = gangRecords.filter((r) => r.outcome === "complete").length;
     check(gangCounts.passed === gangPassed && gangCounts.failed === 4 - gangPassed && gangPassed === 3,
       `the gang's counts agree with its report (${gangCounts.passed} passed, ${gangCounts.failed} failed)`);
+    const typed = Object.fromEntries(gangRecords.map((r) => [r.port, r.unit_id]));
+    check(ports.every((p, i) => typed[p] === `SN-${i + 1}`), "the unit ids typed into the tiles reach the report: " + JSON.stringify(typed));
+    const finalTiles = await tilesOf(page);
+    check(finalTiles.every((t, i) => !t.asking && t.unit.includes(`Unit SN-${i + 1}`)), "each tile names its unit and no longer asks: " + finalTiles.map((t) => t.unit).join(" | "));
     await sleep(300); // the last unit's row
     fs.mkdirSync(path.dirname(screenshot), { recursive: true });
     await page.screenshot({ path: screenshot });

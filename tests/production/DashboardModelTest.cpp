@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "production/DashboardFeed.h"
+#include "production/UnitIds.h"
 #include "support/NamedCases.h"
 
 namespace tarvex::production {
@@ -23,8 +24,8 @@ using namespace std::chrono_literals;
 
 const WallTime kT{std::chrono::milliseconds(1'765'000'000'000)};
 
-StartEvent Start(const std::string& port) {
-    return StartEvent{port, kT, "H1", "BL1.2-1", "FW1.5", "/ws/project/H1.bin", {}};
+StartEvent Start(const std::string& port, UnitTag unit = {}) {
+    return StartEvent{port, kT, "H1", "BL1.2-1", "FW1.5", "/ws/project/H1.bin", std::move(unit)};
 }
 
 ProgressEvent Progress(const std::string& port, std::uint64_t done, std::uint64_t planned,
@@ -68,6 +69,10 @@ struct TileCase {
     json outcome;
     json panelCode;
     json hint;
+    // The unit on the tile: its id, and its attempt when the line retries.
+    json unitId = nullptr;
+    json attempt = nullptr;
+    json attempts = nullptr;
 };
 
 class TileStates : public ::testing::TestWithParam<TileCase> {};
@@ -87,6 +92,9 @@ TEST_P(TileStates, TheEventsGiveTheTileTheOperatorReads) {
     EXPECT_EQ(tile["outcome"], c.outcome);
     EXPECT_EQ(tile["panel_code"], c.panelCode);
     EXPECT_EQ(tile["hint"], c.hint);
+    EXPECT_EQ(tile["unit_id"], c.unitId);
+    EXPECT_EQ(tile["attempt"], c.attempt);
+    EXPECT_EQ(tile["attempts"], c.attempts);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -204,6 +212,44 @@ INSTANTIATE_TEST_SUITE_P(
                  nullptr,
                  nullptr,
                  nullptr},
+        TileCase{"AUnitWithoutRetriesShowsItsIdButNoAttempt",
+                 {Start("A", UnitTag{"SN-7", 1, 1})},
+                 "loading",
+                 "LOADING",
+                 nullptr,
+                 nullptr,
+                 nullptr,
+                 nullptr,
+                 nullptr,
+                 nullptr,
+                 "SN-7"},
+        TileCase{
+            "ARetriedUnitShowsItsAttemptUntilTheResult",
+            {Start("A", UnitTag{"SN-7", 1, 3}), kSilent, Start("A", UnitTag{"SN-7", 2, 3}), kPass},
+            "pass",
+            "PASS",
+            nullptr,
+            nullptr,
+            nullptr,
+            "complete",
+            nullptr,
+            nullptr,
+            "SN-7",
+            2,
+            3},
+        TileCase{"TheNextUnitsStartReplacesTheLastOnesId",
+                 {Start("A", UnitTag{"SN-7", 3, 3}), kPass, Start("A", UnitTag{"", 1, 3})},
+                 "loading",
+                 "LOADING",
+                 nullptr,
+                 nullptr,
+                 nullptr,
+                 nullptr,
+                 nullptr,
+                 nullptr,
+                 nullptr,
+                 1,
+                 3},
         TileCase{"AFixedPortWaitsForEnter",
                  {Start("A"), kPass, PortStateEvent{"A", kT, "press Enter for the next panel"}},
                  "waiting",
@@ -274,6 +320,37 @@ INSTANTIATE_TEST_SUITE_P(
                                 10.0,
                                 2}),
     test::CaseName());
+
+TEST(DashboardModel, ARetriedUnitCountsOnceByItsLastAttemptAndListsEach) {
+    DashboardModel model({"A", "B"});
+    ResultEvent retried = kSilent;
+    retried.unit = UnitTag{"SN-1", 1, 3};
+    retried.again = true;
+    ResultEvent second = kPass;
+    second.unit = UnitTag{"SN-1", 2, 3};
+    model.Apply(Start("A", retried.unit));
+    model.Apply(retried);
+    model.Apply(Start("A", second.unit));
+    model.Apply(second);
+    ResultEvent other = On("B", kPass);
+    other.unit = UnitTag{"SN-2", 1, 3};
+    model.Apply(Start("B", other.unit));
+    model.Apply(other);
+
+    const json counts = model.HeaderJson()["counts"];
+    EXPECT_EQ(counts["passed"], 2);
+    EXPECT_EQ(counts["failed"], 0);
+    EXPECT_EQ(counts["first_pass_yield"], 0.5);
+    EXPECT_EQ(counts["median_seconds"], 10.0);
+    EXPECT_EQ(model.TileJson(*model.Find("A"))["failed"], 0);
+    const json units = model.UnitsJson();
+    ASSERT_EQ(units.size(), 3U);
+    EXPECT_EQ(units[1]["unit_id"], "SN-1");
+    EXPECT_EQ(units[1]["attempt"], 2);
+    EXPECT_EQ(units[2]["unit_id"], "SN-1");
+    EXPECT_EQ(units[2]["attempt"], 1);
+    EXPECT_EQ(units[2]["passed"], false);
+}
 
 TEST(DashboardModel, TilesKeepThePortOrderTheirNamesAndTheAdaptersSerial) {
     DashboardModel model({"/dev/ttyUSB1", "/dev/ttyUSB0"}, {{"/dev/ttyUSB0", "Fixture 2"}});
@@ -368,8 +445,11 @@ TEST(DashboardFeed, APortWaitsForTheIdTypedIntoItsTileOrForTheEnd) {
         gotB = feed.WaitForUnitId(
             "B", [&] { return stop.load(); }, 1ms);
     });
-    while (feed.With([](DashboardModel& m) { return m.Find("A")->detail; }) !=
-           "waiting for a unit id") {
+    const auto asks = [&feed](const char* port) {
+        return feed.With([port](DashboardModel& m) { return m.Find(port)->wantsUnitId; });
+    };
+    // Both ports ask at once: neither waits behind the other.
+    while (!asks("A") || !asks("B")) {
         std::this_thread::sleep_for(1ms);
     }
     EXPECT_EQ(feed.With([](DashboardModel& m) { return m.TileJson(*m.Find("A"))["state"]; }),
@@ -377,11 +457,54 @@ TEST(DashboardFeed, APortWaitsForTheIdTypedIntoItsTileOrForTheEnd) {
     feed.With([](DashboardModel& m) { return m.SetNextUnitId("A", "SN-7"); });
     a.join();
     EXPECT_EQ(gotA, "SN-7");
+    EXPECT_FALSE(asks("A")) << "the field goes once the id is taken";
     stop = true;
     b.join();
     EXPECT_EQ(gotB, std::nullopt);
+    EXPECT_FALSE(asks("B")) << "and when the wait ends without one";
     EXPECT_EQ(feed.With([](DashboardModel& m) { return m.TakeNextUnitId("A"); }), std::nullopt)
         << "taken once";
+}
+
+TEST(DashboardUnitIds, PortsWaitSideBySideAndARepeatIsRefusedOnItsTile) {
+    DashboardModel model({"A", "B"});
+    DashboardFeed feed(model);
+    DashboardUnitIds source(feed);
+    EXPECT_TRUE(model.Header().unitIdsFromDashboard);
+    UnitIds ids(source, false);
+    ids.RememberPassed({"SN-1"});
+    std::atomic<bool> stop{false};
+    std::optional<std::string> gotA;
+    std::optional<std::string> gotB;
+    std::vector<std::string> told;
+    std::thread a([&] {
+        gotA = ids.Next(
+            "A", [&] { return stop.load(); }, [&told](const std::string& t) { told.push_back(t); });
+    });
+    std::thread b([&] { gotB = ids.Next("B", [&] { return stop.load(); }, {}); });
+    const auto tile = [&feed](const char* port) {
+        return feed.With([port](DashboardModel& m) { return m.TileJson(*m.Find(port)); });
+    };
+    while (tile("A")["wants_unit_id"] != true) {
+        std::this_thread::sleep_for(1ms);
+    }
+    // A has passed before: refused on A's tile, which asks again; B does not wait behind A.
+    feed.With([](DashboardModel& m) { return m.SetNextUnitId("A", "SN-1"); });
+    while (!tile("A")["detail"].is_string()) {
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(tile("A")["detail"],
+              "unit SN-1 has passed before in this report; not loaded again (--allow-repeat "
+              "loads it)");
+    feed.With([](DashboardModel& m) { return m.SetNextUnitId("B", "SN-2"); });
+    b.join();
+    EXPECT_EQ(gotB, "SN-2");
+    EXPECT_EQ(tile("A")["wants_unit_id"], true);
+    stop = true;
+    a.join();
+    EXPECT_EQ(gotA, std::nullopt);
+    ASSERT_EQ(told.size(), 1U);
+    EXPECT_TRUE(source.IdMarksNextUnit()) << "an id starts the next panel on a fixed port";
 }
 
 TEST(DashboardFeed, AServerThatFallsBehindGetsOneSnapshot) {

@@ -32,6 +32,9 @@ Job SampleJob(const std::string& container) {
     job.items = {"application", "recipe"};
     job.ports = {"/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0"};
     job.report = "/srv/line7/panels.jsonl";
+    job.retries = 2;
+    job.unitIdFrom = "counter:L7-:0001";
+    job.allowRepeat = false;
     return job;
 }
 
@@ -49,6 +52,19 @@ TEST(JobFile, WhatIsWrittenReadsBackTheSame) {
     ASSERT_TRUE(ParseJob(noLine.dump(), read, error)) << error;
     EXPECT_TRUE(read.ports.empty());
     EXPECT_FALSE(read.report);
+    EXPECT_FALSE(read.retries);
+
+    // So may the retries and unit ids (a job of an earlier make), or be null: the command line
+    // gives them then.
+    nlohmann::ordered_json older = JobToJson(job);
+    older["line"].erase("retries");
+    older["line"].erase("allow_repeat");
+    older["line"]["unit_id_from"] = nullptr;
+    ASSERT_TRUE(ParseJob(older.dump(), read, error)) << error;
+    EXPECT_FALSE(read.retries);
+    EXPECT_FALSE(read.unitIdFrom);
+    EXPECT_FALSE(read.allowRepeat);
+    EXPECT_EQ(read.report, job.report);
     EXPECT_EQ(ItemsText(read.items), "application,recipe");
     EXPECT_EQ(ItemsText({}), "none");
 }
@@ -81,6 +97,15 @@ TEST(JobFile, AFileThatIsNoJobNamesWhatIsWrong) {
         {"ports not a list", [](auto& j) { j["line"]["ports"] = "/dev/ttyUSB0"; },
          "\"ports\" is not a list"},
         {"empty name", [](auto& j) { j["name"] = ""; }, "\"name\" is empty"},
+        {"negative retries", [](auto& j) { j["line"]["retries"] = -1; },
+         "\"retries\" is not a number from 0 to 100"},
+        {"too many retries", [](auto& j) { j["line"]["retries"] = 101; },
+         "\"retries\" is not a number from 0 to 100"},
+        {"retries as text", [](auto& j) { j["line"]["retries"] = "2"; }, "\"retries\" is not"},
+        {"unknown unit id source", [](auto& j) { j["line"]["unit_id_from"] = "scanner"; },
+         "\"unit_id_from\" is neither"},
+        {"repeat as text", [](auto& j) { j["line"]["allow_repeat"] = "yes"; },
+         "\"allow_repeat\" is not true or false"},
     };
     for (const Case& c : cases) {
         nlohmann::ordered_json spoilt = good;

@@ -39,6 +39,7 @@ TEST(UnitIds, SourcesAreParsedAndEverythingElseIsRefused) {
     };
     const std::vector<Case> cases = {
         {"stdin", true, UnitIdSpec::Kind::Stdin, "", 1, 0},
+        {"dashboard", true, UnitIdSpec::Kind::Dashboard, "", 1, 0},
         {"counter:SN-:1000", true, UnitIdSpec::Kind::Counter, "SN-", 1000, 0},
         {"counter::7", true, UnitIdSpec::Kind::Counter, "", 7, 0},
         {"counter:L7:A:0042", true, UnitIdSpec::Kind::Counter, "L7:A", 42, 4},

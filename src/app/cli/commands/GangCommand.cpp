@@ -119,9 +119,10 @@ void RegisterGangCommand(CLI::App& app, int& exitStatus) {
         "bytes, time; then the passed and failed units (by outcome), the first-pass yield "
         "(passed on the first attempt) and the median cycle time.\n\n"
         "--job FILE runs a job made with tarvex-cli job create as it stands: its workspace, "
-        "form, ports and report; it refuses to start when the container's SHA-256 is not the "
-        "job's, and refuses the options that would change what is sent. Every report record "
-        "names the job and its container's hash.\n\n"
+        "form, ports and report, and its retries and unit ids unless --retries, --unit-id-from "
+        "or --allow-repeat is given; it refuses to start when the container's SHA-256 is not "
+        "the job's, and refuses the options that would change what is sent. Every report "
+        "record names the job and its container's hash.\n\n"
         "Exit status: 0 when every port succeeded, else the status of the first failed port "
         "in the order given (the table in download --help); 2 usage error; 3 when a form "
         "refused the options.");

@@ -24,6 +24,9 @@ struct JobCreateOptions {
     FormOptions form;
     std::vector<std::string> ports;
     std::optional<std::string> report;
+    std::optional<int> retries;
+    std::optional<std::string> unitIdFrom;
+    bool allowRepeat = false;
     bool force = false;
 };
 
@@ -81,6 +84,11 @@ int RunJobCreate(const JobCreateOptions& o) {
     if (o.report) {
         job.report = Absolute(*o.report);
     }
+    job.retries = o.retries;
+    job.unitIdFrom = o.unitIdFrom;
+    if (o.allowRepeat) {
+        job.allowRepeat = true;
+    }
     if (std::string error; !production::WriteJob(o.file, job, error)) {
         std::cerr << "tarvex-cli: job create: " << error << '\n';
         return kExitFailure;
@@ -127,7 +135,9 @@ std::string Listed(const std::vector<std::string>& names) {
 void AddJobOption(CLI::App& cmd, MultiPortOptions& o) {
     cmd.add_option("--job", o.job,
                    "Run the job FILE (made with tarvex-cli job create) exactly as it stands: its "
-                   "workspace, form, container (checked against its SHA-256), ports and report")
+                   "workspace, form, container (checked against its SHA-256), ports and report; "
+                   "also its retries and unit ids, unless --retries, --unit-id-from or "
+                   "--allow-repeat is given")
         ->type_name("FILE")
         ->group("Job");
 }
@@ -196,6 +206,16 @@ int TakeJob(const CLI::App& cmd, MultiPortOptions& o) {
     if (job.report) {
         o.line.report = job.report;
     }
+    // Retries and unit ids change nothing that is sent: the command line's own win.
+    if (job.retries && !Given(cmd, "--retries")) {
+        o.line.retries = *job.retries;
+    }
+    if (job.unitIdFrom && !Given(cmd, "--unit-id-from")) {
+        o.line.unitIdFrom = *job.unitIdFrom;
+    }
+    if (job.allowRepeat && !Given(cmd, "--allow-repeat")) {
+        o.line.allowRepeat = *job.allowRepeat;
+    }
     o.jobStamp = production::StampOf(job);
     return kExitOk;
 }
@@ -223,12 +243,33 @@ void RegisterJobCommand(CLI::App& app, int& exitStatus) {
     cmd->add_option("--report", create->report, "The report file of the line")
         ->type_name("FILE")
         ->group("Line");
+    cmd->add_option("--retries", create->retries,
+                    "Try a unit up to N more times after no reply, a lost line or a port that "
+                    "could not be opened (as gang --retries)")
+        ->check(CLI::Range(0, production::kMaxRetries))
+        ->type_name("N")
+        ->group("Line");
+    cmd->add_option("--unit-id-from", create->unitIdFrom,
+                    "Where the units' ids come from: stdin, dashboard or counter:PREFIX:START "
+                    "(as gang --unit-id-from)")
+        ->type_name("SOURCE")
+        ->check([](const std::string& spec) {
+            return production::ParseUnitIdFrom(spec)
+                       ? std::string()
+                       : std::string("SOURCE is stdin, dashboard or counter:PREFIX:START");
+        })
+        ->group("Line");
+    cmd->add_flag("--allow-repeat", create->allowRepeat,
+                  "Load a unit whose id has passed before in the report file")
+        ->group("Line");
     cmd->add_flag("--force", create->force, "Replace FILE if it exists")->group("Job");
     cmd->footer(
         "The form starts in the workspace, takes the options as download does, and every "
         "choice it then holds is written (also those taken from dnld.sv), with the "
         "container's SHA-256 and size. gang --job and station --job run the job and refuse "
-        "to start when the container changed. No password is written: give it at run time "
+        "to start when the container changed. The line's retries and unit ids are written "
+        "too; a job run's --retries, --unit-id-from and --allow-repeat replace them (they change "
+        "nothing that is sent). No password is written: give it at run time "
         "(--password-file or TARVEX_PASSWORD).\n\n"
         "Exit status: 0 written, 1 the file could not be written, 2 usage error, 3 the form "
         "refused a choice or the container is not valid.");

@@ -80,15 +80,16 @@ void AddMultiPortOptions(CLI::App& cmd, MultiPortOptions& o) {
         ->group("Line");
     cmd.add_option("--unit-id-from", o.line.unitIdFrom,
                    "Give every unit an id: stdin (one line per unit before it is loaded, as a "
-                   "barcode scanner types it; in gang one line per port in port order), or "
-                   "counter:PREFIX:START (PREFIX and a number from START; the last number is "
-                   "kept in the report's folder). The id goes into the report, the JSON start "
-                   "and result and the --on-result environment")
+                   "barcode scanner types it; in gang one line per port in port order), "
+                   "dashboard (typed or scanned into the port's tile on the --dashboard page; "
+                   "each port waits for its own), or counter:PREFIX:START (PREFIX and a number "
+                   "from START; the last number is kept in the report's folder). The id goes "
+                   "into the report, the JSON start and result and the --on-result environment")
         ->type_name("SOURCE")
         ->check([](const std::string& spec) {
             return production::ParseUnitIdFrom(spec)
                        ? std::string()
-                       : std::string("SOURCE is stdin or counter:PREFIX:START");
+                       : std::string("SOURCE is stdin, dashboard or counter:PREFIX:START");
         })
         ->group("Line");
     cmd.add_flag("--allow-repeat", o.line.allowRepeat,
@@ -193,6 +194,18 @@ int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
     // download's business: it reports it then.
     form.onUnopenablePort = [](const std::string&) {};
     const std::vector<std::string> ports = ResolvePorts(o);
+    if (!o.line.unitIdFrom.empty()) {
+        const std::optional<production::UnitIdSpec> spec =
+            production::ParseUnitIdFrom(o.line.unitIdFrom);
+        if (!spec) {
+            throw UsageError("--unit-id-from: SOURCE is stdin, dashboard or counter:PREFIX:START");
+        }
+        if (spec->kind == production::UnitIdSpec::Kind::Dashboard && !o.dashboard) {
+            throw UsageError(
+                "--unit-id-from dashboard: the ids are typed into the dashboard's tiles; serve "
+                "it with --dashboard [ADDRESS:]PORT");
+        }
+    }
 
     LineOutput messages(STDERR_FILENO);
     production::RunShared shared;
@@ -239,16 +252,41 @@ int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
         shared.events.AddRecordSink(&*report);
     }
     shared.retries = lineOptions.retries;
+    production::Line line(shared);
+
+    // The dashboard binds before any port is touched: an address in use stops the run here.
+    std::optional<production::DashboardModel> dashboardModel;
+    std::optional<production::DashboardFeed> dashboardFeed;
+    std::unique_ptr<dashboard::DashboardServer> dashboardServer;
+    if (o.dashboard) {
+        dashboard::DashboardSettings settings = DashboardSettingsFrom(o);
+        dashboardModel.emplace(ports);
+        dashboardModel->Header().command = counts ? "station" : "gang";
+        if (o.jobStamp) {
+            dashboardModel->Header().job = o.jobStamp->name;
+            dashboardModel->Header().containerSha256 = o.jobStamp->sha256;
+        }
+        dashboardFeed.emplace(*dashboardModel);
+        shared.events.Add(&*dashboardFeed);
+        dashboardServer = std::make_unique<dashboard::DashboardServer>(
+            *dashboardFeed, std::move(settings),
+            dashboard::DashboardActions{[&line] { line.StopAfterUnits(); }});
+        if (std::string why; !dashboardServer->Start(why)) {
+            messages.Write("tarvex-cli: --dashboard " + *o.dashboard + ": " + why);
+            return kExitFailure;
+        }
+        messages.Write("tarvex-cli: dashboard at " + dashboardServer->Url());
+    }
+
     std::unique_ptr<production::IUnitIdSource> idSource;
     const production::CounterIds* counter = nullptr;
     std::optional<production::UnitIds> unitIds;
     if (!lineOptions.unitIdFrom.empty()) {
         const std::optional<production::UnitIdSpec> spec =
             production::ParseUnitIdFrom(lineOptions.unitIdFrom);
-        if (!spec) {
-            throw UsageError("--unit-id-from: SOURCE is stdin or counter:PREFIX:START");
-        }
-        if (spec->kind == production::UnitIdSpec::Kind::Counter) {
+        if (spec->kind == production::UnitIdSpec::Kind::Dashboard) {
+            idSource = std::make_unique<production::DashboardUnitIds>(*dashboardFeed);
+        } else if (spec->kind == production::UnitIdSpec::Kind::Counter) {
             std::error_code ec;
             const std::string folder =
                 lineOptions.report ? fs::absolute(*lineOptions.report, ec).parent_path().string()
@@ -264,28 +302,6 @@ int RunLine(MultiPortOptions& o, bool counts, const LineBody& body) {
             unitIds->RememberPassed(production::PassedIdsInReport(*lineOptions.report));
         }
         shared.unitIds = &*unitIds;
-    }
-
-    production::Line line(shared);
-
-    // The dashboard binds before any port is touched: an address in use stops the run here.
-    std::optional<production::DashboardModel> dashboardModel;
-    std::optional<production::DashboardFeed> dashboardFeed;
-    std::unique_ptr<dashboard::DashboardServer> dashboardServer;
-    if (o.dashboard) {
-        dashboard::DashboardSettings settings = DashboardSettingsFrom(o);
-        dashboardModel.emplace(ports);
-        dashboardModel->Header().command = counts ? "station" : "gang";
-        dashboardFeed.emplace(*dashboardModel);
-        shared.events.Add(&*dashboardFeed);
-        dashboardServer = std::make_unique<dashboard::DashboardServer>(
-            *dashboardFeed, std::move(settings),
-            dashboard::DashboardActions{[&line] { line.StopAfterUnits(); }});
-        if (std::string why; !dashboardServer->Start(why)) {
-            messages.Write("tarvex-cli: --dashboard " + *o.dashboard + ": " + why);
-            return kExitFailure;
-        }
-        messages.Write("tarvex-cli: dashboard at " + dashboardServer->Url());
     }
 
     if (std::string why; const int status = line.Prepare(ports, why)) {

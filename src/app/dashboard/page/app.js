@@ -59,7 +59,6 @@ function drawHeader(h) {
   stop.hidden = h.command !== "station";
   stop.disabled = h.stopping;
   stop.textContent = h.stopping ? "Stopping after these units" : "Stop after these units";
-  for (const t of tiles.values()) t.parts.form.hidden = !h.unit_ids_from_dashboard;
 }
 
 function makeTile(port) {
@@ -83,7 +82,8 @@ function makeTile(port) {
   const send = el("button", "", parts.form);
   send.type = "submit";
   send.textContent = "Set";
-  parts.form.hidden = !line.unit_ids_from_dashboard;
+  parts.form.hidden = true;
+  parts.input = input;
   parts.form.addEventListener("submit", async (ev) => {
     ev.preventDefault();
     const id = input.value.trim();
@@ -125,6 +125,12 @@ function drawTile(tile) {
     tile.next_unit_id ? "next: " + tile.next_unit_id : "", tile.passed + " passed, " + tile.failed + " failed"].filter(Boolean);
   p.unit.textContent = unit.join(" · ");
   p.ack.hidden = !(tile.state === "fail" && !tile.acknowledged);
+  // The field is there only while the port waits for its unit's id. A scanner types into the
+  // field that has the focus: the first tile that asks gets it, unless another field has it.
+  const asking = Boolean(line.unit_ids_from_dashboard && tile.wants_unit_id);
+  const wasHidden = p.form.hidden;
+  p.form.hidden = !asking;
+  if (asking && wasHidden && !(document.activeElement instanceof HTMLInputElement)) p.input.focus();
 }
 
 function unitRow(u, atTop) {
