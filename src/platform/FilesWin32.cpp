@@ -243,9 +243,10 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, unsi
     return false;
 }
 
-bool WritePrivateFile(const std::string& path, std::string_view content) {
-    // A file in the user's own folder is private by that folder's access list; Windows has no
-    // mode bits to set. The replacement goes beside it and is moved over it in one step.
+bool ReplaceFileKeepingAccess(const std::string& path, std::string_view content,
+                              NewFileAccess /*newFile*/) {
+    // Who may read a file is the folder's access list on Windows; there are no mode bits to
+    // set. The replacement goes beside it and is moved over it in one step.
     if (WriteFileAtomically(path, content, 0600, FileSync::ToDisk)) {
         return true;
     }
