@@ -64,6 +64,7 @@ int CHmiTransfer::RunHMITransfer() {
         }
         return itemResult;
     };
+    state_.progress.OnTransferStarted(PlannedItems());
     if (settings_.sendBitmap) {
         result = note(SendBitmap());
     }
@@ -88,6 +89,43 @@ int CHmiTransfer::RunHMITransfer() {
         state_.portOpen = false;
     }
     return result;
+}
+
+std::vector<TransferItem> CHmiTransfer::PlannedItems() const {
+    std::vector<TransferItem> items;
+    const auto add = [&](TransferItemKind kind, std::size_t bytes, int recipeIndex) {
+        TransferItem item;
+        item.kind = kind;
+        if (recipeIndex >= 0 && static_cast<std::size_t>(recipeIndex) < state_.recipeNames.size()) {
+            item.name = state_.recipeNames[static_cast<std::size_t>(recipeIndex)];
+        }
+        item.recipeIndex = recipeIndex;
+        item.bytes = bytes;
+        item.packets = hmi::PacketCount(static_cast<std::uint32_t>(bytes), settings_.packetSize);
+        item.packetSize = settings_.packetSize;
+        items.push_back(item);
+    };
+    if (settings_.sendBitmap) {
+        add(TransferItemKind::Bitmap, state_.bitmapImage.size(), -1);
+    }
+    if (settings_.sendFont) {
+        add(TransferItemKind::Font, state_.fontImage.size(), -1);
+    }
+    if (settings_.sendRecipes) {
+        // As SendRecipes cuts them: each recipe's size, as far as the recipe bytes reach.
+        const std::size_t all = state_.recipeImage.size();
+        std::size_t taken = 0;
+        for (std::size_t k = 0; k < state_.recipeSizes.size(); ++k) {
+            const std::size_t size =
+                std::min<std::size_t>(state_.recipeSizes[k], all - std::min(taken, all));
+            taken += size;
+            add(TransferItemKind::Recipe, size, static_cast<int>(k));
+        }
+    }
+    if (settings_.sendApplication) {
+        add(TransferItemKind::Application, state_.appImage.size(), -1);
+    }
+    return items;
 }
 
 int CHmiTransfer::SendApplication() {

@@ -130,6 +130,8 @@ class CHmiTransfer {
         int attempts;
     };
 
+    // The items RunHMITransfer is about to send, each recipe on its own, in their order.
+    std::vector<TransferItem> PlannedItems() const;
     int SendItem(const ItemProfile& profile, SharedBytes& buffer, int recipeIndex);
     int SendItemPhases(const ItemProfile& profile, SharedBytes& buffer, int recipeIndex);
     int DataPhase(const ItemProfile& profile, SharedBytes& buffer);

@@ -4,6 +4,7 @@
 // the line, and each front end listens: the form's progress bar (TransferProgressBar), the
 // command line's bar, the JSON progress lines and the gang's per-port lines.
 //
+//   OnTransferStarted  the items (each recipe on its own) the transfer is about to send
 //   OnItemStarted      an item (or one recipe) is about to be announced
 //   OnPhase            the item enters a phase: opening, describing, waiting for the panel to
 //                      erase, data, cancelling; or the closing command is about to go out
@@ -13,6 +14,8 @@
 //   OnResend           a frame is written again because its reply failed
 //   OnItemEnded        the item's result: 0 done, 1 failed or cancelled
 //   OnCancelled        the cancel procedure has finished for the item
+//   OnOutcome          the download's outcome, as the form is about to tell it in a message
+//                      box (the box then waits for the user)
 //
 // Every callback has an empty default, so a listener overrides only what it shows. Callbacks
 // run on the transfer's thread, between exchanges; they must return quickly.
@@ -20,6 +23,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace tarvex {
 
@@ -50,6 +54,7 @@ class ITransferProgress {
   public:
     virtual ~ITransferProgress() = default;
 
+    virtual void OnTransferStarted(const std::vector<TransferItem>& /*items*/) {}
     virtual void OnItemStarted(const TransferItem& /*item*/) {}
     virtual void OnPhase(TransferPhase /*phase*/) {}
     virtual void OnConfirmed(TransferPhase /*phase*/) {}
@@ -60,6 +65,7 @@ class ITransferProgress {
     virtual void OnResend(TransferPhase /*phase*/, int /*attempt*/) {}
     virtual void OnItemEnded(int /*result*/) {}
     virtual void OnCancelled() {}
+    virtual void OnOutcome(std::string_view /*text*/) {}
 };
 
 }  // namespace tarvex

@@ -6,8 +6,9 @@
 //   ReadWholeFile(path, maxBytes)      every byte, or an error; never reads more than maxBytes
 //   ReadTextLines(path)                lines split at LF, a CR before the LF dropped
 //   WriteFileAtomically(path, ...)     new file beside the old one, then renamed into place
-//   WritePrivateFile(path, content)    the same for a file only its owner may read, with the
-//                                      fallbacks a settings file needs
+//   ReplaceFileKeepingAccess(...)      the same for a file that several accounts may share
+//                                      (its mode and group kept), with the fallbacks a
+//                                      settings file needs
 //   FindFileIgnoringCase(dir, name)    the entry of dir whose name equals name in any case
 //   ListEntriesWithExtension(dir, ext) entries whose extension equals ext in any case
 #pragma once
@@ -82,14 +83,24 @@ enum class FileSync { ToDisk, None };
 bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0600,
                          FileSync sync = FileSync::ToDisk);
 
-// Writes a file that only its owner may read and write (0600), such as one holding a password.
-// A symbolic link is followed: the file it points to is written and the link stays. Temporary
-// files that earlier writes of the same file left behind (a kill between creating and renaming
-// one) are removed first; a temporary file is locked while it is written, so that one being
-// written by another process right now is left alone. When no new file can be created beside
-// the old one (a folder the user may not write) but the old file itself is writable, it is
-// rewritten in place. Returns false on any failure; errno then tells why.
-bool WritePrivateFile(const std::string& path, std::string_view content);
+// Who may read a file that ReplaceFileKeepingAccess creates (an existing file keeps its own).
+enum class NewFileAccess {
+    Usual,      // what the process's umask gives (0666 & ~umask)
+    OwnerOnly,  // 0600: the file holds a secret, such as a remembered password
+};
+
+// Writes a file that may be shared by several accounts (a service team's folder), such as the
+// settings file. An existing file is replaced whole and keeps its permission bits and its
+// group, also when the writer is not its owner but may write its folder (the new file then
+// belongs to the writer). A new file gets `newFile`'s permissions. A symbolic link is followed:
+// the file it points to is written and the link stays. Temporary files that earlier writes of
+// the same file left behind (a kill between creating and renaming one) are removed first; a
+// temporary file is locked from its creation to its rename, so that one being written by
+// another process right now is left alone. When no new file can be created beside the old one
+// (a folder the user may not write) but the old file itself is writable, it is rewritten in
+// place. Returns false on any failure, the old file then as it was; errno then tells why.
+bool ReplaceFileKeepingAccess(const std::string& path, std::string_view content,
+                              NewFileAccess newFile);
 
 // The entry of dir whose name equals name without regard to ASCII letter case; an exact match
 // wins over other spellings. Returns the full path.

@@ -255,9 +255,12 @@ void RemoveLeftoverTemporaries(const std::filesystem::path& dir, const std::stri
 }
 
 // Rewrites an existing regular file in place: the fallback when no file can be created beside
-// it. Not atomic: a crash in the middle leaves a damaged file, which is why it is the fallback.
-bool RewriteInPlace(const std::string& path, std::string_view content, mode_t mode) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+// it. Its owner, group and mode stay as they are. Whole or not at all: the space for the new
+// text is taken first, so that a full disk shows before any old byte is overwritten, and a
+// write that still fails puts the old text back. Only a crash in the middle can leave a
+// damaged file, which is why it is the fallback.
+bool RewriteInPlace(const std::string& path, std::string_view content) {
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (fd.get() < 0) {
         return false;
     }
@@ -269,45 +272,129 @@ bool RewriteInPlace(const std::string& path, std::string_view content, mode_t mo
         errno = EINVAL;
         return false;
     }
-    if ((st.st_mode & 07777) != mode && ::fchmod(fd.get(), mode) != 0) {
-        return false;  // it would stay readable by others: better not write the content
+    std::string old(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t got = 0;
+    while (got < old.size()) {
+        const ssize_t n =
+            ::pread(fd.get(), old.data() + got, old.size() - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        got += static_cast<std::size_t>(n);
     }
-    bool ok =
-        ::ftruncate(fd.get(), 0) == 0 && WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0;
-    int error = errno;
-    if (!fd.Close() && ok) {
-        ok = false;
-        error = errno;
+    const auto writeAt0 = [&fd](std::string_view text) {
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::pwrite(fd.get(), text.data() + done, text.size() - done,
+                                       static_cast<off_t>(done));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        return ::ftruncate(fd.get(), static_cast<off_t>(text.size())) == 0;
+    };
+    if (content.size() > old.size()) {
+        const int reserved = ::posix_fallocate(fd.get(), 0, static_cast<off_t>(content.size()));
+        if (reserved != 0 && reserved != EOPNOTSUPP && reserved != EINVAL) {
+            (void)::ftruncate(fd.get(), st.st_size);
+            errno = reserved;
+            return false;
+        }
     }
-    errno = error;
-    return ok;
+    if (!writeAt0(content) || ::fsync(fd.get()) != 0) {
+        const int error = errno;
+        (void)writeAt0(old);
+        errno = error;
+        return false;
+    }
+    return fd.Close();
+}
+
+// A temporary file for `name` in dir, created with `perm` (the umask applies) and locked. The
+// lock is what the clean-up of leftovers asks for, so it must be there from the start: a
+// clean-up that got the file in the moment between its creation and the lock has removed it
+// (it unlinks only while it holds the lock), and the file's link count then tells. Such a file,
+// or one whose lock another process holds, is given up for a fresh one.
+UniqueFd CreateLockedTemporary(const std::filesystem::path& dir, const std::string& name,
+                               mode_t perm, std::string& created) {
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device seed;
+    std::mt19937 random(seed());
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        std::string suffix(6, 'x');
+        for (char& c : suffix) {
+            c = kLetters[pick(random)];
+        }
+        const std::string candidate = (dir / ("." + name + "." + suffix)).string();
+        UniqueFd fd(
+            ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, perm));
+        if (fd.get() < 0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return fd;
+        }
+        struct stat st {};
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && ::fstat(fd.get(), &st) == 0 &&
+            st.st_nlink > 0) {
+            created = candidate;
+            return fd;
+        }
+        // Taken by a clean-up: it removes the file (or has), and this name is not used again.
+    }
+    errno = EEXIST;
+    return UniqueFd();
 }
 
 }  // namespace
 
-bool WritePrivateFile(const std::string& path, std::string_view content) {
-    constexpr mode_t kPrivate = 0600;
+bool ReplaceFileKeepingAccess(const std::string& path, std::string_view content,
+                              NewFileAccess newFile) {
     const std::filesystem::path target = FollowLinks(path);
     const std::filesystem::path dir =
         target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
     const std::string name = target.filename().string();
     RemoveLeftoverTemporaries(dir, name);
 
-    std::string tmpl = (dir / ("." + name + ".XXXXXX")).string();
-    UniqueFd fd(::mkostemp(tmpl.data(), O_CLOEXEC));
+    struct stat old {};
+    const bool replacing = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    // An existing file's permissions are set on the temporary file once it is ours; until then
+    // it is the owner's alone. A new one gets the umask's permissions at its creation.
+    const mode_t perm = replacing || newFile == NewFileAccess::OwnerOnly ? 0600 : 0666;
+    std::string tmpl;
+    UniqueFd fd = CreateLockedTemporary(dir, name, perm, tmpl);
     if (fd.get() < 0) {
         const int error = errno;
-        struct stat st {};
-        if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            return RewriteInPlace(target.string(), content, kPrivate);
+        if (replacing) {
+            return RewriteInPlace(target.string(), content);
         }
         errno = error;
         return false;
     }
-    // Held until the rename: another writer's clean-up must not take this file away meanwhile.
-    (void)::flock(fd.get(), LOCK_EX | LOCK_NB);
-    bool ok =
-        ::fchmod(fd.get(), kPrivate) == 0 && WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0;
+    bool ok = true;
+    if (replacing) {
+        // The group first: changing it may clear the set-group-ID bit, which the mode then puts
+        // back. A writer who is not in the file's group cannot give the new file that group.
+        // That is harmless when the mode grants the group nothing: the group then decides
+        // nothing, and the file stays as private as it was. When the group may read or write,
+        // the new file would open to the writer's group instead and close to the old one; the
+        // save fails and the old file stays.
+        if (::fchown(fd.get(), static_cast<uid_t>(-1), old.st_gid) != 0 &&
+            (old.st_mode & 0070) != 0) {
+            ok = false;
+        }
+        ok = ok && ::fchmod(fd.get(), old.st_mode & 07777) == 0;
+    }
+    ok = ok && WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0;
     int error = errno;
     if (ok && ::rename(tmpl.c_str(), target.c_str()) != 0) {
         ok = false;

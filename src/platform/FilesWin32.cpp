@@ -200,8 +200,14 @@ FileBytes ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
     return result;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned /*mode*/,
-                         FileSync sync) {
+namespace {
+
+enum class Replaced { Yes, NoTemporary, Failed };
+
+// The new file beside the old one, moved over it in one step. NoTemporary: no file could be
+// created beside it (the old one is untouched); Failed: any later step failed (the temporary
+// file is gone again, the old one untouched).
+Replaced ReplaceBeside(const std::string& path, std::string_view content, FileSync sync) {
     // The new file goes beside the old one, so that the rename stays on one volume.
     const std::size_t separator = LastSeparator(path);
     const std::string dir =
@@ -209,7 +215,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, unsi
     const std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
     const std::wstring target = Widen(path);
     if (target.empty()) {
-        return false;
+        return Replaced::Failed;
     }
     std::random_device seed;
     std::mt19937 random(seed());
@@ -222,7 +228,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, unsi
             if (::GetLastError() == ERROR_FILE_EXISTS) {
                 continue;
             }
-            return false;
+            return Replaced::NoTemporary;
         }
         bool ok = WriteWhole(file.get(), content);
         if (ok && sync == FileSync::ToDisk) {
@@ -233,32 +239,97 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, unsi
         // the disk.
         if (ok && ::MoveFileExW(temp.c_str(), target.c_str(),
                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
-            return true;
+            return Replaced::Yes;
         }
         const DWORD error = ::GetLastError();
         ::DeleteFileW(temp.c_str());
         ::SetLastError(error);
-        return false;
+        return Replaced::Failed;
     }
-    return false;
+    return Replaced::NoTemporary;
 }
 
-bool WritePrivateFile(const std::string& path, std::string_view content) {
-    // A file in the user's own folder is private by that folder's access list; Windows has no
-    // mode bits to set. The replacement goes beside it and is moved over it in one step.
-    if (WriteFileAtomically(path, content, 0600, FileSync::ToDisk)) {
-        return true;
-    }
-    // No new file may be created beside it (a folder the user may not write): rewrite the old
-    // file in place when it is writable.
-    UniqueHandle file(::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+// Rewrites an existing file in place, whole or not at all: the fallback when no file can be
+// created beside it (a folder the user may not write). Nobody else may have it open meanwhile.
+// The space for the new text is taken first, so that a full disk shows before any old byte is
+// overwritten, and a write that still fails puts the old text back; only a crash in the middle
+// can leave a damaged file, which is why it is the fallback.
+bool RewriteInPlace(const std::string& path, std::string_view content) {
+    UniqueHandle file(::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         return false;
     }
-    bool ok = WriteWhole(file.get(), content);
-    ok = ok && ::SetEndOfFile(file.get()) != 0 && ::FlushFileBuffers(file.get()) != 0;
-    return file.Close() && ok;
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file.get(), &size) == 0 || size.QuadPart < 0 ||
+        static_cast<std::uint64_t>(size.QuadPart) > (1u << 30)) {
+        return false;
+    }
+    std::string old(static_cast<std::size_t>(size.QuadPart), '\0');
+    std::size_t got = 0;
+    while (got < old.size()) {
+        DWORD n = 0;
+        if (::ReadFile(file.get(), old.data() + got, static_cast<DWORD>(old.size() - got), &n,
+                       nullptr) == 0 ||
+            n == 0) {
+            return false;
+        }
+        got += n;
+    }
+    const auto endAt = [&file](std::size_t length) {
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(length);
+        return ::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) != 0 &&
+               ::SetEndOfFile(file.get()) != 0;
+    };
+    const auto writeWhole = [&](std::string_view text) {
+        const LARGE_INTEGER start{};
+        return ::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) != 0 &&
+               WriteWhole(file.get(), text) && endAt(text.size());
+    };
+    if (content.size() > old.size() && !endAt(content.size())) {
+        const DWORD error = ::GetLastError();
+        (void)endAt(old.size());
+        ::SetLastError(error);
+        return false;
+    }
+    if (!writeWhole(content) || ::FlushFileBuffers(file.get()) == 0) {
+        const DWORD error = ::GetLastError();
+        (void)writeWhole(old);
+        ::SetLastError(error);
+        return false;
+    }
+    return file.Close();
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view content, unsigned /*mode*/,
+                         FileSync sync) {
+    return ReplaceBeside(path, content, sync) == Replaced::Yes;
+}
+
+bool ReplaceFileKeepingAccess(const std::string& path, std::string_view content,
+                              NewFileAccess /*newFile*/) {
+    // Who may read a file is the folder's access list on Windows; there are no mode bits to
+    // set. The replacement goes beside it and is moved over it in one step.
+    switch (ReplaceBeside(path, content, FileSync::ToDisk)) {
+        case Replaced::Yes:
+            return true;
+        case Replaced::Failed:
+            // The move was refused (another program has the file open, it is read-only):
+            // writing into it now would not be whole either. The old file stays.
+            return false;
+        case Replaced::NoTemporary:
+            break;
+    }
+    const DWORD error = ::GetLastError();
+    DWORD attributes = 0;
+    if (!Attributes(path, attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        ::SetLastError(error);
+        return false;
+    }
+    return RewriteInPlace(path, content);
 }
 
 std::optional<std::string> FindFileIgnoringCase(const std::string& dir, std::string_view name) {

@@ -15,6 +15,9 @@ class ProgressFanOut final : public ITransferProgress {
             listeners_.push_back(listener);
         }
     }
+    void OnTransferStarted(const std::vector<TransferItem>& items) override {
+        Each([&](auto* l) { l->OnTransferStarted(items); });
+    }
     void OnItemStarted(const TransferItem& i) override {
         Each([&](auto* l) { l->OnItemStarted(i); });
     }
@@ -38,6 +41,9 @@ class ProgressFanOut final : public ITransferProgress {
     }
     void OnCancelled() override {
         Each([](auto* l) { l->OnCancelled(); });
+    }
+    void OnOutcome(std::string_view text) override {
+        Each([&](auto* l) { l->OnOutcome(text); });
     }
 
   private:

@@ -70,6 +70,17 @@ struct LatencyRestore {
     bool Empty() const { return !flagWasSet && timerPath.empty(); }
 };
 
+// What RestoreLatency puts back, in the form a signal handler can use: fixed buffers, no
+// allocation, so that the emergency exit of a second Ctrl-C writes it with open, write, ioctl
+// and close alone. Made once at open (PrepareEmergencyLatency), when nothing is urgent.
+struct EmergencyLatency {
+    bool restoreFlags = false;  // write serialFlags back through the driver
+    int serialFlags = 0;        // the driver's serial flags as found, low latency as it was
+    char timerPath[256] = {};   // empty: no timer to put back (or a path too long to keep)
+    char timerText[32] = {};    // the timer's old value and a line end
+    unsigned timerTextLength = 0;
+};
+
 // Asks for low latency on an open descriptor of a USB serial device; changes nothing on any
 // other device, and leaves alone what is already as wanted.
 LatencyRestore RequestLowLatency(int fd, const UsbLatency& device, ILatencyControls& controls);
@@ -78,5 +89,10 @@ LatencyRestore RequestLowLatency(int fd, const UsbLatency& device, ILatencyContr
 LatencyRestore RequestSystemLowLatency(int fd, const std::string& devicePath);
 // Puts back what RequestLowLatency changed. Call before the descriptor is closed.
 void RestoreLatency(int fd, const LatencyRestore& restore, ILatencyControls& controls);
+
+// The emergency form of `restore` for the open descriptor fd (the driver's flags are read now).
+EmergencyLatency PrepareEmergencyLatency(int fd, const LatencyRestore& restore);
+// Puts back what `prepared` holds: async-signal-safe, errno kept. Call before fd is closed.
+void EmergencyRestoreLatency(int fd, const EmergencyLatency& prepared);
 
 }  // namespace tarvex

@@ -1,7 +1,12 @@
 // Low latency on Linux: ASYNC_LOW_LATENCY through TIOCGSERIAL/TIOCSSERIAL, and the usb-serial
 // port's latency_timer attribute in sysfs.
+#include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <charconv>
 #include <filesystem>
@@ -146,6 +151,44 @@ void RestoreLatency(int fd, const LatencyRestore& restore, ILatencyControls& con
     if (!restore.timerPath.empty()) {
         (void)controls.WriteAttribute(restore.timerPath, restore.timerWas);
     }
+}
+
+EmergencyLatency PrepareEmergencyLatency(int fd, const LatencyRestore& restore) {
+    EmergencyLatency prepared;
+    struct serial_struct flags {};
+    if (restore.flagWasSet && fd >= 0 && ::ioctl(fd, TIOCGSERIAL, &flags) == 0) {
+        prepared.restoreFlags = true;
+        prepared.serialFlags = flags.flags & ~ASYNC_LOW_LATENCY;
+    }
+    const std::string text = restore.timerWas + "\n";
+    if (!restore.timerPath.empty() && restore.timerPath.size() < sizeof prepared.timerPath &&
+        text.size() <= sizeof prepared.timerText) {
+        std::memcpy(prepared.timerPath, restore.timerPath.c_str(), restore.timerPath.size() + 1);
+        std::memcpy(prepared.timerText, text.data(), text.size());
+        prepared.timerTextLength = static_cast<unsigned>(text.size());
+    }
+    return prepared;
+}
+
+void EmergencyRestoreLatency(int fd, const EmergencyLatency& prepared) {
+    // ioctl, open, write and close only: plain system calls, safe inside a signal handler.
+    const int savedErrno = errno;
+    if (prepared.restoreFlags && fd >= 0) {
+        struct serial_struct flags {};
+        if (::ioctl(fd, TIOCGSERIAL, &flags) == 0) {
+            flags.flags = prepared.serialFlags;
+            (void)::ioctl(fd, TIOCSSERIAL, &flags);
+        }
+    }
+    if (prepared.timerPath[0] != '\0' && prepared.timerTextLength > 0) {
+        const int timer = ::open(prepared.timerPath, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+        if (timer >= 0) {
+            const ssize_t ignored = ::write(timer, prepared.timerText, prepared.timerTextLength);
+            (void)ignored;
+            (void)::close(timer);
+        }
+    }
+    errno = savedErrno;
 }
 
 }  // namespace tarvex

@@ -51,4 +51,10 @@ LatencyRestore RequestSystemLowLatency(int /*fd*/, const std::string& /*devicePa
 void RestoreLatency(int /*fd*/, const LatencyRestore& /*restore*/, ILatencyControls& /*controls*/) {
 }
 
+EmergencyLatency PrepareEmergencyLatency(int /*fd*/, const LatencyRestore& /*restore*/) {
+    return {};
+}
+
+void EmergencyRestoreLatency(int /*fd*/, const EmergencyLatency& /*prepared*/) {}
+
 }  // namespace tarvex

@@ -204,13 +204,17 @@ void ReleaseExclusive(platform::UniqueFd fd, bool exclusiveSet) {
 
 }  // namespace serial_detail
 
-void EmergencyRestoreAndClose(int fd, const struct termios* saved) {
+void EmergencyRestoreAndClose(int fd, const struct termios* saved,
+                              const EmergencyLatency* latency) {
     if (fd < 0) {
         return;
     }
-    // Only tcsetattr, ioctl and close: plain system calls, safe inside a signal handler. The
-    // caller's errno survives, as a handler must leave it.
+    // Only tcsetattr, ioctl, open, write and close: plain system calls, safe inside a signal
+    // handler. The caller's errno survives, as a handler must leave it.
     const int savedErrno = errno;
+    if (latency != nullptr) {
+        EmergencyRestoreLatency(fd, *latency);
+    }
     if (saved != nullptr) {
         (void)::tcsetattr(fd, TCSANOW, saved);
     }
@@ -240,6 +244,7 @@ SerialError CTermiosLine::Open(const std::string& path) {
     pseudoTerminal_ = serial_detail::IsPseudoTerminal(fd_.get());
     if (!pseudoTerminal_) {
         latency_ = RequestSystemLowLatency(fd_.get(), path);
+        emergencyLatency_ = PrepareEmergencyLatency(fd_.get(), latency_);
     }
     watchLineErrors_ = false;
     return SerialError::None;
@@ -443,6 +448,7 @@ void CTermiosLine::Close() {
         RestoreLatency(fd_.get(), latency_, controls);
         latency_ = {};
     }
+    emergencyLatency_ = {};
     serial_detail::ReleaseExclusive(std::move(fd_), exclusiveSet_);
     haveSaved_ = false;
     exclusiveSet_ = false;

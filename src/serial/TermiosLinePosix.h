@@ -50,6 +50,8 @@ class CTermiosLine final : public ISerialLine {
     // found at open, so that the line can be restored with async-signal-safe calls alone.
     int Descriptor() const { return fd_.get(); }
     const struct termios* SavedSettings() const { return haveSaved_ ? &saved_ : nullptr; }
+    // What Close would put back of the adapter's latency, ready for the same exit.
+    const EmergencyLatency& EmergencyLatencyRestore() const { return emergencyLatency_; }
 
   private:
     platform::UniqueFd fd_;
@@ -64,7 +66,8 @@ class CTermiosLine final : public ISerialLine {
     bool checkParity_ = false;
     LineErrorCounts errorBaseline_{};
 
-    LatencyRestore latency_;  // what Open changed for low latency on a USB adapter
+    LatencyRestore latency_;             // what Open changed for low latency on a USB adapter
+    EmergencyLatency emergencyLatency_;  // the same for a signal handler
 };
 
 SerialError SerialErrorFromErrno(int err);
@@ -81,9 +84,11 @@ bool BuildTermios(const LineSettings& line, const struct termios& current, struc
 bool SettingsTakenByDevice(const struct termios& wanted, const struct termios& actual,
                            bool pseudoTerminal);
 
-// Restores `saved` (when given) and closes fd using async-signal-safe calls only, for a signal
-// handler that must leave the line as it found it. The advisory lock goes with the descriptor.
-void EmergencyRestoreAndClose(int fd, const struct termios* saved);
+// Restores `saved` and `latency` (each when given) and closes fd using async-signal-safe calls
+// only, for a signal handler that must leave the line as it found it. The advisory lock goes
+// with the descriptor.
+void EmergencyRestoreAndClose(int fd, const struct termios* saved,
+                              const EmergencyLatency* latency = nullptr);
 
 namespace serial_detail {
 

@@ -76,6 +76,10 @@ void ApplySettingsLines(const std::vector<std::string>& lines, SettingsFields& f
     }
 }
 
+bool HoldsRememberedPassword(const SettingsFileValues& values) {
+    return values.rememberPassword && !values.password.empty() && values.password != kFixedPassword;
+}
+
 std::string FormatSettingsFile(const SettingsFileValues& values, std::string_view lineEnd) {
     const std::string end(lineEnd);
     std::string text;

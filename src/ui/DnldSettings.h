@@ -75,6 +75,10 @@ struct SettingsFileValues {
     std::string binFilePath;
 };
 
+// Whether the file text holds a password that is a secret: one remembered by the user. The
+// fixed password is none.
+bool HoldsRememberedPassword(const SettingsFileValues& values);
+
 // The file text: the twelve lines in their fixed order, each ended by lineEnd, then "[EOF]"
 // with no line end after it. The PASSWORD line is empty unless rememberPassword is set.
 std::string FormatSettingsFile(const SettingsFileValues& values,

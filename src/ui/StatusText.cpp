@@ -111,4 +111,9 @@ void StatusText::OnItemEnded(int result) {
     Show(item_ + (result == 0 ? " sent" : " not sent"));
 }
 
+void StatusText::OnOutcome(std::string_view text) {
+    // The line under the bar says what the box says, and keeps saying it once the box is gone.
+    Show(std::string(text));
+}
+
 }  // namespace tarvex

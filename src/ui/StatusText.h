@@ -1,8 +1,8 @@
 // The texts of a dialog's status line, under the progress bar, without a toolkit: what the
 // transfer is doing (the item being sent and how far it has got, the panel's erase pause, a
-// cancel), and after a probe of the ports, which ports are present but not usable and why, so
-// that a port never drops out of the Com Port list without a word, and whether the saved port
-// is missing.
+// cancel), the download's outcome while its message box is up, and after a probe of the ports,
+// which ports are present but not usable and why, so that a port never drops out of the Com Port
+// list without a word, and whether the saved port is missing.
 //
 // StatusText listens to the transfer's progress sink and hands every new text to the view's
 // show function (a QLabel, a static control).
@@ -40,6 +40,7 @@ class StatusText final : public ITransferProgress {
     void OnPacketSent(std::uint32_t packetsDone, std::uint64_t bytesDone) override;
     void OnResend(TransferPhase phase, int attempt) override;
     void OnItemEnded(int result) override;
+    void OnOutcome(std::string_view text) override;
 
   private:
     void Show(std::string text);

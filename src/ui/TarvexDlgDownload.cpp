@@ -45,16 +45,25 @@ std::uint8_t StopBitsCode(const std::string& text) {
 }
 
 // The message of a panel code at the end of a download.
-void ShowCodeMessage(IUserInterface& ui, std::uint8_t code, bool usb) {
+std::string CodeMessageText(std::uint8_t code, bool usb) {
     if (const auto text = hmi::TargetCodeMessage(code)) {
-        PlainBox(ui, *text);
-    } else if (code == 9) {
-        Notice(ui, usb ? "Invalid comm port selected,please select comm port applicable to USB "
-                         "downloading"
-                       : "Invalid comm port selected,please select comm port applicable to "
-                         "serial downloading");
+        return std::string(*text);
+    }
+    if (code == 9) {
+        return usb ? "Invalid comm port selected,please select comm port applicable to USB "
+                     "downloading"
+                   : "Invalid comm port selected,please select comm port applicable to serial "
+                     "downloading";
+    }
+    return "Download not successful!";
+}
+
+// Shows it; code 9 is a notice, every other code a plain box.
+void ShowCodeMessage(IUserInterface& ui, std::uint8_t code, bool usb) {
+    if (code == 9) {
+        Notice(ui, CodeMessageText(code, usb));
     } else {
-        PlainBox(ui, "Download not successful!");
+        PlainBox(ui, CodeMessageText(code, usb));
     }
 }
 
@@ -307,6 +316,9 @@ void CTarvexDlg::ShowOutcome(int transferResult, const CHmiTransfer& transfer,
             m_serialPort.Close();
             m_bPortOpen = false;
         }
+        // The status line says it first, so that it does not still tell of the last step
+        // while the box waits for the user; also when the box came earlier, from the recipe.
+        m_progressBarSink.OnOutcome(CodeMessageText(m_nTargetCode, m_bUSBDownload));
         if (transfer.ShownCode() != m_nTargetCode) {
             ShowCodeMessage(m_ui, m_nTargetCode, m_bUSBDownload);
         }
@@ -321,18 +333,22 @@ void CTarvexDlg::ShowOutcome(int transferResult, const CHmiTransfer& transfer,
         // Cancel let pass unconfirmed leaves the panel's state unknown.
         const std::uint8_t code = transfer.AnyItemFailed() ? transfer.FailedItemCode() : 255;
         // A recipe's code has been shown when the recipe failed; it is not shown again.
+        const std::uint8_t shown = IsPanelCode(code) ? code : 255;
+        m_progressBarSink.OnOutcome(CodeMessageText(shown, m_bUSBDownload));
         if (!IsPanelCode(code) || transfer.ShownCode() != code) {
-            ShowCodeMessage(m_ui, IsPanelCode(code) ? code : 255, m_bUSBDownload);
+            ShowCodeMessage(m_ui, shown, m_bUSBDownload);
         }
         m_lastOutcome = IsPanelCode(code) ? DownloadOutcome::PanelCode : DownloadOutcome::Failed;
         m_nOutcomeCode = IsPanelCode(code) ? code : 0;
     } else if (transferResult == 0) {
         const std::uint32_t endTick = platform::TickCount();
+        m_progressBarSink.OnOutcome("Download Complete!");
         Notice(m_ui, "Download Complete!");
         // Without a bitmap transfer the time counts from the start of this transfer.
         WriteTimingLog(endTick, m_bTransferStartTickSet ? m_dwTransferStartTick : transferStart);
         m_lastOutcome = DownloadOutcome::Complete;
     } else {
+        m_progressBarSink.OnOutcome("Download not successful!");
         Notice(m_ui, "Download not successful!");
         m_lastOutcome = DownloadOutcome::Failed;
     }

@@ -81,8 +81,12 @@ void CTarvexDlg::SaveSettings(const std::string& path) {
     values.binFilePath = m_editFileToSend.GetWindowText();
 
     // The new file replaces the old one only once it is complete, so a full disk or a crash
-    // leaves the previous settings readable. It may hold the password: for its owner's eyes.
-    if (!platform::WritePrivateFile(path, FormatSettingsFile(values))) {
+    // leaves the previous settings readable. A file that a team shares keeps its mode and
+    // group; a new one is for its owner's eyes only when it holds a remembered password.
+    const platform::NewFileAccess access = HoldsRememberedPassword(values)
+                                               ? platform::NewFileAccess::OwnerOnly
+                                               : platform::NewFileAccess::Usual;
+    if (!platform::ReplaceFileKeepingAccess(path, FormatSettingsFile(values), access)) {
         Notice(m_ui, "Error in creating download data file!");
         return;
     }

@@ -2,13 +2,47 @@
 
 namespace tarvex {
 
+int TransferProgressBar::ItemSteps(const TransferItem& item) {
+    const int packets = static_cast<int>(item.packets);
+    switch (item.kind) {
+        case TransferItemKind::Bitmap:
+        case TransferItemKind::Font:
+            return packets + 4;
+        case TransferItemKind::Recipe:
+            return packets + 1;
+        case TransferItemKind::Application:
+            break;
+    }
+    return packets;
+}
+
+void TransferProgressBar::OnTransferStarted(const std::vector<TransferItem>& items) {
+    starts_.clear();
+    int total = 0;
+    for (const TransferItem& item : items) {
+        starts_.push_back(total);
+        total += ItemSteps(item);
+    }
+    nextItem_ = 0;
+    bar_.SetRange(0, total);
+    bar_.SetStep(1);
+    bar_.SetPos(0);
+    if (next_) {
+        next_->OnTransferStarted(items);
+    }
+}
+
 void TransferProgressBar::OnItemStarted(const TransferItem& item) {
     kind_ = item.kind;
-    packets_ = item.packets;
-    if (BitmapStyle()) {
-        bar_.SetRange(0, static_cast<int>(packets_) + 4);
+    if (nextItem_ < starts_.size()) {
+        bar_.SetPos(starts_[nextItem_++]);
+    } else {
+        // An item nobody announced: the bar runs over it alone.
+        bar_.SetRange(0, ItemSteps(item));
         bar_.SetStep(1);
         bar_.SetPos(0);
+    }
+    if (BitmapStyle()) {
         bar_.StepIt();
     }
     if (next_) {
@@ -17,11 +51,6 @@ void TransferProgressBar::OnItemStarted(const TransferItem& item) {
 }
 
 void TransferProgressBar::OnPhase(TransferPhase phase) {
-    if (phase == TransferPhase::Data && !BitmapStyle()) {
-        bar_.SetRange(0, static_cast<int>(packets_));
-        bar_.SetStep(1);
-        bar_.SetPos(0);
-    }
     if (next_) {
         next_->OnPhase(phase);
     }
@@ -71,6 +100,12 @@ void TransferProgressBar::OnCancelled() {
     }
     if (next_) {
         next_->OnCancelled();
+    }
+}
+
+void TransferProgressBar::OnOutcome(std::string_view text) {
+    if (next_) {
+        next_->OnOutcome(text);
     }
 }
 

@@ -16,6 +16,7 @@
 #include "support/DownloadFixture.h"
 #include "support/NamedCases.h"
 #include "support/PtyPair.h"
+#include "ui/StatusText.h"
 
 namespace tarvex::test {
 namespace {
@@ -251,8 +252,14 @@ TEST_P(DownloadPanelCodes, GiveTheirMessages) {
     if (c.usb) {
         ASSERT_TRUE(form->UserClick(form->m_radUSBDownload));
     }
+    // The dialog's status line, as the box comes up: it tells the outcome, not the last step.
+    StatusText status({});
+    form->SetProgressListener(&status);
+    std::vector<std::string> statusAtBox;
+    ui.onMessage = [&](const RecordedMessage&) { statusAtBox.push_back(status.Text()); };
     Download();
 
+    EXPECT_EQ(statusAtBox, std::vector<std::string>{c.text});
     EXPECT_EQ(CountWritten('Q', 0x0000), 3);
     EXPECT_EQ(Written().size(), 3u) << "nothing after the refused opening, no Over";
     EXPECT_EQ(form->m_nTargetCode, c.targetCode);
@@ -358,6 +365,39 @@ INSTANTIATE_TEST_SUITE_P(
                        6}),
     CaseName());
 
+// --- The progress bar
+// -----------------------------------------------------------------------------
+
+// The bar runs once from 0 to its end across every item of the download, never back; each
+// recipe's confirmed description takes its step, and the sequence empties the bar at the end.
+// Two recipes (2 packets and 1) and the Application (3 packets): 3 + 2 + 3 steps.
+TEST_F(DownloadSequence, ProgressBarRunsOnceAcrossTheDownload) {
+    rig.WriteContainer({.productCode = kPanelProductCode,
+                        .application = PatternBytes(3 * kSerialPacketSize),
+                        .recipes = {{"Speed.bin", PatternBytes(kSerialPacketSize + 4, 1)},
+                                    {"Mix.bin", PatternBytes(5, 2)}}});
+    rig.StartPanel();
+    StartForm();
+    Tick(kApplicationAndRecipe);
+    // (position, upper bound) as each reply is awaited, repeats left out.
+    std::vector<std::pair<int, int>> bar;
+    ui.onPump = [&] {
+        const std::pair<int, int> now{form->m_progress.GetPos(), form->m_progress.Upper()};
+        if (bar.empty() || bar.back() != now) {
+            bar.push_back(now);
+        }
+    };
+    Download();
+
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Download Complete!"});
+    std::vector<std::pair<int, int>> expected;
+    for (int pos = 0; pos <= 8; ++pos) {
+        expected.emplace_back(pos, 8);
+    }
+    EXPECT_EQ(bar, expected);
+    EXPECT_EQ(form->m_progress.GetPos(), 0);
+}
+
 // --- The timing log -----------------------------------------------------------------------------
 
 // With nothing ticked only the closing command goes out, and the download is complete.
@@ -375,8 +415,11 @@ TEST_F(DownloadSequence, CompleteDownloadWritesTheTimingLog) {
         EXPECT_FALSE(form->UserClick(form->m_btnClose));
         EXPECT_FALSE(form->IsEnded());
     };
-    ui.onMessage = [this](const RecordedMessage&) {
+    StatusText status({});
+    form->SetProgressListener(&status);
+    ui.onMessage = [&](const RecordedMessage&) {
         EXPECT_FALSE(std::filesystem::exists(rig.ws / "ReadTimeDiff.csv"));
+        EXPECT_EQ(status.Text(), "Download Complete!") << "the status line while the box is up";
     };
     Download();
 

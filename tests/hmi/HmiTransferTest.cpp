@@ -140,11 +140,18 @@ TEST_F(HmiTransfer, AllItemsArriveByteForByteInNumberedPaddedPackets) {
     EXPECT_EQ(over->size, 6u) << "Over carries no link byte";
     EXPECT_EQ(at, frames.size()) << "frames after Over";
 
-    // The Bitmap's bar counts its packets and four more, one of them taken before the opening;
-    // the Application's is full when the closing command waits for its reply.
+    // One bar for the whole download: the Bitmap and the Font count their packets and four
+    // more, each recipe its packets and its description, the Application its packets. The
+    // Bitmap's first step is taken before the opening; the bar is full when the closing command
+    // waits for its reply, and never goes back on the way.
+    constexpr int kSteps = (2 + 4) + (3 + 4) + (2 + 1) + (0 + 1) + (1 + 1) + 4;
     ASSERT_FALSE(bar.empty());
-    EXPECT_EQ(bar.front(), std::make_pair(1, 2 + 4));
-    EXPECT_EQ(bar.back(), std::make_pair(4, 4));
+    EXPECT_EQ(bar.front(), std::make_pair(1, kSteps));
+    EXPECT_EQ(bar.back(), std::make_pair(kSteps, kSteps));
+    for (std::size_t k = 1; k < bar.size(); ++k) {
+        EXPECT_GE(bar[k].first, bar[k - 1].first) << "the bar went back at pump " << k;
+        EXPECT_EQ(bar[k].second, kSteps);
+    }
 
     // The timing log counts the bitmap's packets.
     const std::string log = ReadFileText(rig.ws / "ReadTimeDiff.csv");

@@ -14,6 +14,7 @@
 #include "platform/ProcessPriority.h"
 #include "platform/Text.h"
 #include "platform/Time.h"
+#include "platform/UniqueHandleWin32.h"
 #include "platform/Utf16Win32.h"
 #include "serial/PortProbe.h"
 #include "serial/SerialPort.h"
@@ -71,6 +72,30 @@ TEST(FilesWin32, WorkspaceUnderNonAsciiFolder) {
     const FileBytes bytes = ReadWholeFile(settings, 10);
     EXPECT_EQ(bytes.error, ReadError::TooLarge);
     EXPECT_EQ(ReadWholeFile(JoinPath(folder, "none"), 10).error, ReadError::CannotOpen);
+}
+
+// The settings file is replaced whole or not at all. Another program holding it open (here
+// without sharing its deletion, as editors and virus scanners do) makes the move over it fail;
+// writing into the file instead would let that program read half a file, so the save fails
+// and the old file stays as it was, with no temporary file left beside it.
+TEST(FilesWin32, SettingsFileHeldOpenElsewhereIsNotRewrittenInPlace) {
+    TempDir dir;
+    const std::string settings = JoinPath(dir.path(), "dnld.sv");
+    const std::string old = "SLAVE ID:5\r\nCOM PORT:COM3\r\nBAUD RATE:115200\r\n[EOF]";
+    ASSERT_TRUE(WriteFileAtomically(settings, old));
+    {
+        UniqueHandle holder(::CreateFileW(Widen(settings).c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(holder.valid());
+        EXPECT_FALSE(
+            ReplaceFileKeepingAccess(settings, "SLAVE ID:6\r\n[EOF]", NewFileAccess::Usual));
+        EXPECT_EQ(test::ReadFileText(settings), old);
+    }
+    EXPECT_EQ(ListEntriesWithExtension(dir.path(), "tmp").size(), 0u);
+    // Once nobody holds it, the same save replaces it.
+    EXPECT_TRUE(ReplaceFileKeepingAccess(settings, "SLAVE ID:6\r\n[EOF]", NewFileAccess::Usual));
+    EXPECT_EQ(test::ReadFileText(settings), "SLAVE ID:6\r\n[EOF]");
 }
 
 TEST(ProcessPriorityWin32, RaiseTellsTheClassAndRestoreBringsItBack) {

@@ -1,6 +1,7 @@
 // Low latency on USB adapters: which devices are asked, what is changed, and that closing puts
 // back exactly that. A fake sysfs holds the adapters' latency_timer files; the driver's serial
 // flags are a recorded seam, since a pseudo-terminal has none.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "serial/LowLatency.h"
+#include "serial/TermiosLinePosix.h"
 #include "support/FakeSysfs.h"
 #include "support/NamedCases.h"
 
@@ -101,6 +103,18 @@ TEST_P(LowLatency, AskedOnUsbAdaptersOnlyAndPutBackAtClose) {
     RestoreLatency(7, restore, controls);
     EXPECT_EQ(ReadTimer(sys, timerDevice), c.timer) << "the timer as found";
     EXPECT_EQ(controls.flag, c.flag) << "the flag as found";
+
+    // The emergency exit of a second Ctrl-C: what was prepared at open puts the timer back as
+    // the handler does it, and the descriptor is closed. (The driver's flags need a real serial
+    // driver, which neither a pseudo-terminal nor /dev/null has.)
+    const LatencyRestore again = RequestLowLatency(7, device, controls);
+    EXPECT_EQ(ReadTimer(sys, timerDevice), c.timerOpen);
+    const EmergencyLatency prepared = PrepareEmergencyLatency(-1, again);
+    const int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EmergencyRestoreAndClose(fd, nullptr, &prepared);
+    EXPECT_EQ(ReadTimer(sys, timerDevice), c.timer) << "the timer as found, after the emergency";
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "the descriptor is closed";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -125,6 +125,21 @@ TEST(SettingsWriter, WritesTheTwelveKeysInOrderAndNoLineEndAfterTheTerminator) {
               std::string::npos);
 }
 
+// Runs `check` in a child process as another account: user `uid`, primary group `gid`,
+// supplementary groups `groups`. Needs root. True when the check held.
+bool AsAccount(uid_t uid, gid_t gid, const std::vector<gid_t>& groups,
+               const std::function<bool()>& check) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const bool ok = ::setgroups(groups.size(), groups.data()) == 0 && ::setgid(gid) == 0 &&
+                        ::setuid(uid) == 0 && check();
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
 // Runs `check` as a user without privileges: in a child process that gives up root (as the
 // user and group "nobody"), or right here when the tests do not run as root. True when the
 // check held.
@@ -132,15 +147,7 @@ bool AsUnprivilegedUser(const std::function<bool()>& check) {
     if (::geteuid() != 0) {
         return check();
     }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const bool ok =
-            ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0 && check();
-        ::_exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
+    return AsAccount(65534, 65534, {}, check);
 }
 
 // --- The form's save and load --------------------------------------------------------------
@@ -286,7 +293,7 @@ TEST_F(SettingsFile, UnwritableFolderRewritesTheFileInPlace) {
     EXPECT_EQ(ReadFileText(writable).substr(0, 12), "SLAVE ID:77\n");
     struct stat st {};
     ASSERT_EQ(::stat(writable.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);  // the password may be in it now
+    EXPECT_EQ(st.st_mode & 0777, 0644u);  // rewritten, not recreated: its mode stays
     EXPECT_EQ(ReadFileText(readOnly), "SLAVE ID:6\n[EOF]");
     for (const auto& entry : std::filesystem::directory_iterator(ws / "locked")) {
         EXPECT_EQ(entry.path().filename().string().find(".dnld.sv"), std::string::npos);
@@ -306,20 +313,22 @@ TEST_F(SettingsFile, FailedReplaceLeavesNoTemporaryFileBehind) {
     }
 }
 
-// The file may hold the password: whatever the mode of an existing file, only its owner may
-// read the new one. A symbolic link stays and the file it points to is written.
-TEST_F(SettingsFile, SaveLeavesAFileForItsOwnerOnlyAndFollowsALink) {
+// A replaced file keeps its mode, whatever the save writes into it; a symbolic link stays and
+// the file it points to is written, keeping its mode too.
+TEST_F(SettingsFile, SaveKeepsTheModeOfAnExistingFileAndFollowsALink) {
     ws.Write("dnld.sv", "SLAVE ID:5\n[EOF]");
     ASSERT_EQ(::chmod(SettingsPath().c_str(), 0640), 0);
     CTarvexDlg& f = Start();
+    ASSERT_TRUE(f.UserSetText(f.m_editPassword, "4711"));
+    ASSERT_TRUE(f.UserClick(f.m_chkRememberPassword));
     f.SaveSettings(SettingsPath());
     struct stat st {};
     ASSERT_EQ(::stat(SettingsPath().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_NE(ReadFileText(SettingsPath()).find("SLAVE ID:5\n"), std::string::npos);
 
     const std::string target = ws.Write("shared/settings.txt", "SLAVE ID:8\n[EOF]");
-    ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 0664), 0);
     std::filesystem::remove(SettingsPath());
     std::filesystem::create_symlink("shared/settings.txt", SettingsPath());
     ASSERT_TRUE(f.UserSetText(f.m_editSlaveID, "9"));
@@ -327,8 +336,104 @@ TEST_F(SettingsFile, SaveLeavesAFileForItsOwnerOnlyAndFollowsALink) {
     EXPECT_TRUE(std::filesystem::is_symlink(SettingsPath()));
     EXPECT_EQ(ReadFileText(target).substr(0, 11), "SLAVE ID:9\n");
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_mode & 0777, 0664u);
     EXPECT_TRUE(ui.messages.empty());
+}
+
+// A new file is for its owner's eyes only when it holds a remembered password; otherwise it
+// gets the mode the umask gives, as any file the user creates.
+TEST_F(SettingsFile, NewFileIsPrivateOnlyWithARememberedPassword) {
+    struct Case {
+        const char* name;
+        bool remember;
+        const char* password;
+        mode_t expected;
+    };
+    const Case cases[] = {
+        {"remembered password", true, "4711", 0600},
+        {"password not remembered", false, "4711", 0644},
+        {"nothing to remember", true, "", 0644},
+        {"the fixed password, no secret", true, "5826", 0644},
+    };
+    const mode_t umaskWas = ::umask(022);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(SettingsPath());
+        CTarvexDlg& f = Start();
+        ASSERT_TRUE(f.UserSetText(f.m_editPassword, c.password));
+        if (f.m_chkRememberPassword.GetCheck() != c.remember) {
+            ASSERT_TRUE(f.UserClick(f.m_chkRememberPassword));
+        }
+        f.SaveSettings(SettingsPath());
+        struct stat st {};
+        ASSERT_EQ(::stat(SettingsPath().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, c.expected);
+    }
+    ::umask(umaskWas);
+}
+
+// A service team's folder: the folder and dnld.sv belong to the team's group, which may read
+// and write both. A member who does not own the file saves: the rename works, and mode and
+// group survive, so that the next member still reads the settings. A writer outside the group
+// cannot give the new file that group: where the group's bits matter the save fails and the old
+// file stays; where they do not, the save goes on. Accounts are made by a forked child giving
+// up root, so this runs as root only (as in CI); without root no second account exists.
+TEST_F(SettingsFile, SharedFolderKeepsModeAndGroupWhenAnotherMemberSaves) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act as several accounts";
+    }
+    constexpr gid_t kTeam = 4242;
+    constexpr uid_t kOwner = 4301;
+    constexpr uid_t kMember = 4302;
+    constexpr uid_t kOutsider = 4303;
+    constexpr gid_t kOwnGroup = 4399;  // every account's primary group, not the team
+    struct Case {
+        const char* name;
+        uid_t writer;
+        mode_t mode;
+        bool saved;
+        gid_t groupAfter;
+    };
+    const Case cases[] = {
+        {"a member", kMember, 0660, true, kTeam},
+        {"a member, set-group-ID file", kMember, 02660, true, kTeam},
+        {"an outsider where the group may read", kOutsider, 0664, false, kTeam},
+        {"an outsider where the group may not", kOutsider, 0606, true, kOwnGroup},
+    };
+    ASSERT_EQ(::chmod(ws.path().c_str(), 0755), 0);
+    const std::string folder = ws.dir().MakeDir("team");
+    ASSERT_EQ(::chown(folder.c_str(), kOwner, kTeam), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    const std::string path = folder + "/dnld.sv";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ws.Write("team/dnld.sv", "SLAVE ID:5\n[EOF]");
+        ASSERT_EQ(::chown(path.c_str(), kOwner, kTeam), 0);
+        ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+        CTarvexDlg& f = Start();
+        ASSERT_TRUE(f.UserSetText(f.m_editSlaveID, "77"));
+        ui.Clear();
+        const std::vector<gid_t> groups =
+            c.writer == kMember ? std::vector<gid_t>{kTeam} : std::vector<gid_t>{};
+        EXPECT_TRUE(AsAccount(c.writer, kOwnGroup, groups, [&] {
+            f.SaveSettings(path);
+            return ui.messages.empty() == c.saved;
+        }));
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+        EXPECT_EQ(st.st_gid, c.groupAfter);
+        EXPECT_EQ(st.st_uid, c.saved ? c.writer : kOwner);
+        EXPECT_EQ(ReadFileText(path).substr(0, 12), c.saved ? "SLAVE ID:77\n" : "SLAVE ID:5\n[");
+        if (c.groupAfter == kTeam) {
+            // The next member of the team, not the writer, reads what was saved.
+            EXPECT_TRUE(AsAccount(kOwner + 10, kOwnGroup, {kTeam},
+                                  [&] { return platform::ReadTextLines(path).has_value(); }));
+        }
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        EXPECT_EQ(entry.path().filename().string(), "dnld.sv") << "temporary file left";
+    }
 }
 
 // Temporary files of earlier saves that were cut short are removed; one that another save is

@@ -51,7 +51,8 @@ TEST(SettingsLineEnds, WrittenInTheSystemsLineEndsAndReadBackInEither) {
     TempDir dir;
     for (const char* lineEnd : {"\n", "\r\n"}) {
         const std::string path = dir / "dnld.sv";
-        ASSERT_TRUE(platform::WritePrivateFile(path, FormatSettingsFile(SampleValues(), lineEnd)));
+        ASSERT_TRUE(platform::ReplaceFileKeepingAccess(
+            path, FormatSettingsFile(SampleValues(), lineEnd), platform::NewFileAccess::OwnerOnly));
         EXPECT_EQ(LineBreaks(ReadFileText(path)), std::vector<std::string>(12, lineEnd));
         const auto lines = platform::ReadTextLines(path);
         ASSERT_TRUE(lines.has_value());

@@ -25,6 +25,8 @@ struct InterruptWatch::State {
     std::atomic<int> portFd{-1};
     struct termios portSettings {};
     volatile std::sig_atomic_t haveSettings = 0;
+    EmergencyLatency portLatency{};  // what the port's close would put back of its latency
+    volatile std::sig_atomic_t haveLatency = 0;
     platform::SavedPriority priority{};
     struct sigaction previousInt {};
     struct sigaction previousTerm {};
@@ -70,7 +72,8 @@ extern "C" void OnInterrupt(int signal) {
     const int fd = state->portFd.load();
     std::atomic_signal_fence(std::memory_order_acquire);
     EmergencyRestoreAndClose(fd,
-                             fd >= 0 && state->haveSettings != 0 ? &state->portSettings : nullptr);
+                             fd >= 0 && state->haveSettings != 0 ? &state->portSettings : nullptr,
+                             fd >= 0 && state->haveLatency != 0 ? &state->portLatency : nullptr);
     platform::EmergencyRestorePriority(state->priority);
     static constexpr char kText[] = "tarvex-cli: stopped at once; the panel was not told\n";
     const ssize_t ignored = ::write(STDERR_FILENO, kText, sizeof kText - 1);
@@ -138,6 +141,7 @@ int InterruptWatch::Signal() const {
 void InterruptWatch::PublishPort(const CSerialPort* port) {
     const int fd = port != nullptr ? NativeHandle(*port) : -1;
     const struct termios* saved = port != nullptr ? SavedSettings(*port) : nullptr;
+    const EmergencyLatency* latency = port != nullptr ? SavedLatency(*port) : nullptr;
     State& state = *state_;
     if (state.portFd.load(std::memory_order_relaxed) == fd) {
         return;  // the settings of an open port do not change while it stays open
@@ -147,9 +151,14 @@ void InterruptWatch::PublishPort(const CSerialPort* port) {
     state.portFd.store(-1);
     std::atomic_signal_fence(std::memory_order_seq_cst);
     state.haveSettings = 0;
+    state.haveLatency = 0;
     if (fd >= 0 && saved != nullptr) {
         state.portSettings = *saved;
         state.haveSettings = 1;
+    }
+    if (fd >= 0 && latency != nullptr) {
+        state.portLatency = *latency;
+        state.haveLatency = 1;
     }
     std::atomic_signal_fence(std::memory_order_seq_cst);
     state.portFd.store(fd);
