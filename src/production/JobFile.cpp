@@ -120,6 +120,8 @@ nlohmann::ordered_json JobToJson(const Job& job) {
     form["parity"] = job.parity;
     form["data_bits"] = job.dataBits;
     form["stop_bits"] = job.stopBits;
+    form["echo"] = job.echo;
+    form["rs485"] = job.rs485;
     form["items"] = job.items;
     j["form"] = form;
     j["container"] = {
@@ -161,7 +163,7 @@ bool ParseJob(const std::string& text, Job& job, std::string& error) {
     if (const Json* form = top.Object("form")) {
         if (!OnlyKnown(*form,
                        {"product", "bootloader", "firmware", "transfer", "slave_id", "baud",
-                        "parity", "data_bits", "stop_bits", "items"},
+                        "parity", "data_bits", "stop_bits", "echo", "rs485", "items"},
                        "form", error)) {
             return false;
         }
@@ -181,6 +183,17 @@ bool ParseJob(const std::string& text, Job& job, std::string& error) {
         f.Text("parity", job.parity, true);
         f.Text("data_bits", job.dataBits, true);
         f.Text("stop_bits", job.stopBits, true);
+        if (f.Text("echo", job.echo, false) && job.echo != "None" && job.echo != "Discard" &&
+            job.echo != "Verify") {
+            f.Fail("\"echo\" is none of \"None\", \"Discard\" and \"Verify\"");
+        }
+        if (form->contains("rs485")) {
+            if (!(*form)["rs485"].is_boolean()) {
+                f.Fail("\"rs485\" is not true or false");
+            } else {
+                job.rs485 = (*form)["rs485"].get<bool>();
+            }
+        }
         if (f.Texts("items", job.items, true)) {
             for (const std::string& item : job.items) {
                 if (std::find(kItems.begin(), kItems.end(), item) == kItems.end()) {

@@ -45,6 +45,9 @@ struct Job {
     std::string parity;
     std::string dataBits;
     std::string stopBits;
+    // The two-wire line; a file without them has none (older files read as before).
+    std::string echo = "None";  // the Echo list's text: None, Discard or Verify
+    bool rs485 = false;
     std::vector<std::string> items;  // of "application", "bitmap", "font", "recipe"; may be empty
 
     // The line: empty or unset leaves the choice to the command line.

@@ -75,6 +75,8 @@ void JobFromForm(const CTarvexDlg& form, Job& job) {
     job.parity = Usable(form.m_cmbParity, form.m_cmbParity.GetWindowText());
     job.dataBits = Usable(form.m_cmbDataBits, form.m_cmbDataBits.GetWindowText());
     job.stopBits = Usable(form.m_cmbStopBits, form.m_cmbStopBits.GetWindowText());
+    job.echo = form.m_cmbEcho.GetWindowText();
+    job.rs485 = form.m_chkRs485.GetCheck();
     job.items.clear();
     for (const ItemBox& item : kItemBoxes) {
         if ((form.*item.box).GetCheck()) {
@@ -105,7 +107,9 @@ bool ApplyJob(CTarvexDlg& form, const Job& job, std::string& why) {
         !Choose(form, form.m_cmbBaudRate, job.baud, "baud rate", why) ||
         !Choose(form, form.m_cmbParity, job.parity, "parity", why) ||
         !Choose(form, form.m_cmbDataBits, job.dataBits, "data bits", why) ||
-        !Choose(form, form.m_cmbStopBits, job.stopBits, "stop bits", why)) {
+        !Choose(form, form.m_cmbStopBits, job.stopBits, "stop bits", why) ||
+        !Choose(form, form.m_cmbEcho, job.echo, "echo mode", why) ||
+        !Tick(form, form.m_chkRs485, job.rs485, why)) {
         return false;
     }
     // All sets or clears the four at once; then each box as the job has it.
@@ -136,6 +140,8 @@ void LockJobControls(CTarvexDlg& form) {
                                &form.m_cmbParity,
                                &form.m_cmbDataBits,
                                &form.m_cmbStopBits,
+                               &form.m_cmbEcho,
+                               &form.m_chkRs485,
                                &form.m_chkApplication,
                                &form.m_chkBitmap,
                                &form.m_chkFont,

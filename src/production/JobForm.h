@@ -10,7 +10,8 @@
 //                                  does not offer one of them
 //   LockJobControls(form)          disables every control whose value changes what is sent
 //                                  (product, versions, transfer, file, slave ID, line
-//                                  settings, items); the port, the password and Download stay
+//                                  settings, echo and RS-485, items); the port, the password
+//                                  and Download stay
 //   OpenJobReadOnly(form, job)     what a dialog does to show a job: the job applied, its
 //                                  controls locked, the container checked; the problem to
 //                                  show (and Download disabled) when the job cannot be shown as

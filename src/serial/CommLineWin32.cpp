@@ -126,7 +126,7 @@ SerialError SerialErrorFromWin32(DWORD error) {
     }
 }
 
-bool BuildDcb(const LineSettings& line, const DCB& current, DCB& out) {
+bool BuildDcb(const LineSettings& line, const DCB& current, DCB& out, bool rtsToggle) {
     if (line.baudRate == 0 || line.dataBits < 5 || line.dataBits > 8 || line.parityCode > 4) {
         return false;
     }
@@ -145,11 +145,12 @@ bool BuildDcb(const LineSettings& line, const DCB& current, DCB& out) {
     d.StopBits = line.stopBitsCode;
     d.fParity = line.parityChecking ? TRUE : FALSE;
     d.fBinary = TRUE;
-    // No flow control of any kind; DTR and RTS held off.
+    // No flow control of any kind; DTR and RTS held off, unless the driver is to switch a
+    // two-wire transceiver with RTS.
     d.fOutxCtsFlow = FALSE;
     d.fOutxDsrFlow = FALSE;
     d.fDtrControl = DTR_CONTROL_DISABLE;
-    d.fRtsControl = RTS_CONTROL_DISABLE;
+    d.fRtsControl = rtsToggle ? RTS_CONTROL_TOGGLE : RTS_CONTROL_DISABLE;
     d.fDsrSensitivity = FALSE;
     d.fTXContinueOnXoff = TRUE;
     d.fOutX = FALSE;
@@ -169,7 +170,16 @@ bool DcbTakenByDevice(const DCB& wanted, const DCB& actual) {
            wanted.Parity == actual.Parity && wanted.StopBits == actual.StopBits &&
            actual.fOutxCtsFlow == FALSE && actual.fOutxDsrFlow == FALSE && actual.fOutX == FALSE &&
            actual.fInX == FALSE && actual.fRtsControl != RTS_CONTROL_HANDSHAKE &&
-           actual.fDtrControl != DTR_CONTROL_HANDSHAKE;
+           actual.fDtrControl != DTR_CONTROL_HANDSHAKE &&
+           (wanted.fRtsControl != RTS_CONTROL_TOGGLE || actual.fRtsControl == RTS_CONTROL_TOGGLE);
+}
+
+DCB WithRtsToggle(const DCB& current) {
+    DCB d = current;
+    d.DCBlength = sizeof(DCB);
+    d.fOutxCtsFlow = FALSE;  // RTS cannot be both a handshake line and the direction
+    d.fRtsControl = RTS_CONTROL_TOGGLE;
+    return d;
 }
 
 void EmergencyRestoreAndClose(HANDLE handle, const DCB* saved) {
@@ -233,6 +243,7 @@ SerialError CCommLine::Open(const std::string& path) {
     haveSaved_ = true;
     haveSavedTimeouts_ = ::GetCommTimeouts(handle_.get(), &savedTimeouts_) != 0;
     baudRate_ = saved_.BaudRate > 0 ? saved_.BaudRate : 9600;
+    rtsToggle_ = false;
     haveApplied_ = false;
     watchLineErrors_ = false;
     checkParity_ = false;
@@ -261,7 +272,7 @@ SerialError CCommLine::Configure(const LineSettings& line) {
         return IoError(::GetLastError());
     }
     DCB wanted{};
-    if (!BuildDcb(line, current, wanted)) {
+    if (!BuildDcb(line, current, wanted, rtsToggle_)) {
         return SerialError::Unsupported;
     }
     if (::SetCommState(handle_.get(), &wanted) == 0) {
@@ -287,6 +298,35 @@ SerialError CCommLine::Configure(const LineSettings& line) {
     DWORD errors = 0;
     checkParity_ = line.parityChecking;
     watchLineErrors_ = ::ClearCommError(handle_.get(), &errors, nullptr) != 0;
+    return SerialError::None;
+}
+
+SerialError CCommLine::RequestRs485(bool /*hearOwnFrames*/) {
+    // The receiver stays on while sending under Windows' RTS toggle: the echo comes as it is.
+    if (!handle_) {
+        return SerialError::NotOpen;
+    }
+    DCB current{};
+    current.DCBlength = sizeof current;
+    if (::GetCommState(handle_.get(), &current) == 0) {
+        return IoError(::GetLastError());
+    }
+    DCB wanted = WithRtsToggle(current);
+    if (::SetCommState(handle_.get(), &wanted) == 0) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED
+                   ? SerialError::NoRs485Mode
+                   : IoError(error);
+    }
+    DCB actual{};
+    actual.DCBlength = sizeof actual;
+    if (::GetCommState(handle_.get(), &actual) == 0) {
+        return IoError(::GetLastError());
+    }
+    if (actual.fRtsControl != RTS_CONTROL_TOGGLE) {
+        return SerialError::NoRs485Mode;  // Close puts back the DCB found at open
+    }
+    rtsToggle_ = true;
     return SerialError::None;
 }
 
@@ -444,6 +484,7 @@ void CCommLine::Close() {
     claim_.reset();
     haveSaved_ = false;
     haveSavedTimeouts_ = false;
+    rtsToggle_ = false;
     haveApplied_ = false;
     watchLineErrors_ = false;
     checkParity_ = false;

@@ -32,6 +32,7 @@ class CCommLine final : public ISerialLine {
                      std::size_t& received) override;
     SerialError Purge(LineQueue queue) override;
     SerialError SetModemLines(bool dtr, bool rts) override;
+    SerialError RequestRs485(bool hearOwnFrames) override;
     bool LineErrorSeen() override;
     void Close() override;
 
@@ -48,7 +49,8 @@ class CCommLine final : public ISerialLine {
     bool haveSaved_ = false;
     COMMTIMEOUTS savedTimeouts_{};
     bool haveSavedTimeouts_ = false;
-    DWORD baudRate_ = 9600;  // what the line runs at: the size of a write's pieces
+    DWORD baudRate_ = 9600;   // what the line runs at: the size of a write's pieces
+    bool rtsToggle_ = false;  // RS-485: the driver raises RTS while it sends
 
     // The time-outs last given to the driver: SetCommTimeouts is only called when they change.
     COMMTIMEOUTS applied_{};
@@ -65,11 +67,16 @@ class CCommLine final : public ISerialLine {
 SerialError SerialErrorFromWin32(DWORD error);
 
 // The DCB for `line`, built field by field on the device's current one. Pure. False (and `out`
-// untouched) for a value the line cannot take.
-bool BuildDcb(const LineSettings& line, const DCB& current, DCB& out);
+// untouched) for a value the line cannot take. RTS is held off, or with `rtsToggle` (two-wire
+// RS-485) raised by the driver while it sends.
+bool BuildDcb(const LineSettings& line, const DCB& current, DCB& out, bool rtsToggle = false);
 
-// Whether the driver kept what shapes the bytes on the line: speed, framing, flow control.
+// Whether the driver kept what shapes the bytes on the line: speed, framing, flow control, and
+// RTS toggle when it was asked.
 bool DcbTakenByDevice(const DCB& wanted, const DCB& actual);
+
+// The device's current DCB with RTS toggle, and nothing else changed. Pure.
+DCB WithRtsToggle(const DCB& current);
 
 // Restores `saved` (when given) and closes the handle.
 void EmergencyRestoreAndClose(HANDLE handle, const DCB* saved);

@@ -287,6 +287,8 @@ class CNetworkLine final : public ISerialLine {
                      std::size_t& received) override;
     SerialError Purge(LineQueue queue) override;
     SerialError SetModemLines(bool dtr, bool rts) override;
+    // The server drives its own port; its RS-485 mode is its configuration.
+    SerialError RequestRs485(bool /*hearOwnFrames*/) override { return SerialError::Rs485Remote; }
     bool LineErrorSeen() override { return decoder_.TakeLineError(); }
     void Close() override;
 

@@ -14,6 +14,10 @@
 //   Purge(queue)                drops bytes received and not read, or sent and not yet gone
 //   SetModemLines(dtr, rts)     raises or drops DTR and RTS; None also where the device has no
 //                               modem lines (a pseudo-terminal)
+//   RequestRs485(hearOwn)       right after Open: the driver switches RTS for two-wire RS-485
+//                               until Close, which puts back the mode found (serial/Rs485.h);
+//                               NoRs485Mode where the driver has none, Rs485Remote on a
+//                               network line, whose direction is the device server's
 //   LineErrorSeen()             a framing, overrun or break error (and a parity error, when
 //                               parity is checked) since Configure or the last call
 //   Close()                     puts back what Open found and releases the device; harmless
@@ -61,6 +65,8 @@ enum class SerialError {
     BadName,         // a network port name without a host or a valid port number
     // Two-wire lines.
     EchoMismatch,  // what came back of a frame differs from what was sent
+    NoRs485Mode,   // RS-485 direction control was asked and the driver has no such mode
+    Rs485Remote,   // RS-485 direction control was asked on a network port
 };
 
 std::string_view SerialErrorText(SerialError e);
@@ -109,6 +115,7 @@ class ISerialLine {
                              std::size_t& received) = 0;
     virtual SerialError Purge(LineQueue queue) = 0;
     virtual SerialError SetModemLines(bool dtr, bool rts) = 0;
+    virtual SerialError RequestRs485(bool hearOwnFrames) = 0;
     virtual bool LineErrorSeen() = 0;
     virtual void Close() = 0;
 };

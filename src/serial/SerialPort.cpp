@@ -69,6 +69,10 @@ std::string_view SerialErrorText(SerialError e) {
         case SerialError::EchoMismatch:
             return "the echo differs from the frame sent (a collision on the line, or a wrong "
                    "termination)";
+        case SerialError::NoRs485Mode:
+            return "the driver has no RS-485 mode (direction control by RTS)";
+        case SerialError::Rs485Remote:
+            return "RS-485 direction control is the device server's on a network port";
     }
     return "device error";
 }
@@ -138,9 +142,22 @@ bool CSerialPort::Open(std::string_view portName) {
     Close();
     lastError_ = SerialError::None;
     devicePath_ = DevicePathForPortName(portName);
+    if (rs485_ && IsNetworkPortName(portName)) {
+        // Refused before connecting: a device server may serve one connection at a time.
+        return Fail(SerialError::Rs485Remote);
+    }
     line_ = MakeSerialLine(portName);
     if (const SerialError e = line_->Open(devicePath_); e != SerialError::None) {
         return Fail(e);
+    }
+    if (rs485_) {
+        // Never a download without the direction control asked for: it would talk over the
+        // panel's replies. The line puts back whatever it changed when it closes.
+        if (const SerialError e = line_->RequestRs485(echo_ != EchoMode::None);
+            e != SerialError::None) {
+            line_->Close();
+            return Fail(e);
+        }
     }
     // A freshly opened port has no time-outs: reads wait for their whole count until
     // SetTimeouts says otherwise.

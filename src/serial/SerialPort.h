@@ -21,6 +21,9 @@
 // port is closed and opened again (abort-on-error). A read with no total time-out waits for its
 // whole count. LastError() tells why the last operation failed.
 //
+// With SetRs485(true), Open also asks the driver to switch RTS for a two-wire RS-485 line and
+// fails, naming no fallback, where the driver cannot; Close puts back the mode found.
+//
 // The port is written once for every kind of line: it works through an ISerialLine
 // (serial/SerialLine.h) that MakeSerialLine chooses by the port's name at Open. What a line
 // holds of its device (descriptor or handle, the settings found at open) is the line's own; the
@@ -94,6 +97,10 @@ class CSerialPort {
     void SetIdleHook(platform::IdleHook hook) { idle_ = std::move(hook); }
     void SetEcho(EchoMode mode) { echo_ = mode; }
     EchoMode Echo() const { return echo_; }
+    // Two-wire RS-485 direction control by the driver (serial/Rs485.h), asked at every later
+    // Open; an Open whose driver has no such mode fails with NoRs485Mode.
+    void SetRs485(bool on) { rs485_ = on; }
+    bool Rs485() const { return rs485_; }
 
     // The line underneath, chosen at Open; none before the first Open.
     const ISerialLine* Line() const { return line_.get(); }
@@ -107,6 +114,7 @@ class CSerialPort {
     bool lineFailed_ = false;  // abort-on-error: a line error was seen since ConfigureLine
     platform::IdleHook idle_;
     EchoMode echo_ = EchoMode::None;
+    bool rs485_ = false;
     std::vector<std::uint8_t> pendingEcho_;  // sent since the last read, to come back first
 
     bool Fail(SerialError e);

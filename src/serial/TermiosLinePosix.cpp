@@ -325,6 +325,18 @@ SerialError CTermiosLine::SetModemLines(bool dtr, bool rts) {
     return request(TIOCMBIC, drop);
 }
 
+SerialError CTermiosLine::RequestRs485(bool hearOwnFrames) {
+    if (!fd_) {
+        return SerialError::NotOpen;
+    }
+    SystemRs485Controls controls;
+    const Rs485Request request = tarvex::RequestRs485(fd_.get(), hearOwnFrames, controls);
+    if (request.previous) {
+        rs485Was_ = request.previous;
+    }
+    return request.error;
+}
+
 bool CTermiosLine::LineErrorSeen() {
     if (!watchLineErrors_ || !fd_) {
         return false;
@@ -449,6 +461,11 @@ void CTermiosLine::Close() {
         latency_ = {};
     }
     emergencyLatency_ = {};
+    if (rs485Was_) {
+        SystemRs485Controls controls;
+        RestoreRs485(fd_.get(), *rs485Was_, controls);
+        rs485Was_.reset();
+    }
     serial_detail::ReleaseExclusive(std::move(fd_), exclusiveSet_);
     haveSaved_ = false;
     exclusiveSet_ = false;

@@ -4,10 +4,12 @@
 
 #include <termios.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/UniqueFdPosix.h"
 #include "serial/LowLatency.h"
+#include "serial/Rs485.h"
 #include "serial/SerialInternal.h"
 #include "serial/SerialLine.h"
 
@@ -43,6 +45,7 @@ class CTermiosLine final : public ISerialLine {
                      std::size_t& received) override;
     SerialError Purge(LineQueue queue) override;
     SerialError SetModemLines(bool dtr, bool rts) override;
+    SerialError RequestRs485(bool hearOwnFrames) override;
     bool LineErrorSeen() override;
     void Close() override;
 
@@ -66,8 +69,9 @@ class CTermiosLine final : public ISerialLine {
     bool checkParity_ = false;
     LineErrorCounts errorBaseline_{};
 
-    LatencyRestore latency_;             // what Open changed for low latency on a USB adapter
-    EmergencyLatency emergencyLatency_;  // the same for a signal handler
+    LatencyRestore latency_;               // what Open changed for low latency on a USB adapter
+    EmergencyLatency emergencyLatency_;    // the same for a signal handler
+    std::optional<Rs485Record> rs485Was_;  // the driver's RS-485 record before RequestRs485
 };
 
 SerialError SerialErrorFromErrno(int err);

@@ -28,6 +28,8 @@ void SetDefaultSettings(SettingsFields& fields) {
     fields.record.m_strSavedPassword.clear();
     fields.bootloaderVersion.clear();
     fields.productName.clear();
+    fields.echo = "None";
+    fields.rs485 = false;
 }
 
 void ApplySettingsLines(const std::vector<std::string>& lines, SettingsFields& fields) {
@@ -72,6 +74,14 @@ void ApplySettingsLines(const std::vector<std::string>& lines, SettingsFields& f
             fields.binFilePath = value;
         } else if (key == "FIRMWARE VERSION") {
             fields.firmwareVersion = value;
+        } else if (key == "ECHO") {
+            fields.echo = value;
+        } else if (key == "RS-485") {
+            if (EqualsIgnoringCase(value, "No")) {
+                fields.rs485 = false;
+            } else if (EqualsIgnoringCase(value, "Yes")) {
+                fields.rs485 = true;
+            }
         }
     }
 }
@@ -99,6 +109,12 @@ std::string FormatSettingsFile(const SettingsFileValues& values, std::string_vie
     text += "BOOTLOADER VERSION:" + values.bootloaderVersion + end;
     text += "FIRMWARE VERSION:" + values.firmwareVersion + end;
     text += "BIN FILE PATH:" + values.binFilePath + end;
+    if (!values.echo.empty() && !EqualsIgnoringCase(values.echo, "None")) {
+        text += "ECHO:" + values.echo + end;
+    }
+    if (values.rs485) {
+        text += "RS-485:Yes" + end;
+    }
     text += std::string(kTerminator);
     return text;
 }

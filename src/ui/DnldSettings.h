@@ -7,7 +7,11 @@
 //   ApplySettingsLines(lines, f) the lines of a file, applied key by key
 //   FormatSettingsFile(values)   the text of a file, as a save writes it
 //
-// The file is twelve "KEY:value" lines and a terminator "[EOF]". Keys are compared exactly,
+// The file is twelve "KEY:value" lines and a terminator "[EOF]", and before the terminator the
+// two-wire line's options where they differ from the defaults: "ECHO:Discard" or "ECHO:Verify"
+// (the Echo list's text) and "RS-485:Yes". A file without them means no echo and no RS-485
+// direction control, so older files load as before and a form with the defaults writes them
+// unchanged. Keys are compared exactly,
 // values have white space removed at both ends, and a later line of the same key wins. The
 // reader takes LF and CR LF line ends; the writer writes the system's own (CR LF on Windows,
 // where Notepad and the system's tools expect it, LF elsewhere). The functions here touch no file:
@@ -48,10 +52,13 @@ struct SettingsFields {
     std::string bootloaderVersion;
     std::string firmwareVersion;
     std::string binFilePath;
+    std::string echo = "None";  // the Echo list's text: None, Discard or Verify
+    bool rs485 = false;
 };
 
 // Slave ID 1, COM1 at 19200 baud, no parity, 8 data bits, 2 stop bits, no password remembered,
-// no product or bootloader version. The firmware version and bin file path keep their values.
+// no product or bootloader version, no echo and no RS-485. The firmware version and bin file
+// path keep their values.
 void SetDefaultSettings(SettingsFields& fields);
 
 // Applies the lines of a settings file (line ends removed) up to the first line that is
@@ -73,14 +80,17 @@ struct SettingsFileValues {
     std::string bootloaderVersion;
     std::string firmwareVersion;
     std::string binFilePath;
+    std::string echo;  // written unless empty or None
+    bool rs485 = false;
 };
 
 // Whether the file text holds a password that is a secret: one remembered by the user. The
 // fixed password is none.
 bool HoldsRememberedPassword(const SettingsFileValues& values);
 
-// The file text: the twelve lines in their fixed order, each ended by lineEnd, then "[EOF]"
-// with no line end after it. The PASSWORD line is empty unless rememberPassword is set.
+// The file text: the twelve lines in their fixed order, each ended by lineEnd, the two-wire
+// options that are not the defaults, then "[EOF]" with no line end after it. The PASSWORD line
+// is empty unless rememberPassword is set.
 std::string FormatSettingsFile(const SettingsFileValues& values,
                                std::string_view lineEnd = platform::kLineEnd);
 

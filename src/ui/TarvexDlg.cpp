@@ -13,6 +13,7 @@ constexpr std::array<const char*, 7> kBaudRates = {"2400",  "4800",  "9600",  "1
 constexpr std::array<const char*, 5> kParities = {"None", "Even", "Odd", "Mark", "Space"};
 constexpr std::array<const char*, 2> kDataBits = {"7", "8"};
 constexpr std::array<const char*, 2> kStopBits = {"1", "2"};
+constexpr std::array<const char*, 3> kEchoModes = {"None", "Discard", "Verify"};
 
 template <std::size_t N>
 void Fill(ComboBox& list, const std::array<const char*, N>& entries) {
@@ -29,6 +30,8 @@ CTarvexDlg::CTarvexDlg(CDownloadInfo& downloadInfo, IUserInterface& ui, FormEnvi
     Fill(m_cmbParity, kParities);
     Fill(m_cmbDataBits, kDataBits);
     Fill(m_cmbStopBits, kStopBits);
+    Fill(m_cmbEcho, kEchoModes);
+    m_cmbEcho.SetCurSel(0);
 
     // Parts of the layout the tool never uses: created hidden, never shown.
     m_lblBLVersion.ShowWindow(false);
@@ -158,16 +161,28 @@ void CTarvexDlg::OnSysCommand(std::uint32_t commandId) {
 
 void CTarvexDlg::ForEachControl(const std::function<void(Control&)>& fn) {
     Control* const controls[] = {
-        &m_lblProduct,      &m_cmbProduct,          &m_lblBootloader,  &m_cmbBootloaderVersion,
-        &m_lblFirmware,     &m_cmbFirmwareVersion,  &m_lblFileToSend,  &m_editFileToSend,
-        &m_btnBrowse,       &m_lblSlaveID,          &m_editSlaveID,    &m_radSerialDownload,
-        &m_radUSBDownload,  &m_lblComPort,          &m_cmbComPort,     &m_lblBaudRate,
-        &m_cmbBaudRate,     &m_lblParity,           &m_cmbParity,      &m_lblDataBits,
-        &m_cmbDataBits,     &m_lblStopBits,         &m_cmbStopBits,    &m_lblPassword,
-        &m_editPassword,    &m_chkRememberPassword, &m_chkApplication, &m_chkBitmap,
-        &m_chkFont,         &m_chkRecipe,           &m_chkAll,         &m_chkUpload,
-        &m_lblSelectRecipe, &m_cmbSelectRecipe,     &m_progress,       &m_lblBLVersion,
-        &m_editBLVersion,   &m_btnDownload,         &m_btnClose,       &m_btnCancel,
+        &m_lblProduct,      &m_cmbProduct,
+        &m_lblBootloader,   &m_cmbBootloaderVersion,
+        &m_lblFirmware,     &m_cmbFirmwareVersion,
+        &m_lblFileToSend,   &m_editFileToSend,
+        &m_btnBrowse,       &m_lblSlaveID,
+        &m_editSlaveID,     &m_radSerialDownload,
+        &m_radUSBDownload,  &m_lblComPort,
+        &m_cmbComPort,      &m_lblBaudRate,
+        &m_cmbBaudRate,     &m_lblParity,
+        &m_cmbParity,       &m_lblDataBits,
+        &m_cmbDataBits,     &m_lblStopBits,
+        &m_cmbStopBits,     &m_lblPassword,
+        &m_editPassword,    &m_chkRememberPassword,
+        &m_chkApplication,  &m_chkBitmap,
+        &m_chkFont,         &m_chkRecipe,
+        &m_chkAll,          &m_chkUpload,
+        &m_lblSelectRecipe, &m_cmbSelectRecipe,
+        &m_progress,        &m_lblBLVersion,
+        &m_editBLVersion,   &m_btnDownload,
+        &m_btnClose,        &m_btnCancel,
+        &m_lblEcho,         &m_cmbEcho,
+        &m_chkRs485,
     };
     for (Control* control : controls) {
         fn(*control);

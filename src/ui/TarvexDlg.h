@@ -75,6 +75,8 @@ enum ControlIds : int {
     IDC_SELECT_RECIPE = 1027,
     IDC_SERIAL_DOWNLOAD = 1035,
     IDC_USB_DOWNLOAD = 1036,
+    IDC_ECHO = 1037,
+    IDC_RS485 = 1038,
     IDC_PRODUCT_LABEL = 1101,
     IDC_BOOTLOADER_LABEL = 1102,
     IDC_FIRMWARE_LABEL = 1103,
@@ -85,6 +87,7 @@ enum ControlIds : int {
     IDC_DATA_BITS_LABEL = 1108,
     IDC_STOP_BITS_LABEL = 1109,
     IDC_PASSWORD_LABEL = 1110,
+    IDC_ECHO_LABEL = 1111,
 };
 
 // The system-menu command of the About box; the low four bits are the toolkit's own.
@@ -266,6 +269,11 @@ class CTarvexDlg {
     Label m_lblPassword{IDC_PASSWORD_LABEL, "Password"};
     EditField m_editPassword{IDC_PASSWORD, "", /*hideCharacters=*/true};
     CheckBox m_chkRememberPassword{IDC_REMEMBER_PASSWORD, "Remember Password"};
+    // A two-wire line: what to do with the echo of each frame (None, Discard, Verify), and
+    // whether the driver switches the direction with RTS.
+    Label m_lblEcho{IDC_ECHO_LABEL, "Echo"};
+    ComboBox m_cmbEcho{IDC_ECHO, ""};
+    CheckBox m_chkRs485{IDC_RS485, "RS-485"};
     // "Download"
     CheckBox m_chkApplication{IDC_APPLICATION, "Application"};
     CheckBox m_chkBitmap{IDC_BITMAP, "Bitmap"};
@@ -298,6 +306,8 @@ class CTarvexDlg {
     std::string m_strProductName;
     std::string m_strBootloaderVersion;
     std::string m_strFirmwareVersion;
+    std::string m_strEcho = "None";  // the Echo list's text as saved
+    bool m_bRs485 = false;
 
     // Catalogue
     std::vector<std::string> m_arrProducts;

@@ -239,6 +239,8 @@ void CTarvexDlg::StoreDownloadSettings() {
     m_settings.m_strStopBits = m_cmbStopBits.GetWindowText();
     m_settings.m_strSavedPassword = m_editPassword.GetWindowText();
     m_strBinFilePath = m_editFileToSend.GetWindowText();
+    m_strEcho = m_cmbEcho.GetWindowText();
+    m_bRs485 = m_chkRs485.GetCheck();
 }
 
 bool CTarvexDlg::OpenThePort() {
@@ -256,9 +258,27 @@ bool CTarvexDlg::OpenThePort() {
     m_nTargetCode = 255;
     m_bDownloadRunning = true;
     m_serialPort.SetIdleHook([this] { m_ui.Idle(); });
+    // The two-wire line's options, as the form shows them.
+    const std::string echo = m_cmbEcho.GetWindowText();
+    m_serialPort.SetEcho(EqualsIgnoringCase(echo, "Discard")  ? EchoMode::Discard
+                         : EqualsIgnoringCase(echo, "Verify") ? EchoMode::Verify
+                                                              : EchoMode::None);
+    m_serialPort.SetRs485(m_chkRs485.GetCheck());
 
     // Open and configure the line; the box comes while the port is still open.
     if (!m_serialPort.Open(portName)) {
+        const SerialError error = m_serialPort.LastError();
+        if (error == SerialError::NoRs485Mode || error == SerialError::Rs485Remote) {
+            // Restarting the PC would not give the driver a mode it lacks: say what is wrong.
+            ErrorBox(m_ui, "Cannot open " + portName +
+                               " for two-wire RS-485: " + std::string(SerialErrorText(error)) +
+                               (error == SerialError::NoRs485Mode
+                                    ? ".\nUse an adapter that switches the direction itself, and "
+                                      "download without RS-485."
+                                    : ".\nSet RS-485 on the device server's port, and download "
+                                      "without RS-485 here."));
+            return false;
+        }
         ErrorBox(m_ui,
                  "Cannot open Communication Port.Please\nquit the application & re-start your PC.");
         return false;

@@ -26,6 +26,8 @@ SettingsFields CTarvexDlg::CurrentSettingsFields() const {
     fields.bootloaderVersion = m_strBootloaderVersion;
     fields.firmwareVersion = m_strFirmwareVersion;
     fields.binFilePath = m_strBinFilePath;
+    fields.echo = m_strEcho;
+    fields.rs485 = m_bRs485;
     return fields;
 }
 
@@ -36,6 +38,8 @@ void CTarvexDlg::StoreSettingsFields(const SettingsFields& fields) {
     m_strBootloaderVersion = fields.bootloaderVersion;
     m_strFirmwareVersion = fields.firmwareVersion;
     m_strBinFilePath = fields.binFilePath;
+    m_strEcho = fields.echo;
+    m_bRs485 = fields.rs485;
 }
 
 void CTarvexDlg::LoadSettings() {
@@ -79,6 +83,8 @@ void CTarvexDlg::SaveSettings(const std::string& path) {
     values.bootloaderVersion = m_strBootloaderVersion;
     values.firmwareVersion = m_cmbFirmwareVersion.GetWindowText();
     values.binFilePath = m_editFileToSend.GetWindowText();
+    values.echo = m_cmbEcho.GetWindowText();
+    values.rs485 = m_chkRs485.GetCheck();
 
     // The new file replaces the old one only once it is complete, so a full disk or a crash
     // leaves the previous settings readable. A file that a team shares keeps its mode and
@@ -98,6 +104,8 @@ void CTarvexDlg::SaveSettings(const std::string& path) {
     m_settings.m_strStopBits = values.stopBits;
     m_settings.m_strSavedPassword = values.password;
     m_strBinFilePath = values.binFilePath;
+    m_strEcho = values.echo;
+    m_bRs485 = values.rs485;
 }
 
 void CTarvexDlg::ApplySettingsToControls() {
@@ -112,6 +120,8 @@ void CTarvexDlg::ApplySettingsToControls() {
     SelectMatching(m_cmbParity, m_settings.m_strParity);
     SelectMatching(m_cmbDataBits, m_settings.m_strWordLength);
     SelectMatching(m_cmbStopBits, m_settings.m_strStopBits);
+    SelectMatching(m_cmbEcho, m_strEcho);  // an unknown value is None, entry 0
+    m_chkRs485.SetCheck(m_bRs485);
     m_editSlaveID.SetWindowText(std::to_string(m_settings.m_nSlaveID));
 }
 

@@ -208,6 +208,31 @@ TEST_F(DownloadHints, ALostLineIsToldAsSuchNotAsASilentPanel) {
     EXPECT_FALSE(Has(r.err, "never replied")) << r.err;
 }
 
+// --rs485 never downloads without the direction control: a driver without the mode (a
+// pseudo-terminal) fails the open and says so; a network port is refused before it is reached.
+TEST_F(DownloadHints, Rs485WithoutTheDriversModeIsRefusedNamingThePort) {
+    PtyPair plain;
+    const struct {
+        std::string port;
+        int status;
+        std::string said;
+    } cases[] = {
+        {plain.slavePath(), 4,
+         "Cannot open " + plain.slavePath() +
+             " for two-wire RS-485: the driver has no RS-485 mode"},
+        {"socket://127.0.0.1:1", 2,
+         "--rs485: socket://127.0.0.1:1 is a network port; RS-485 direction control is set on "
+         "the device server"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.port);
+        const ProgramResult r = Download({"--port", c.port, "--password", "1234", "--rs485"});
+        EXPECT_EQ(r.exitStatus, c.status) << r.err;
+        EXPECT_TRUE(Has(r.err, c.said)) << r.err;
+        EXPECT_FALSE(Has(r.err, "re-start your PC")) << r.err;
+    }
+}
+
 TEST_F(DownloadHints, PasswordComesFromAFileOrTheEnvironmentNeverAsked) {
     PanelSimProcess sim({"--product-code", "17", "--password", "4321"});
     ASSERT_FALSE(sim.port().empty());

@@ -266,6 +266,9 @@ TEST_F(JobFiles, OptionsThatChangeWhatIsSentAreRefusedAndNamed) {
         {{"--product", "H1", "--baud", "9600"}, "--product and --baud would change what is sent"},
         {{"--slave-id", "3"}, "--slave-id would change"},
         {{"--usb"}, "--usb would change"},
+        {{"--echo", "discard"}, "--echo would change"},
+        {{"--rs485"}, "--rs485 would change"},
+        {{"--no-rs485"}, "--rs485 would change"},
         // The line's settings the job fixes: not what is sent, but not the operator's either.
         {{"--port", "/dev/ttyUSB0"}, "--port: the job \"line7\" names its own"},
         {{"--report", "other.jsonl"}, "--report: the job \"line7\" names its own"},
@@ -280,6 +283,37 @@ TEST_F(JobFiles, OptionsThatChangeWhatIsSentAreRefusedAndNamed) {
     const ProgramResult broken = Gang(ws / "broken.json");
     EXPECT_EQ(broken.exitStatus, 2);
     EXPECT_NE(broken.err.find("unknown field \"colour\""), std::string::npos) << broken.err;
+}
+
+// The echo mode and RS-485 are written beside the line settings and applied by the run: the
+// echoing panel is loaded only with its echo discarded, and a port without an RS-485 mode does
+// not open for a job that asks for it.
+TEST_F(JobFiles, AJobCarriesTheTwoWireOptionsAndItsRunAppliesThem) {
+    const json schema =
+        json::parse(ReadFileText(std::string(TARVEX_SOURCE_DIR) + "/docs/job-file.schema.json"));
+    {
+        PanelSimProcess sim({"--product-code", "17", "--out", out / "e", "--echo"});
+        ASSERT_FALSE(sim.port().empty());
+        const std::string job = MakeJob({sim.port()}, {"--echo", "discard"});
+        const json j = json::parse(ReadFileText(job));
+        EXPECT_EQ(j["form"]["echo"], "Discard");
+        EXPECT_EQ(j["form"]["rs485"], false);
+        EXPECT_EQ(Violation(schema, j), "");
+        const ProgramResult r = Gang(job);
+        EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    }
+    PtyPair plain;
+    // The first run saved its Discard in dnld.sv, which a job made now would take over.
+    const std::string job = MakeJob({plain.slavePath()}, {"--rs485", "--echo", "none", "--force"});
+    const json j = json::parse(ReadFileText(job));
+    EXPECT_EQ(j["form"]["echo"], "None");
+    EXPECT_EQ(j["form"]["rs485"], true);
+    EXPECT_EQ(Violation(schema, j), "");
+    const ProgramResult r = Gang(job);
+    EXPECT_NE(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_NE(r.err.find("Cannot open " + plain.slavePath() + " for two-wire RS-485"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST_F(JobFiles, JobCreateRefusesToReplaceAJobAndNeedsAContainer) {

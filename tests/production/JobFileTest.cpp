@@ -29,6 +29,8 @@ Job SampleJob(const std::string& container) {
     job.parity = "None";
     job.dataBits = "8";
     job.stopBits = "1";
+    job.echo = "Verify";
+    job.rs485 = true;
     job.items = {"application", "recipe"};
     job.ports = {"/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0"};
     job.report = "/srv/line7/panels.jsonl";
@@ -67,6 +69,14 @@ TEST(JobFile, WhatIsWrittenReadsBackTheSame) {
     EXPECT_EQ(read.report, job.report);
     EXPECT_EQ(ItemsText(read.items), "application,recipe");
     EXPECT_EQ(ItemsText({}), "none");
+
+    // A job made before the two-wire options runs without either.
+    nlohmann::ordered_json older = JobToJson(job);
+    older["form"].erase("echo");
+    older["form"].erase("rs485");
+    ASSERT_TRUE(ParseJob(older.dump(), read, error)) << error;
+    EXPECT_EQ(read.echo, "None");
+    EXPECT_FALSE(read.rs485);
 }
 
 TEST(JobFile, AFileThatIsNoJobNamesWhatIsWrong) {
@@ -92,6 +102,9 @@ TEST(JobFile, AFileThatIsNoJobNamesWhatIsWrong) {
              j["form"]["items"] = {"application", "logo"};
          },
          "unknown item \"logo\""},
+        {"unknown echo", [](auto& j) { j["form"]["echo"] = "discard"; }, "\"echo\" is none of"},
+        {"rs485 as text", [](auto& j) { j["form"]["rs485"] = "yes"; },
+         "\"rs485\" is not true or false"},
         {"short hash", [](auto& j) { j["container"]["sha256"] = "abc"; }, "\"sha256\" is not 64"},
         {"negative size", [](auto& j) { j["container"]["size"] = -1; }, "no \"size\""},
         {"ports not a list", [](auto& j) { j["line"]["ports"] = "/dev/ttyUSB0"; },

@@ -115,5 +115,39 @@ TEST(DcbTakenByDevice, SpeedFramingAndFlowControlMustBeKept) {
     EXPECT_TRUE(DcbTakenByDevice(wanted, dtrOn));
 }
 
+// Two-wire RS-485: the driver raises RTS while it sends. Asked at the open on the DCB found
+// (nothing else changes, and RTS cannot stay a handshake line), kept by every later
+// configuration, and a driver that reports anything else back has no such mode.
+TEST(BuildDcb, RtsToggleWhenAskedAndKeptByTheDriver) {
+    const DCB toggled = WithRtsToggle(UsedPort());
+    EXPECT_EQ(toggled.fRtsControl, static_cast<DWORD>(RTS_CONTROL_TOGGLE));
+    EXPECT_EQ(toggled.fOutxCtsFlow, FALSE);
+    EXPECT_EQ(toggled.BaudRate, 9600u);
+    EXPECT_EQ(toggled.Parity, MARKPARITY);
+    EXPECT_EQ(toggled.fOutX, TRUE);  // the rest waits for the configuration
+    EXPECT_EQ(toggled.DCBlength, sizeof(DCB));
+
+    struct Case {
+        bool asked;
+        DWORD rts;
+    };
+    for (const Case c : {Case{false, RTS_CONTROL_DISABLE}, Case{true, RTS_CONTROL_TOGGLE}}) {
+        SCOPED_TRACE(c.asked ? "RS-485" : "plain");
+        DCB d{};
+        ASSERT_TRUE(BuildDcb(Line(19200, 2), toggled, d, c.asked));
+        EXPECT_EQ(d.fRtsControl, c.rts);
+        EXPECT_EQ(d.fOutxCtsFlow, FALSE);
+        EXPECT_EQ(d.fOutX, FALSE);
+        EXPECT_TRUE(DcbTakenByDevice(d, d));
+        for (const DWORD reported :
+             {static_cast<DWORD>(RTS_CONTROL_DISABLE), static_cast<DWORD>(RTS_CONTROL_ENABLE)}) {
+            DCB actual = d;
+            actual.fRtsControl = reported;
+            // Asked for the toggle, a driver that reports another RTS use did not take it.
+            EXPECT_EQ(DcbTakenByDevice(d, actual), !c.asked) << reported;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tarvex

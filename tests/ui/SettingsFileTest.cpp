@@ -140,6 +140,69 @@ bool AsAccount(uid_t uid, gid_t gid, const std::vector<gid_t>& groups,
            WEXITSTATUS(status) == 0;
 }
 
+// The two-wire options: read when present, absent meaning the defaults, and written only when
+// they are not the defaults, so that an older file is written back as it was.
+TEST(SettingsTwoWire, ReadWhenPresentAndWrittenOnlyWhenNotTheDefaults) {
+    struct Read {
+        Lines lines;
+        std::string echo;
+        bool rs485;
+    };
+    const Read reads[] = {
+        {{"COM PORT:COM2"}, "None", false},
+        {{"ECHO: Discard ", "RS-485:Yes"}, "Discard", true},
+        {{"ECHO:Verify", "RS-485:yes", "RS-485:maybe"}, "Verify", true},
+        {{"RS-485:Yes", "RS-485: NO"}, "None", false},
+        {{"ECHO:Verify", "[EOF]", "ECHO:Discard", "RS-485:Yes"}, "Verify", false},
+    };
+    for (const Read& r : reads) {
+        SCOPED_TRACE(r.lines.front());
+        SettingsFields f;
+        ApplySettingsLines(r.lines, f);
+        EXPECT_EQ(f.echo, r.echo);
+        EXPECT_EQ(f.rs485, r.rs485);
+    }
+    SettingsFields defaults;
+    defaults.echo = "Verify";
+    defaults.rs485 = true;
+    SetDefaultSettings(defaults);
+    EXPECT_EQ(defaults.echo, "None");
+    EXPECT_FALSE(defaults.rs485);
+
+    struct Written {
+        std::string echo;
+        bool rs485;
+        std::string tail;
+    };
+    const Written writes[] = {
+        {"", false, "BIN FILE PATH:\n[EOF]"},
+        {"None", false, "BIN FILE PATH:\n[EOF]"},
+        {"Discard", false, "BIN FILE PATH:\nECHO:Discard\n[EOF]"},
+        {"None", true, "BIN FILE PATH:\nRS-485:Yes\n[EOF]"},
+        {"Verify", true, "BIN FILE PATH:\nECHO:Verify\nRS-485:Yes\n[EOF]"},
+    };
+    for (const Written& w : writes) {
+        SCOPED_TRACE(w.echo + (w.rs485 ? " rs485" : ""));
+        SettingsFileValues v;
+        v.echo = w.echo;
+        v.rs485 = w.rs485;
+        const std::string text = FormatSettingsFile(v);
+        ASSERT_GE(text.size(), w.tail.size());
+        EXPECT_EQ(text.substr(text.size() - w.tail.size()), w.tail);
+        // And read back as written.
+        Lines lines;
+        std::size_t start = 0;
+        for (std::size_t end; (end = text.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            lines.push_back(text.substr(start, end - start));
+        }
+        SettingsFields f;
+        ApplySettingsLines(lines, f);
+        EXPECT_EQ(f.echo, w.echo.empty() ? "None" : w.echo);
+        EXPECT_EQ(f.rs485, w.rs485);
+    }
+}
+
 // Runs `check` as a user without privileges: in a child process that gives up root (as the
 // user and group "nobody"), or right here when the tests do not run as root. True when the
 // check held.
@@ -206,6 +269,32 @@ TEST_F(SettingsFile, SaveAndLoadGiveTheSameForm) {
     // The saved path is read but the field shows the project's container.
     EXPECT_EQ(g.m_strBinFilePath, ws / "project/H1.bin");
     EXPECT_EQ(g.m_editFileToSend.GetWindowText(), ws / "project/H1.bin");
+}
+
+// The Echo list and the RS-485 box come back after a restart; a file without them, or with an
+// echo mode the list does not hold, starts with None and the box clear.
+TEST_F(SettingsFile, EchoAndRs485OutliveARestart) {
+    PtyPair port;
+    CTarvexDlg& f = Start({port.slavePath()});
+    EXPECT_EQ(f.m_cmbEcho.GetWindowText(), "None");
+    EXPECT_FALSE(f.m_chkRs485.GetCheck());
+    ASSERT_TRUE(Select(f.m_cmbEcho, "Verify"));
+    ASSERT_TRUE(f.UserClick(f.m_chkRs485));
+    f.SaveSettings(SettingsPath());
+    EXPECT_NE(ReadFileText(SettingsPath()).find("\nECHO:Verify\nRS-485:Yes\n[EOF]"),
+              std::string::npos);
+
+    CTarvexDlg& g = Start({port.slavePath()});
+    EXPECT_EQ(g.m_cmbEcho.GetWindowText(), "Verify");
+    EXPECT_TRUE(g.m_chkRs485.GetCheck());
+
+    for (const char* file : {"COM PORT:COM1\n[EOF]", "ECHO:Sometimes\nRS-485:perhaps\n[EOF]"}) {
+        SCOPED_TRACE(file);
+        ws.Write("dnld.sv", file);
+        CTarvexDlg& h = Start({port.slavePath()});
+        EXPECT_EQ(h.m_cmbEcho.GetWindowText(), "None");
+        EXPECT_FALSE(h.m_chkRs485.GetCheck());
+    }
 }
 
 // The fixed password of a version that takes none is no secret: a save with Remember Password

@@ -207,6 +207,8 @@ void TarvexDialog::BuildWidgets() {
     commGrid->addWidget(list(f.m_cmbDataBits, kShortListChars), 2, 3);
     commGrid->addWidget(label(f.m_lblStopBits), 3, 0);
     commGrid->addWidget(list(f.m_cmbStopBits, kShortListChars), 3, 1);
+    commGrid->addWidget(label(f.m_lblEcho), 3, 2);
+    commGrid->addWidget(list(f.m_cmbEcho, kShortListChars), 3, 3);
     commGrid->addWidget(label(f.m_lblPassword), 4, 0);
     QLineEdit* password = edit(f.m_editPassword);
     KeepPlaceWhenHidden(password);
@@ -214,6 +216,7 @@ void TarvexDialog::BuildWidgets() {
     QAbstractButton* remember = check(f.m_chkRememberPassword);
     KeepPlaceWhenHidden(remember);
     commGrid->addWidget(remember, 4, 2, 1, 2);
+    commGrid->addWidget(check(f.m_chkRs485), 5, 0, 1, 2);
     commGrid->setColumnStretch(1, 1);
     commGrid->setColumnStretch(3, 1);
 

@@ -41,6 +41,7 @@ static_assert(CTL_COM_PORT_LABEL == IDC_COM_PORT_LABEL &&
 static_assert(CTL_PARITY_LABEL == IDC_PARITY_LABEL && CTL_DATA_BITS_LABEL == IDC_DATA_BITS_LABEL);
 static_assert(CTL_STOP_BITS_LABEL == IDC_STOP_BITS_LABEL &&
               CTL_PASSWORD_LABEL == IDC_PASSWORD_LABEL);
+static_assert(CTL_ECHO == IDC_ECHO && CTL_ECHO_LABEL == IDC_ECHO_LABEL && CTL_RS485 == IDC_RS485);
 
 // Scripted runs: Download is pressed once the window has been painted (a timer comes after the
 // paint), Close after the hook's pause.

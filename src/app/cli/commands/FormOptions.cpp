@@ -236,6 +236,10 @@ void AddFormOptions(CLI::App& cmd, FormOptions& o) {
                    "(a differing echo is a line fault)")
         ->check(CLI::IsMember({"none", "discard", "verify"}))
         ->group(group);
+    cmd.add_flag("--rs485,!--no-rs485", o.rs485,
+                 "Two-wire RS-485: the driver raises RTS while it sends (a port whose driver has "
+                 "no RS-485 mode does not open)")
+        ->group(group);
     AddPortProbeOption(cmd, o.sysfsRoot);
 }
 
@@ -317,9 +321,18 @@ FormOptionsResult ApplyFormOptions(CTarvexDlg& form, const OpenFileAnswer& answe
         ChooseItems(form, *o.items);
     }
     if (o.echo) {
-        form.SerialPort().SetEcho(*o.echo == "discard"  ? EchoMode::Discard
-                                  : *o.echo == "verify" ? EchoMode::Verify
-                                                        : EchoMode::None);
+        Choose(form, form.m_cmbEcho, *o.echo, "--echo", "echo mode", "the Echo list");
+    }
+    if (o.rs485 && *o.rs485) {
+        // Refused here rather than at the download: a device server owns its line's direction.
+        if (const std::string port = form.m_cmbComPort.GetWindowText(); IsNetworkPortName(port)) {
+            throw UsageError("--rs485: " + port +
+                             " is a network port; RS-485 direction control is set on the device "
+                             "server's own serial port, not from here");
+        }
+    }
+    if (o.rs485 && form.m_chkRs485.GetCheck() != *o.rs485) {
+        Click(form, form.m_chkRs485, *o.rs485 ? "--rs485" : "--no-rs485", "the RS-485 box");
     }
     return refused ? FormOptionsResult::Refused : FormOptionsResult::Applied;
 }

@@ -2,8 +2,8 @@
 //
 //   AddFormOptions(cmd, options)        --product, --bootloader, --firmware, --usb/--serial,
 //                                       --file, --slave-id, --password, --port, --baud, --parity,
-//                                       --data-bits, --stop-bits, --items, --echo and
-//                                       --sysfs-root
+//                                       --data-bits, --stop-bits, --items, --echo,
+//                                       --rs485 and --sysfs-root
 //   FormEnvironmentFor(options)         where the form starts: the current directory
 //   ApplyFormOptions(form, ui, options) the options, in the order of the form, each through the
 //                                       form's user-action entry points so that the same
@@ -48,6 +48,9 @@ struct FormOptions {
     std::optional<std::string> sysfsRoot;
     // Two-wire RS-485: what to do with the echo of each frame (none, discard, verify).
     std::optional<std::string> echo;
+    // Two-wire RS-485: the driver switches the line's direction with RTS (--rs485), or not
+    // (--no-rs485); neither leaves the box as the settings file had it.
+    std::optional<bool> rs485;
     // A --port that does not open now is a usage error, unless this is set: then it is told
     // why and the port is chosen all the same, so that the download itself reports it.
     std::function<void(const std::string& why)> onUnopenablePort;

@@ -113,9 +113,9 @@ int RunJobShow(const std::string& file) {
 }
 
 // The options whose value is part of what a panel gets.
-constexpr const char* kSentOptions[] = {"--product", "--bootloader", "--firmware",  "--usb",
-                                        "--serial",  "--file",       "--slave-id",  "--baud",
-                                        "--parity",  "--data-bits",  "--stop-bits", "--items"};
+constexpr const char* kSentOptions[] = {
+    "--product", "--bootloader", "--firmware",  "--usb",       "--serial", "--file",  "--slave-id",
+    "--baud",    "--parity",     "--data-bits", "--stop-bits", "--echo",   "--rs485", "--items"};
 
 bool Given(const CLI::App& cmd, const char* name) {
     const CLI::Option* option = cmd.get_option_no_throw(name);
@@ -199,6 +199,8 @@ int TakeJob(const CLI::App& cmd, MultiPortOptions& o) {
     set(f.parity, job.parity);
     set(f.dataBits, job.dataBits);
     set(f.stopBits, job.stopBits);
+    set(f.echo, job.echo);
+    f.rs485 = job.rs485;
     f.items = production::ItemsText(job.items);
     if (!job.ports.empty()) {
         o.ports = job.ports;

@@ -88,6 +88,9 @@ constexpr std::pair<int, std::string_view> kControlKeys[] = {
     {IDC_DATA_BITS_LABEL, "data_bits_label"},
     {IDC_STOP_BITS_LABEL, "stop_bits_label"},
     {IDC_PASSWORD_LABEL, "password_label"},
+    {IDC_ECHO_LABEL, "echo_label"},
+    {IDC_ECHO, "echo"},
+    {IDC_RS485, "rs485"},
 };
 
 }  // namespace
