@@ -4,9 +4,11 @@
 //   Spawn(args, dir, out)    starts a program with standard input from /dev/null and both
 //                            outputs into `out`
 //   WaitFor(pid, usage)      its exit status and resource usage
-//   Panels                   simulated panels on pseudo-terminals, one per port
+//   Panels                   simulated panels on pseudo-terminals, one per port, with the
+//                            simulator options given (an echoing two-wire line, say)
 //   Form(sysfs, container)   the form options every run gives
 //   RunCli(args, ws, ...)    one tarvex-cli run: wall and CPU time, peak memory, exit status
+//   Median(values)           the middle of a few runs' figures
 #pragma once
 
 #include <fcntl.h>
@@ -16,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -120,7 +123,7 @@ inline void MakeContainer(const std::string& ws, const std::string& name, std::s
 
 class Panels {
   public:
-    Panels(const std::string& dir, int count, bool paced) {
+    Panels(const std::string& dir, int count, bool paced, const Args& extra = {}) {
         for (int i = 0; i < count; ++i) {
             const std::string portFile = dir + "/port" + std::to_string(i);
             fs::remove(portFile);
@@ -133,6 +136,7 @@ class Panels {
             if (paced) {
                 args.insert(args.end(), {"--baud", "115200", "--reply-delay-ms", "2"});
             }
+            args.insert(args.end(), extra.begin(), extra.end());
             pids_.push_back(Spawn(args, {}, "/dev/null"));
             const auto deadline = Clock::now() + std::chrono::seconds(5);
             std::string text;
@@ -189,5 +193,13 @@ inline Run RunCli(const Args& args, const std::string& ws, double interruptAfter
     run.cpuS = CpuSeconds(usage);
     run.maxRssKiB = usage.ru_maxrss;
     return run;
+}
+
+inline double Median(std::vector<double> v) {
+    if (v.empty()) {
+        return 0;
+    }
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 == 1 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 }  // namespace tarvex::bench

@@ -1,5 +1,5 @@
 // A TCP connection for the network lines, over the system's resolver and sockets
-// (getaddrinfo; BSD sockets or Winsock, one file per system: SocketPosix.cpp, SocketWin32.cpp).
+// (getaddrinfo; BSD sockets or Winsock, one file per system: SocketLinux.cpp, SocketWin32.cpp).
 //
 // Every wait is a poll against a point on the steady clock, as on a local line, so that the
 // caller's one deadline holds whatever the network does. A peer that closes or resets the

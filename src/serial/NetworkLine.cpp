@@ -35,10 +35,13 @@ void AppendComPort(std::uint8_t command, const std::vector<std::uint8_t>& value,
 
 namespace {
 
-// The options this client takes from a server: binary transmission both ways (so that CR and
-// IAC are data like any other byte) and no go-ahead. Everything else (the server's echo, say)
-// is declined.
-bool Wanted(std::uint8_t option) {
+// What this client agrees to: binary transmission both ways (so that CR and IAC are data like
+// any other byte), no go-ahead, and on its own side the com port option. Everything else (the
+// server's echo, say) is declined.
+bool WeWant(std::uint8_t option) {
+    return option == kBinary || option == kSuppressGoAhead || option == kComPortOption;
+}
+bool TheyMay(std::uint8_t option) {
     return option == kBinary || option == kSuppressGoAhead;
 }
 
@@ -51,21 +54,27 @@ void Send3(std::uint8_t verb, std::uint8_t option, std::vector<std::uint8_t>& ou
 }  // namespace
 
 void Decoder::Offer(std::uint8_t option, std::vector<std::uint8_t>& out) {
-    weWill_[option] = true;
-    Send3(kWill, option, out);
+    Option& state = us_[option];
+    if (state == Option::No) {
+        state = Option::WantYes;
+        Send3(kWill, option, out);
+    }
 }
 
 void Decoder::Ask(std::uint8_t option, std::vector<std::uint8_t>& out) {
-    theyDo_[option] = true;
-    Send3(kDo, option, out);
+    Option& state = him_[option];
+    if (state == Option::No) {
+        state = Option::WantYes;
+        Send3(kDo, option, out);
+    }
 }
 
 std::optional<bool> Decoder::ServerDoes(std::uint8_t option) const {
-    const auto it = serverAgreed_.find(option);
-    if (it == serverAgreed_.end()) {
+    const auto it = us_.find(option);
+    if (it == us_.end() || it->second == Option::WantYes) {
         return std::nullopt;
     }
-    return it->second;
+    return it->second == Option::Yes;
 }
 
 std::optional<std::vector<std::uint8_t>> Decoder::TakeAnswer(std::uint8_t command) {
@@ -83,51 +92,35 @@ bool Decoder::TakeLineError() {
 }
 
 void Decoder::Negotiate(std::uint8_t verb, std::uint8_t option, std::vector<std::uint8_t>& reply) {
-    // An answer goes out only when the state changes: an acknowledgement is never answered.
-    switch (verb) {
-        case kDo: {
-            const auto it = weWill_.find(option);
-            if (it != weWill_.end() && it->second) {
-                serverAgreed_[option] = true;
-            } else if (Wanted(option)) {
-                weWill_[option] = serverAgreed_[option] = true;
-                Send3(kWill, option, reply);
-            } else if (it == weWill_.end()) {
-                weWill_[option] = false;
-                Send3(kWont, option, reply);
+    // RFC 1143 without the queue bits (this end never changes its mind): a request that would
+    // change the state is agreed to or refused; one that would not is not answered; and the
+    // server's answer to a request of this end's settles it without a word back.
+    const bool enable = verb == kDo || verb == kWill;
+    const bool ours = verb == kDo || verb == kDont;
+    std::map<std::uint8_t, Option>& side = ours ? us_ : him_;
+    const auto it = side.find(option);
+    const Option state = it == side.end() ? Option::No : it->second;
+    const std::uint8_t yes = ours ? kWill : kDo;
+    const std::uint8_t no = ours ? kWont : kDont;
+    switch (state) {
+        case Option::No:
+            if (enable) {
+                if (ours ? WeWant(option) : TheyMay(option)) {
+                    side[option] = Option::Yes;
+                    Send3(yes, option, reply);
+                } else {
+                    Send3(no, option, reply);
+                }
             }
             break;
-        }
-        case kDont: {
-            serverAgreed_[option] = false;
-            if (const auto it = weWill_.find(option); it == weWill_.end() || it->second) {
-                weWill_[option] = false;
-                Send3(kWont, option, reply);
-            }
+        case Option::WantYes:
+            side[option] = enable ? Option::Yes : Option::No;
             break;
-        }
-        case kWill: {
-            const auto it = theyDo_.find(option);
-            if (it != theyDo_.end() && it->second) {
-                break;
+        case Option::Yes:
+            if (!enable) {
+                side[option] = Option::No;
+                Send3(no, option, reply);
             }
-            if (Wanted(option)) {
-                theyDo_[option] = true;
-                Send3(kDo, option, reply);
-            } else if (it == theyDo_.end()) {
-                theyDo_[option] = false;
-                Send3(kDont, option, reply);
-            }
-            break;
-        }
-        case kWont: {
-            if (const auto it = theyDo_.find(option); it == theyDo_.end() || it->second) {
-                theyDo_[option] = false;
-                Send3(kDont, option, reply);
-            }
-            break;
-        }
-        default:
             break;
     }
 }

@@ -78,9 +78,11 @@ void AppendComPort(std::uint8_t command, const std::vector<std::uint8_t>& value,
                    std::vector<std::uint8_t>& out);
 
 // The receiving side of a Telnet connection as a client of a com port server: splits what
-// arrives into data and commands, keeps the state of the options (RFC 1143's rule in short:
-// answer a request only when it changes the state, so that two ends never loop) and the
-// server's COM-PORT-OPTION answers. A command split across two reads is put together.
+// arrives into data and commands, keeps the state of the options (RFC 1143: a request is
+// answered only when it would change the state, and the answer to one of this end's own
+// requests is not answered again, so that two ends never loop) and the server's
+// COM-PORT-OPTION answers. A command split across two reads is put together. Data is binary
+// both ways: CR and NUL are bytes like any other.
 class Decoder {
   public:
     // The options this end offers (WILL) and asks of the server (DO).
@@ -91,7 +93,8 @@ class Decoder {
     void Feed(const std::uint8_t* in, std::size_t length, std::vector<std::uint8_t>& data,
               std::vector<std::uint8_t>& reply);
 
-    // The server's state of an option: true when it agreed to do what this end offered.
+    // The server's answer to an option this end offered: true when it agreed, false when it
+    // refused or later turned it off, none while it has not answered.
     std::optional<bool> ServerDoes(std::uint8_t option) const;
     // The last answer to a COM-PORT-OPTION command (by the client's command number); taken
     // answers are forgotten.
@@ -101,12 +104,13 @@ class Decoder {
 
   private:
     enum class State { Data, Iac, Verb, Sb, SbIac };
+    // An option's state on one side; an option not in a map is No.
+    enum class Option { No, WantYes, Yes };
     State state_ = State::Data;
     std::uint8_t verb_ = 0;
     std::vector<std::uint8_t> sb_;
-    std::map<std::uint8_t, bool> weWill_;  // options this end does
-    std::map<std::uint8_t, bool> theyDo_;  // options the server does
-    std::map<std::uint8_t, bool> serverAgreed_;
+    std::map<std::uint8_t, Option> us_;   // options this end does
+    std::map<std::uint8_t, Option> him_;  // options the server does
     std::map<std::uint8_t, std::vector<std::uint8_t>> answers_;
     bool lineError_ = false;
 

@@ -1,6 +1,7 @@
 // Network ports end to end: tarvex-cli against Debian's ser2net on loopback, whose serial side
 // is the simulated panel's pseudo-terminal; and the two-wire echo against the echoing panel.
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "download/DownloadContainer.h"
+#include "serial/NetworkLine.h"
 #include "serial/SerialPort.h"
 #include "support/PanelSimProcess.h"
 #include "support/RecordingUi.h"
@@ -197,6 +199,42 @@ TEST_F(NetworkPort, APortNobodyListensOnFailsWithinItsConnectDeadline) {
     EXPECT_NE(r.exitStatus, 0) << r.err;
     EXPECT_TRUE(Has(r.err, nobody + " could not be reached: connection refused")) << r.err;
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5 + 5));
+}
+
+// A peer that never answers the SYN, made on loopback without any network set-up: a socket
+// that listens with a backlog of 0 and never accepts. Once its queue holds one connection,
+// Linux drops every further SYN, and a connect waits for the answer until its deadline.
+TEST_F(NetworkPort, APeerThatNeverAnswersFailsAtTheConnectDeadlineNamingIt) {
+    const UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener.get(), 0), 0);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&a), &len), 0);
+    std::vector<UniqueFd> queued;
+    const auto connectAsync = [&a] {
+        UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        (void)::connect(s.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a);
+        return s;
+    };
+    queued.push_back(connectAsync());
+    queued.push_back(connectAsync());
+    // The trick holds only if a further connect is left waiting; one that completes would
+    // make this a test of the server's silence instead.
+    const UniqueFd probe = connectAsync();
+    pollfd pfd{probe.get(), POLLOUT, 0};
+    ASSERT_EQ(::poll(&pfd, 1, 300), 0) << "a connect to the full queue was answered";
+
+    const std::string silent = "rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    const auto start = Clock::now();
+    const ProgramResult r = Download({"--port", silent});
+    EXPECT_NE(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(Has(r.err, silent + " could not be reached: no connection within the connect "
+                                    "deadline (5 s)"))
+        << r.err;
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(kConnectDeadlineSeconds + 5));
 }
 
 TEST_F(NetworkPort, BadNetworkNamesAreRefusedWithWhatAGoodOneLooksLike) {

@@ -1,12 +1,16 @@
 // tarvex-cli ports, run as the user runs it, over a fake sysfs tree.
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -170,6 +174,70 @@ TEST_F(PortsCommand, PermissionDeniedNamesTheGroupToJoin) {
             << r.out;
     }
     EXPECT_NE(r.out.find("a group change needs a new login"), std::string::npos) << r.out;
+}
+
+// Ports named on the command line: each listed once, as named, a local one probed like the
+// system's and a network one only checked by its name, never connected to.
+TEST_F(PortsCommand, NamedPortsAreListedAsNamedAndNetworkOnesAreNotReached) {
+    test::ScopedEnv env("TARVEX_EXTRA_PORTS", nullptr);
+    test::PtyPair pty;
+    // A server that would see any connect in its queue.
+    const platform::UniqueFd server(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(server.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(server.get(), 4), 0);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::getsockname(server.get(), reinterpret_cast<sockaddr*>(&a), &len), 0);
+    const std::string listening = "rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    const std::string missing = sys.dev() + "/ttyUSB9";
+
+    struct Case {
+        std::string path;
+        const char* kind;
+        nlohmann::json opens;
+        nlohmann::json error;
+        std::string text;  // what the plain listing says after the name
+    };
+    const std::string badName = "not a network port name (HOST:PORT, port 1 to 65535)";
+    const Case cases[] = {
+        {pty.slavePath(), "local", true, nullptr, "ok"},
+        {missing, "local", false, "not found", "not found"},
+        {listening, "network", nullptr, nullptr,
+         "network port over RFC 2217, not reached before a download"},
+        {"SOCKET://[::1]:4001", "network", nullptr, nullptr,
+         "network port over raw TCP, not reached before a download"},
+        {"socket://panel-7:0", "network", false, badName, badName},
+    };
+    std::vector<std::string> args;
+    for (const Case& c : cases) {
+        args.insert(args.end(), {"--port", c.path});
+    }
+    args.insert(args.end(), {"--port", listening});  // once is enough
+
+    const ProgramResult text = Ports(args);
+    EXPECT_EQ(text.exitStatus, 0) << text.err;
+    args.push_back("--json");
+    const nlohmann::json j = test::JsonOutput(Ports(args));
+    ASSERT_EQ(j.size(), std::size(cases)) << j.dump(2);
+    std::istringstream lines(text.out);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(j[i]["path"], c.path);
+        EXPECT_EQ(j[i]["kind"], c.kind);
+        EXPECT_EQ(j[i]["opens"], c.opens);
+        EXPECT_EQ(j[i]["error"], c.error);
+        EXPECT_EQ(j[i]["from_environment"], false);
+        EXPECT_TRUE(j[i]["driver"].is_null());
+        std::string line;
+        std::getline(lines, line);
+        EXPECT_EQ(line.rfind(c.path + " ", 0), 0u) << line;
+        EXPECT_EQ(line.substr(line.find_first_not_of(' ', c.path.size())), c.text) << line;
+    }
+    pollfd pfd{server.get(), POLLIN, 0};
+    EXPECT_EQ(::poll(&pfd, 1, 0), 0) << "the listing connected to a network port";
 }
 
 // Which ports get the warning that their by-id name does not stay, and what it points to.

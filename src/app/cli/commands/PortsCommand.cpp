@@ -1,5 +1,6 @@
-// tarvex-cli ports [--json]: the serial ports of this machine, with what the system knows of
-// each, and why one that exists cannot be opened.
+// tarvex-cli ports [--json] [--port NAME]...: the serial ports of this machine, with what the
+// system knows of each, and why one that exists cannot be opened; and the ports named, a
+// network port as it is named.
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
@@ -12,6 +13,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/commands/PlatformHelp.h"
 #include "app/cli/commands/PortNames.h"
+#include "serial/NetworkLine.h"
 #include "serial/PortAccess.h"
 #include "serial/PortProbe.h"
 
@@ -22,7 +24,24 @@ struct PortsOptions {
     bool json = false;
     std::string sysfsRoot;
     std::string devRoot;
+    std::vector<std::string> ports;  // named with --port
 };
+
+// A network port named with --port. It is not reached: a device server may serve one
+// connection at a time (it may be a download's just now), and a connect may take its whole
+// deadline. Only its name is checked, as a download checks it.
+struct NetworkEntry {
+    std::string name;
+    std::optional<NetworkPortName> parsed;
+};
+
+std::string NetworkText(const NetworkEntry& port) {
+    if (!port.parsed) {
+        return std::string(SerialErrorText(SerialError::BadName));
+    }
+    return std::string("network port over ") + (port.parsed->rfc2217 ? "RFC 2217" : "raw TCP") +
+           ", not reached before a download";
+}
 
 std::string HexId(std::uint16_t id) {
     char buf[8];
@@ -81,11 +100,13 @@ nlohmann::json TextOrNull(const std::string& s) {
     return s.empty() ? nlohmann::json(nullptr) : nlohmann::json(s);
 }
 
-nlohmann::json ToJson(const std::vector<PortInfo>& ports, const std::string& devRoot) {
+nlohmann::json ToJson(const std::vector<PortInfo>& ports, const std::vector<NetworkEntry>& network,
+                      const std::string& devRoot) {
     nlohmann::json out = nlohmann::json::array();
     for (const PortInfo& p : ports) {
         nlohmann::json j;
         j["path"] = p.path;
+        j["kind"] = "local";
         j["opens"] = p.opens;
         j["error"] = p.opens ? nlohmann::json(nullptr)
                              : nlohmann::json(std::string(SerialErrorText(p.error)));
@@ -102,17 +123,37 @@ nlohmann::json ToJson(const std::vector<PortInfo>& ports, const std::string& dev
         j["name_warning"] = TextOrNull(UnstableNameWarning(p, devRoot));
         out.push_back(std::move(j));
     }
+    // The same keys; what only a device has is null, and whether it opens is not known.
+    for (const NetworkEntry& p : network) {
+        nlohmann::json j;
+        j["path"] = p.name;
+        j["kind"] = "network";
+        j["opens"] = p.parsed ? nlohmann::json(nullptr) : nlohmann::json(false);
+        j["error"] = p.parsed ? nlohmann::json(nullptr) : nlohmann::json(NetworkText(p));
+        for (const char* key : {"driver", "usb_vendor_id", "usb_product_id", "manufacturer",
+                                "product", "serial_number", "group", "latency_timer_ms"}) {
+            j[key] = nullptr;
+        }
+        j["advice"] = j["error"];
+        j["from_environment"] = false;
+        j["name_warning"] = nullptr;
+        out.push_back(std::move(j));
+    }
     return out;
 }
 
-void PrintText(const std::vector<PortInfo>& ports, const std::string& devRoot) {
-    if (ports.empty()) {
+void PrintText(const std::vector<PortInfo>& ports, const std::vector<NetworkEntry>& network,
+               const std::string& devRoot) {
+    if (ports.empty() && network.empty()) {
         std::cout << "No serial ports found.\n";
         return;
     }
     std::size_t width = 0;
     for (const PortInfo& p : ports) {
         width = std::max(width, p.path.size());
+    }
+    for (const NetworkEntry& p : network) {
+        width = std::max(width, p.name.size());
     }
     for (const PortInfo& p : ports) {
         std::string line = p.path;
@@ -127,6 +168,48 @@ void PrintText(const std::vector<PortInfo>& ports, const std::string& devRoot) {
             std::cout << std::string(width + 2, ' ') << "warning: " << warning << '\n';
         }
     }
+    for (const NetworkEntry& p : network) {
+        std::cout << p.name << std::string(width - p.name.size() + 2, ' ') << NetworkText(p)
+                  << '\n';
+    }
+}
+
+// The ports named with --port: network ones aside, local ones probed with the rest (a path
+// the probe finds no device at is listed as not found rather than left out).
+void TakeNamedPorts(const std::vector<std::string>& names, ProbeOptions& probe,
+                    std::vector<std::string>& local, std::vector<NetworkEntry>& network) {
+    for (const std::string& name : names) {
+        if (IsNetworkPortName(name)) {
+            if (std::none_of(network.begin(), network.end(),
+                             [&](const NetworkEntry& e) { return e.name == name; })) {
+                network.push_back({name, ParseNetworkPortName(name)});
+            }
+        } else if (std::find(local.begin(), local.end(), name) == local.end()) {
+            local.push_back(name);
+            if (std::find(probe.extraPorts.begin(), probe.extraPorts.end(), name) ==
+                probe.extraPorts.end()) {
+                probe.extraPorts.push_back(name);
+            }
+        }
+    }
+}
+
+void AddNamedLocalPorts(const std::vector<std::string>& local,
+                        const std::vector<std::string>& fromEnvironment,
+                        std::vector<PortInfo>& ports) {
+    for (const std::string& name : local) {
+        const auto it = std::find_if(ports.begin(), ports.end(),
+                                     [&](const PortInfo& p) { return p.path == name; });
+        if (it == ports.end()) {
+            PortInfo missing;
+            missing.path = name;
+            missing.error = SerialError::NotFound;
+            ports.push_back(std::move(missing));
+        } else if (std::find(fromEnvironment.begin(), fromEnvironment.end(), name) ==
+                   fromEnvironment.end()) {
+            it->fromEnvironment = false;
+        }
+    }
 }
 
 }  // namespace
@@ -135,9 +218,16 @@ void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
     auto options = std::make_shared<PortsOptions>();
     auto* cmd = app.add_subcommand("ports", "List the serial ports of this machine");
     cmd->add_flag("--json", options->json,
-                  "Print a JSON array of objects (path, opens, error, driver, usb_vendor_id, "
-                  "usb_product_id, manufacturer, product, serial_number, group, latency_timer_ms, "
-                  "from_environment, advice, name_warning)");
+                  "Print a JSON array of objects (path, kind, opens, error, driver, "
+                  "usb_vendor_id, usb_product_id, manufacturer, product, serial_number, group, "
+                  "latency_timer_ms, from_environment, advice, name_warning); kind is local or "
+                  "network, and opens is null for a network port");
+    cmd->add_option("--port", options->ports,
+                    "Also list this port; repeat for more. A device path is probed as the "
+                    "system's ports are; a network port (rfc2217://HOST:PORT, "
+                    "socket://HOST:PORT) is listed as named, its name checked, and not "
+                    "connected to")
+        ->type_name("PORT");
     AddPortsRootOptions(*cmd, options->sysfsRoot, options->devRoot);
     cmd->footer(PortsSourceHelpText() +
                 "\n\n"
@@ -151,11 +241,16 @@ void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
             probe.devRoot = options->devRoot;
         }
         probe.findHolders = true;
-        const std::vector<PortInfo> ports = ProbePorts(probe);
+        const std::vector<std::string> fromEnvironment = probe.extraPorts;
+        std::vector<std::string> local;
+        std::vector<NetworkEntry> network;
+        TakeNamedPorts(options->ports, probe, local, network);
+        std::vector<PortInfo> ports = ProbePorts(probe);
+        AddNamedLocalPorts(local, fromEnvironment, ports);
         if (options->json) {
-            std::cout << ToJson(ports, probe.devRoot).dump(2) << '\n';
+            std::cout << ToJson(ports, network, probe.devRoot).dump(2) << '\n';
         } else {
-            PrintText(ports, probe.devRoot);
+            PrintText(ports, network, probe.devRoot);
         }
         exitStatus = kExitOk;
     });
