@@ -64,6 +64,9 @@ std::string Details(const PortInfo& port) {
         }
         parts.push_back(usb);
     }
+    if (!port.location.empty()) {
+        parts.push_back("at " + port.location);
+    }
     if (port.latencyTimerMs) {
         parts.push_back("latency timer " + std::to_string(*port.latencyTimerMs) + " ms");
     }
@@ -95,6 +98,7 @@ nlohmann::json ToJson(const std::vector<PortInfo>& ports, const std::string& dev
         j["manufacturer"] = TextOrNull(p.manufacturer);
         j["product"] = TextOrNull(p.product);
         j["serial_number"] = TextOrNull(p.serialNumber);
+        j["location"] = TextOrNull(p.location);
         j["group"] = TextOrNull(p.group);
         j["latency_timer_ms"] = p.latencyTimerMs ? nlohmann::json(*p.latencyTimerMs) : nullptr;
         j["advice"] = p.opens ? nlohmann::json(nullptr) : nlohmann::json(StateText(p));
@@ -136,8 +140,8 @@ void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
     auto* cmd = app.add_subcommand("ports", "List the serial ports of this machine");
     cmd->add_flag("--json", options->json,
                   "Print a JSON array of objects (path, opens, error, driver, usb_vendor_id, "
-                  "usb_product_id, manufacturer, product, serial_number, group, latency_timer_ms, "
-                  "from_environment, advice, name_warning)");
+                  "usb_product_id, manufacturer, product, serial_number, location, group, "
+                  "latency_timer_ms, from_environment, advice, name_warning)");
     AddPortsRootOptions(*cmd, options->sysfsRoot, options->devRoot);
     cmd->footer(PortsSourceHelpText() +
                 "\n\n"
