@@ -19,6 +19,7 @@
 
 #include "platform/Utf16Win32.h"
 #include "serial/DeviceIds.h"
+#include "serial/FixtureNames.h"
 #include "serial/SerialInternal.h"
 
 namespace tarvex::serial_detail {
@@ -284,6 +285,23 @@ std::string DevicePathForPortName(std::string_view portName) {
         return "\\\\.\\COM" + std::to_string(*n);
     }
     return std::string(portName);
+}
+
+std::string ResolvePortName(std::string_view name) {
+    const std::optional<FixtureName> fixture = ParseFixtureName(name);
+    if (!fixture) {
+        return std::string(name);
+    }
+    // A fixture's port is a device SetupAPI knows: its present ports are enough.
+    std::vector<PortInfo> present;
+    for (const auto& [port, details] : serial_detail::PortDetails()) {
+        PortInfo info;
+        info.path = port;
+        info.serialNumber = details.serialNumber;
+        info.location = details.location;
+        present.push_back(std::move(info));
+    }
+    return PortForFixture(*fixture, present);
 }
 
 std::string ListedPortName(std::string_view portName) {
