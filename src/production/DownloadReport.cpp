@@ -9,6 +9,7 @@
 #include "download/Sha256.h"
 #include "platform/Files.h"
 #include "platform/Host.h"
+#include "serial/FixtureNames.h"
 #include "serial/LowLatency.h"
 
 namespace tarvex::production {
@@ -148,12 +149,17 @@ std::optional<PortInfo> DescribeDevice(const ProbeOptions& probe, const std::str
     // Only the system's list is read: the device is not opened, so a download running on it is
     // not disturbed. The list names ports as a person does (COM3), the download opens the
     // device path (\\.\COM3 on Windows).
+    // A fixture's name (usb-serial:SERIAL, location:PATH) is the port the list holds with it.
     const std::string tty = TtyNameOf(devicePath);
     ProbeOptions sysfsOnly = probe;
     sysfsOnly.extraPorts.clear();
-    for (PortInfo& info : ListPorts(sysfsOnly)) {
+    std::vector<PortInfo> ports = ListPorts(sysfsOnly);
+    const std::optional<FixtureName> fixture = ParseFixtureName(devicePath);
+    const std::string fixturePort = fixture ? PortForFixture(*fixture, ports) : std::string();
+    for (PortInfo& info : ports) {
         if (TtyNameOf(info.path) == tty || info.path == devicePath ||
-            DevicePathForPortName(info.path) == devicePath) {
+            DevicePathForPortName(info.path) == devicePath ||
+            (!fixturePort.empty() && info.path == fixturePort)) {
             return info;
         }
     }

@@ -14,6 +14,7 @@
 #include <cwctype>
 
 #include "platform/Utf16Win32.h"
+#include "serial/FixtureNames.h"
 
 namespace tarvex {
 namespace {
@@ -55,8 +56,12 @@ DWORD MsUntil(Clock::time_point when, Clock::time_point now) {
 // Two guards, as on Linux, because Wine enforces only one of them: the device is opened
 // without sharing, which keeps every other program out on Windows; and a named mutex per port
 // keeps out every other instance of this program, also where the share mode is not enforced.
-DWORD OpenDevice(const std::string& path, platform::UniqueHandle& handle,
+DWORD OpenDevice(const std::string& named, platform::UniqueHandle& handle,
                  platform::UniqueHandle& claim) {
+    // A fixture's name leads to the COM port present now with its serial number or location,
+    // and that port is claimed as if named by its own name.
+    const std::string resolved = ResolvePortName(named);
+    const std::string path = resolved == named ? named : DevicePathForPortName(resolved);
     const std::wstring wide = platform::Widen(path);
     if (wide.empty()) {
         return ERROR_FILE_NOT_FOUND;

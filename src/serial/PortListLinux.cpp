@@ -13,6 +13,7 @@
 
 #include "platform/Files.h"
 #include "platform/Text.h"
+#include "serial/FixtureNames.h"
 #include "serial/LowLatency.h"
 #include "serial/SerialInternal.h"
 
@@ -145,6 +146,11 @@ std::string DevicePathForPortName(std::string_view portName) {
 
 std::string ListedPortName(std::string_view portName) {
     return DevicePathForPortName(portName);
+}
+
+std::string ResolvePortName(std::string_view name) {
+    // A fixture is named by its /dev/serial link here, which the kernel follows at every open.
+    return std::string(name);
 }
 
 }  // namespace tarvex

@@ -4,9 +4,11 @@
 // (value: the driver's device name, data: "COMn"). Ports some drivers leave out of that key
 // still have a DOS device name, so QueryDosDeviceW's list adds every "COMn" it holds. SetupAPI
 // then tells, where it knows the port, its friendly name and, for a USB adapter, the vendor and
-// product ids and the serial number.
+// product ids; the configuration manager, walking up from the port to its USB device, the
+// serial number and the location (DeviceIds.h reads their text).
 #include <windows.h>
 // windows.h first: the SetupAPI headers need its types.
+#include <cfgmgr32.h>
 #include <devguid.h>
 #include <setupapi.h>
 
@@ -16,6 +18,8 @@
 #include <vector>
 
 #include "platform/Utf16Win32.h"
+#include "serial/DeviceIds.h"
+#include "serial/FixtureNames.h"
 #include "serial/SerialInternal.h"
 
 namespace tarvex::serial_detail {
@@ -28,6 +32,7 @@ struct DeviceDetails {
     std::optional<std::uint16_t> vendorId;
     std::optional<std::uint16_t> productId;
     std::string serialNumber;
+    std::string location;
 };
 
 bool IsComName(std::wstring_view name) {
@@ -109,24 +114,81 @@ std::string Property(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
     return platform::Narrow(value);  // a multi-string gives its first item
 }
 
-std::optional<std::uint16_t> HexAfter(const std::string& text, const std::string& tag) {
-    const std::size_t at = Upper(text).find(tag);
-    if (at == std::string::npos || at + tag.size() + 4 > text.size()) {
-        return std::nullopt;
+// A multi-string property of a device node (the first item of a plain string); none when the
+// node has no such property.
+std::vector<std::string> NodeStrings(DEVINST node, ULONG property) {
+    wchar_t value[1024];
+    ULONG bytes = sizeof value - 2 * sizeof(wchar_t);
+    ULONG type = 0;
+    if (::CM_Get_DevNode_Registry_PropertyW(node, property, &type, value, &bytes, 0) !=
+        CR_SUCCESS) {
+        return {};
     }
-    std::uint16_t v = 0;
-    for (std::size_t i = at + tag.size(); i < at + tag.size() + 4; ++i) {
-        const char c = text[i];
-        const int digit = (c >= '0' && c <= '9')   ? c - '0'
-                          : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                          : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                                   : -1;
-        if (digit < 0) {
-            return std::nullopt;
+    const std::size_t count = bytes / sizeof(wchar_t);
+    value[count] = L'\0';
+    value[count + 1] = L'\0';
+    std::vector<std::string> out;
+    for (std::size_t at = 0; at < count && value[at] != L'\0';) {
+        const std::wstring_view item(&value[at]);
+        out.push_back(platform::Narrow(item));
+        at += item.size() + 1;
+    }
+    return out;
+}
+
+std::string NodeId(DEVINST node) {
+    wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+    if (::CM_Get_Device_IDW(node, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) {
+        return {};
+    }
+    return platform::Narrow(id);
+}
+
+// How far up from a port its USB device may be: the port itself (a CDC or CH340 port), its
+// parent (an FTDI port under its USB device, an interface of a composite device), or the
+// grandparent (an FTDI port of an interface of a two-port adapter).
+constexpr int kLevelsUp = 3;
+
+// The serial number of the port's USB device, from the instance ids on the way up.
+std::string SerialNumberOf(DEVINST port, const std::string& portId) {
+    InstanceId id = ParseInstanceId(portId);
+    DEVINST node = port;
+    for (int level = 0; level < kLevelsUp && id.askParent; ++level) {
+        DEVINST parent = 0;
+        if (::CM_Get_Parent(&parent, node, 0) != CR_SUCCESS) {
+            break;
         }
-        v = static_cast<std::uint16_t>(v * 16 + digit);
+        const InstanceId above = ParseInstanceId(NodeId(parent));
+        if (above.bus != "USB") {
+            break;
+        }
+        node = parent;
+        id = above;
     }
-    return v;
+    return id.serialNumber;
+}
+
+// The nearest location path on the way up; else the nearest location information (such as
+// Port_#0002.Hub_#0001, which names the socket only within its hub).
+std::string LocationOf(DEVINST port) {
+    std::string information;
+    DEVINST node = port;
+    for (int level = 0; level < kLevelsUp; ++level) {
+        if (std::string path = LocationFromPaths(NodeStrings(node, CM_DRP_LOCATION_PATHS));
+            !path.empty()) {
+            return path;
+        }
+        if (information.empty()) {
+            const std::vector<std::string> info = NodeStrings(node, CM_DRP_LOCATION_INFORMATION);
+            information = info.empty() ? std::string() : info.front();
+        }
+        DEVINST parent = 0;
+        if (::CM_Get_Parent(&parent, node, 0) != CR_SUCCESS) {
+            break;
+        }
+        node = parent;
+    }
+    return information;
 }
 
 // What SetupAPI knows of the ports class, by "COMn".
@@ -161,19 +223,12 @@ std::map<std::string, DeviceDetails> PortDetails() {
         details.manufacturer = Property(set, device, SPDRP_MFG);
         details.service = Property(set, device, SPDRP_SERVICE);
         const std::string hardwareId = Property(set, device, SPDRP_HARDWAREID);
-        details.vendorId = HexAfter(hardwareId, "VID_");
-        details.productId = HexAfter(hardwareId, "PID_");
-        // A USB device's instance id ends in its serial number (USB\VID_x&PID_y\SERIAL); a
-        // generated one contains '&'.
-        wchar_t instance[512] = {};
-        if (details.vendorId &&
-            ::SetupDiGetDeviceInstanceIdW(set, &device, instance, 511, nullptr) != 0) {
-            const std::string id = platform::Narrow(instance);
-            const std::size_t slash = id.rfind('\\');
-            if (slash != std::string::npos && id.find('&', slash) == std::string::npos) {
-                details.serialNumber = id.substr(slash + 1);
-            }
+        details.vendorId = UsbIdAfter(hardwareId, "VID_");
+        details.productId = UsbIdAfter(hardwareId, "PID_");
+        if (details.vendorId) {
+            details.serialNumber = SerialNumberOf(device.DevInst, NodeId(device.DevInst));
         }
+        details.location = LocationOf(device.DevInst);
         out.emplace(Upper(platform::Narrow(portName)), std::move(details));
     }
     ::SetupDiDestroyDeviceInfoList(set);
@@ -213,6 +268,7 @@ std::vector<PortInfo> ListSystemPorts(const std::string& /*sysfsRoot*/,
             info.usbVendorId = d.vendorId;
             info.usbProductId = d.productId;
             info.serialNumber = d.serialNumber;
+            info.location = d.location;
         }
         out.push_back(std::move(info));
     }
@@ -229,6 +285,23 @@ std::string DevicePathForPortName(std::string_view portName) {
         return "\\\\.\\COM" + std::to_string(*n);
     }
     return std::string(portName);
+}
+
+std::string ResolvePortName(std::string_view name) {
+    const std::optional<FixtureName> fixture = ParseFixtureName(name);
+    if (!fixture) {
+        return std::string(name);
+    }
+    // A fixture's port is a device SetupAPI knows: its present ports are enough.
+    std::vector<PortInfo> present;
+    for (const auto& [port, details] : serial_detail::PortDetails()) {
+        PortInfo info;
+        info.path = port;
+        info.serialNumber = details.serialNumber;
+        info.location = details.location;
+        present.push_back(std::move(info));
+    }
+    return PortForFixture(*fixture, present);
 }
 
 std::string ListedPortName(std::string_view portName) {

@@ -48,6 +48,9 @@ struct PortInfo {
     std::string manufacturer;
     std::string product;
     std::string serialNumber;
+    // Where the device sits, to name a fixture by (Windows: its location path, for a USB device
+    // the socket; see FixtureNames.h); empty when unknown.
+    std::string location;
     std::string group;                  // with PermissionDenied: the group that owns the device
     std::optional<int> latencyTimerMs;  // a USB adapter's latency timer (LatencyTimerMs)
     bool fromEnvironment = false;

@@ -26,8 +26,9 @@ std::string LineInterruptHelpText() {
 
 std::string StationWatchHelpText() {
     return "wait until the COM port is there (its name comes when the panel's USB adapter is "
-           "plugged in; every 100 ms), download, report PASS or FAIL, wait until the COM port is "
-           "gone, and repeat";
+           "plugged in; every 100 ms; a port named usb-serial:SERIAL or location:PATH is the "
+           "COM port present with that USB serial number or at that location, whatever its "
+           "number), download, report PASS or FAIL, wait until the COM port is gone, and repeat";
 }
 
 std::string ProgressJsonHelpText() {
@@ -40,7 +41,8 @@ std::string ProgressJsonHelpText() {
 // comes.
 std::string FixturePortHelpText() {
     return "a COM name stays with the adapter, or with its USB socket for an adapter without "
-           "a USB serial number";
+           "a USB serial number; where every panel brings its own USB port, name the fixture's "
+           "socket with location:PATH, the location tarvex-cli ports gives";
 }
 
 std::optional<std::string> ExitMeaningHelp(const production::ExitStatusRow& row) {

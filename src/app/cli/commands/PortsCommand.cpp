@@ -83,6 +83,9 @@ std::string Details(const PortInfo& port) {
         }
         parts.push_back(usb);
     }
+    if (!port.location.empty()) {
+        parts.push_back("at " + port.location);
+    }
     if (port.latencyTimerMs) {
         parts.push_back("latency timer " + std::to_string(*port.latencyTimerMs) + " ms");
     }
@@ -116,6 +119,7 @@ nlohmann::json ToJson(const std::vector<PortInfo>& ports, const std::vector<Netw
         j["manufacturer"] = TextOrNull(p.manufacturer);
         j["product"] = TextOrNull(p.product);
         j["serial_number"] = TextOrNull(p.serialNumber);
+        j["location"] = TextOrNull(p.location);
         j["group"] = TextOrNull(p.group);
         j["latency_timer_ms"] = p.latencyTimerMs ? nlohmann::json(*p.latencyTimerMs) : nullptr;
         j["advice"] = p.opens ? nlohmann::json(nullptr) : nlohmann::json(StateText(p));
@@ -217,11 +221,12 @@ void AddNamedLocalPorts(const std::vector<std::string>& local,
 void RegisterPortsCommand(CLI::App& app, int& exitStatus) {
     auto options = std::make_shared<PortsOptions>();
     auto* cmd = app.add_subcommand("ports", "List the serial ports of this machine");
-    cmd->add_flag("--json", options->json,
-                  "Print a JSON array of objects (path, kind, opens, error, driver, "
-                  "usb_vendor_id, usb_product_id, manufacturer, product, serial_number, group, "
-                  "latency_timer_ms, from_environment, advice, name_warning); kind is local or "
-                  "network, and opens is null for a network port");
+    cmd->add_flag(
+        "--json", options->json,
+        "Print a JSON array of objects (path, kind, opens, error, driver, "
+        "usb_vendor_id, usb_product_id, manufacturer, product, serial_number, location, "
+        "group, latency_timer_ms, from_environment, advice, name_warning); kind is local or "
+        "network, and opens is null for a network port");
     cmd->add_option("--port", options->ports,
                     "Also list this port; repeat for more. A device path is probed as the "
                     "system's ports are; a network port (rfc2217://HOST:PORT, "
