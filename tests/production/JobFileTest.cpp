@@ -71,10 +71,10 @@ TEST(JobFile, WhatIsWrittenReadsBackTheSame) {
     EXPECT_EQ(ItemsText({}), "none");
 
     // A job made before the two-wire options runs without either.
-    nlohmann::ordered_json older = JobToJson(job);
-    older["form"].erase("echo");
-    older["form"].erase("rs485");
-    ASSERT_TRUE(ParseJob(older.dump(), read, error)) << error;
+    nlohmann::ordered_json noTwoWire = JobToJson(job);
+    noTwoWire["form"].erase("echo");
+    noTwoWire["form"].erase("rs485");
+    ASSERT_TRUE(ParseJob(noTwoWire.dump(), read, error)) << error;
     EXPECT_EQ(read.echo, "None");
     EXPECT_FALSE(read.rs485);
 }
