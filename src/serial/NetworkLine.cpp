@@ -125,7 +125,18 @@ void Decoder::Negotiate(std::uint8_t verb, std::uint8_t option, std::vector<std:
     }
 }
 
+void Decoder::KeepSb(std::uint8_t b) {
+    if (sb_.size() < kMaxSubnegotiation) {
+        sb_.push_back(b);
+    } else {
+        sbTooLong_ = true;
+    }
+}
+
 void Decoder::Subnegotiation() {
+    if (sbTooLong_) {
+        return;  // cut short while it came: no value of it can be trusted
+    }
     if (sb_.size() < 2 || sb_[0] != kComPortOption || sb_[1] < kServerOffset) {
         return;  // another option's, or a request of the server's own: nothing to answer
     }
@@ -166,6 +177,7 @@ void Decoder::Feed(const std::uint8_t* in, std::size_t length, std::vector<std::
                     state_ = State::Verb;
                 } else if (b == kSb) {
                     sb_.clear();
+                    sbTooLong_ = false;
                     state_ = State::Sb;
                 } else {
                     state_ = State::Data;  // NOP, GA, a stray SE: nothing for a serial line
@@ -179,7 +191,7 @@ void Decoder::Feed(const std::uint8_t* in, std::size_t length, std::vector<std::
                 if (b == kIac) {
                     state_ = State::SbIac;
                 } else {
-                    sb_.push_back(b);
+                    KeepSb(b);
                 }
                 break;
             case State::SbIac:
@@ -187,7 +199,7 @@ void Decoder::Feed(const std::uint8_t* in, std::size_t length, std::vector<std::
                     Subnegotiation();
                     state_ = State::Data;
                 } else {
-                    sb_.push_back(b);  // IAC IAC: a 255 in the value
+                    KeepSb(b);  // IAC IAC: a 255 in the value
                     state_ = State::Sb;
                 }
                 break;

@@ -108,7 +108,12 @@ class Decoder {
     enum class Option { No, WantYes, Yes };
     State state_ = State::Data;
     std::uint8_t verb_ = 0;
+    // A subnegotiation's bytes so far. COM-PORT-OPTION values are a few bytes (a signature is
+    // text, but short): a server that sends more, or never ends one, is not kept in memory;
+    // the answer is dropped at its end.
+    static constexpr std::size_t kMaxSubnegotiation = 512;
     std::vector<std::uint8_t> sb_;
+    bool sbTooLong_ = false;
     std::map<std::uint8_t, Option> us_;   // options this end does
     std::map<std::uint8_t, Option> him_;  // options the server does
     std::map<std::uint8_t, std::vector<std::uint8_t>> answers_;
@@ -116,6 +121,7 @@ class Decoder {
 
     void Negotiate(std::uint8_t verb, std::uint8_t option, std::vector<std::uint8_t>& reply);
     void Subnegotiation();
+    void KeepSb(std::uint8_t b);
 };
 
 }  // namespace telnet

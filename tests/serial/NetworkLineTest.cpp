@@ -126,6 +126,20 @@ TEST(TelnetDecoder, AnAnswerWithoutItsEndIsHeldUntilTheNextRead) {
     EXPECT_EQ(d.TakeAnswer(kSetBaudRate), std::nullopt) << "an answer is taken once";
 }
 
+// A server that sends an answer longer than any real one (or never ends it) is not kept in
+// memory: the answer is dropped at its end, and the data after it decodes as usual.
+TEST(TelnetDecoder, AnOverlongAnswerIsDroppedAndTheDataAfterItKept) {
+    Decoder d = Opened();
+    Bytes value(1 << 20, 0x01);
+    value.insert(value.begin(), {0x00, 0x01, 0xC2, 0x00});
+    const Fed f = Feed(d, Cat({Answer(kSetBaudRate, value), {0x41, 0x42}}));
+    EXPECT_EQ(f.data, (Bytes{0x41, 0x42}));
+    EXPECT_EQ(d.TakeAnswer(kSetBaudRate), std::nullopt);
+    // The next answer of a usual size is taken again.
+    Feed(d, Answer(kSetBaudRate, {0x00, 0x01, 0xC2, 0x00}));
+    EXPECT_EQ(d.TakeAnswer(kSetBaudRate), (Bytes{0x00, 0x01, 0xC2, 0x00}));
+}
+
 // What the server's negotiation gets back, from the state the line's opening leaves. No
 // answer to an answer, and none to a request that changes nothing: otherwise two ends that
 // both answer everything send the same pair to and fro for ever.
