@@ -2,11 +2,13 @@
 
 #include <atomic>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "production/ExitStatus.h"
 #include "production/LinePlatform.h"
+#include "serial/PortProbe.h"
 #include "serial/SerialPort.h"
 
 namespace tarvex::production {
@@ -92,9 +94,27 @@ int Line::Prepare(const std::vector<std::string>& ports, std::string& why) {
     for (const std::string& port : ports) {
         runs_.push_back(std::make_unique<PortRun>(shared_, port));
     }
-    for (auto& run : runs_) {
-        if (const int status = run->Prepare(why); status != 0) {
-            return status;
+    // Every form fills its Com Port list at its start: one probe of the ports serves them all,
+    // rather than each form probing every port.
+    if (!shared_.environment.listPorts) {
+        auto listed = std::make_shared<const std::vector<std::string>>(
+            OpenablePorts(shared_.environment.probe));
+        shared_.environment.listPorts = [listed] { return *listed; };
+    }
+    // The forms start side by side (each reads the catalogue and the settings on its own); a
+    // port that cannot start ends the line with the status of the first such port in order.
+    std::vector<int> statuses(runs_.size(), 0);
+    std::vector<std::string> whys(runs_.size());
+    {
+        std::vector<std::jthread> starts;
+        for (std::size_t i = 0; i < runs_.size(); ++i) {
+            starts.emplace_back([&, i] { statuses[i] = runs_[i]->Prepare(whys[i]); });
+        }
+    }
+    for (std::size_t i = 0; i < runs_.size(); ++i) {
+        if (statuses[i] != 0) {
+            why = std::move(whys[i]);
+            return statuses[i];
         }
     }
     return 0;

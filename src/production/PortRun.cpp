@@ -39,7 +39,6 @@ PortRun::PortRun(RunShared& shared, std::string port)
 PortRun::~PortRun() = default;
 
 int PortRun::Prepare(std::string& why) {
-    const std::lock_guard<std::mutex> lock(shared_.startMutex);
     FormEnvironment env = shared_.environment;
     env.containers = shared_.containers;
     RunShared& shared = shared_;

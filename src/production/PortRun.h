@@ -10,7 +10,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,7 +63,6 @@ struct RunShared {
     std::atomic<bool> cancel{false};
     std::atomic<bool> stop{false};  // a station ends the units in progress and starts no more
     std::atomic<bool> settingsWritten{false};
-    std::mutex startMutex;       // a form's start probes every port: one form at a time
     int retries = 0;             // see LineOptions
     UnitIds* unitIds = nullptr;  // none: the line numbers no units
 };

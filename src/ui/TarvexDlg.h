@@ -131,6 +131,9 @@ struct FormEnvironment {
     // has no current entry, so that Download refuses until a port is chosen (the native
     // Windows dialog, whose status line says why).
     bool leaveMissingSavedPortUnselected = false;
+    // The Com Port list's entries. Forms that start side by side share one probe of the
+    // ports instead of each probing every port. Empty: the form probes with `probe`.
+    std::function<std::vector<std::string>()> listPorts;
 };
 
 // How the last press of Download ended; the command line turns it into its exit status.

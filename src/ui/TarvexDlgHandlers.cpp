@@ -179,7 +179,9 @@ void CTarvexDlg::EnumeratePorts() {
     const std::string previous = m_cmbComPort.GetWindowText();
     m_cmbComPort.ResetContent();
     // The list shows device paths: what the user recognises and what the port opens.
-    for (const std::string& path : OpenablePorts(m_env.probe)) {
+    const std::vector<std::string> ports =
+        m_env.listPorts ? m_env.listPorts() : OpenablePorts(m_env.probe);
+    for (const std::string& path : ports) {
         m_cmbComPort.AddString(path);
     }
     SelectSavedPort(previous);
