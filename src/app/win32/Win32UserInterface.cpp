@@ -13,28 +13,47 @@ namespace {
 // Longest path the open-file dialog may return (the API's own limit for long paths).
 constexpr DWORD kPathChars = 32768;
 
-// Scripted runs: the box that is up is the thread's one enabled dialog window (its owner is
-// disabled while it shows); it is answered with the button in `answer` (OK, or No for a
-// question).
-BOOL CALLBACK AnswerBox(HWND window, LPARAM answer) {
+// Scripted runs: the box that is up is the thread's one shown and enabled dialog window other
+// than the form's own (which its box disables, but which is enabled until the box is made); it
+// is answered with the button asked for (OK, or No for a question).
+struct BoxAnswer {
+    int button;
+    HWND form;
+    bool answered = false;
+};
+
+BOOL CALLBACK AnswerBox(HWND window, LPARAM param) {
+    auto& answer = *reinterpret_cast<BoxAnswer*>(param);
     wchar_t className[16] = {};
     GetClassNameW(window, className, 16);
-    if (std::wstring_view(className) == L"#32770" && IsWindowVisible(window) &&
-        IsWindowEnabled(window)) {
-        PostMessageW(window, WM_COMMAND, static_cast<WPARAM>(answer), 0);
+    if (window != answer.form && std::wstring_view(className) == L"#32770" &&
+        IsWindowVisible(window) && IsWindowEnabled(window)) {
+        PostMessageW(window, WM_COMMAND, static_cast<WPARAM>(answer.button), 0);
+        answer.answered = true;
         return FALSE;
     }
     return TRUE;
 }
 
-void CALLBACK AnswerBoxTimer(HWND, UINT, UINT_PTR timer, DWORD) {
-    KillTimer(nullptr, timer);
-    EnumThreadWindows(GetCurrentThreadId(), AnswerBox, IDOK);
+// The timer belongs to the form's window (none before it exists) and is set just before the
+// box is made. On a busy machine it can come while the box is not shown yet: it then tries
+// again at its next tick, until the box is there.
+constexpr UINT_PTR kAnswerTimer = 0x7A5B;
+
+void AnswerWhenUp(HWND form, UINT_PTR timer, int button) {
+    BoxAnswer answer{button, form};
+    EnumThreadWindows(GetCurrentThreadId(), AnswerBox, reinterpret_cast<LPARAM>(&answer));
+    if (answer.answered) {
+        KillTimer(form, timer);
+    }
 }
 
-void CALLBACK AnswerQuestionTimer(HWND, UINT, UINT_PTR timer, DWORD) {
-    KillTimer(nullptr, timer);
-    EnumThreadWindows(GetCurrentThreadId(), AnswerBox, IDNO);
+void CALLBACK AnswerBoxTimer(HWND form, UINT, UINT_PTR timer, DWORD) {
+    AnswerWhenUp(form, timer, IDOK);
+}
+
+void CALLBACK AnswerQuestionTimer(HWND form, UINT, UINT_PTR timer, DWORD) {
+    AnswerWhenUp(form, timer, IDNO);
 }
 
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -73,7 +92,7 @@ void Win32UserInterface::ShowMessage(MessageKind kind, std::string_view caption,
         std::string line = "message\t";
         line.append(MessageKindName(kind)).append("\t").append(caption).append("\t").append(text);
         autoTest_->Log(line);
-        SetTimer(nullptr, 0, autoTest_->holdMs, AnswerBoxTimer);
+        SetTimer(owner_, kAnswerTimer, autoTest_->holdMs, AnswerBoxTimer);
     }
     MessageBoxW(owner_, Widen(text).c_str(), Widen(caption).c_str(), MessageBoxStyle(kind));
 }
@@ -84,7 +103,7 @@ bool Win32UserInterface::AskYesNo(std::string_view caption, std::string_view tex
         std::string line = "question\t";
         line.append(caption).append("\t").append(text);
         autoTest_->Log(line);
-        SetTimer(nullptr, 0, autoTest_->holdMs, AnswerQuestionTimer);
+        SetTimer(owner_, kAnswerTimer, autoTest_->holdMs, AnswerQuestionTimer);
     }
     const UINT style = MB_YESNO | MB_ICONQUESTION | (defaultYes ? MB_DEFBUTTON1 : MB_DEFBUTTON2);
     return MessageBoxW(owner_, Widen(text).c_str(), Widen(caption).c_str(), style) == IDYES;
@@ -135,7 +154,7 @@ void Win32UserInterface::Idle() {
 void Win32UserInterface::ShowAbout() {
     if (autoTest_ != nullptr) {
         autoTest_->Log("about");
-        SetTimer(nullptr, 0, autoTest_->holdMs, AnswerBoxTimer);
+        SetTimer(owner_, kAnswerTimer, autoTest_->holdMs, AnswerBoxTimer);
     }
     DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_ABOUTBOX), owner_, AboutProc, 0);
 }
