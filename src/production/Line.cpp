@@ -1,6 +1,7 @@
 #include "production/Line.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -122,18 +123,29 @@ int Line::Prepare(const std::vector<std::string>& ports, std::string& why) {
 
 void Line::Run(const PortBody& body, const std::function<void()>& tick) {
     std::vector<std::thread> threads;
-    std::atomic<std::size_t> running{runs_.size()};
+    std::mutex mutex;
+    std::condition_variable ended;
+    std::size_t running = runs_.size();
     for (std::size_t i = 0; i < runs_.size(); ++i) {
         threads.emplace_back([&, i] {
             body(*runs_[i], i);
-            --running;
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                --running;
+            }
+            ended.notify_one();
         });
     }
-    while (running.load() > 0) {
+    // Ticks while ports run; the last port's end wakes the wait at once rather than at the
+    // next tick, so the line ends when its slowest port does.
+    for (;;) {
         if (tick) {
             tick();
         }
-        std::this_thread::sleep_for(kTickInterval);
+        std::unique_lock<std::mutex> lock(mutex);
+        if (ended.wait_for(lock, kTickInterval, [&running] { return running == 0; })) {
+            break;
+        }
     }
     for (std::thread& t : threads) {
         t.join();
